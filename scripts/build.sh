@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Configures and builds inside the build root. Usage: scripts/build.sh [BUILD_DIR] [cmake -D options...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}; shift || true
+exec scripts/root.sh run bash -c 'dir=$1; shift; cmake -S . -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir"' bash "$dir" "$@"

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The Debian 13 build root: created once per package list, reused afterwards.
+#   scripts/root.sh ensure        create the root if it is missing, print its path
+#   scripts/root.sh run CMD...    run CMD inside the root with the checkout mounted at the same path
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+checkout=$(cd "$here/.." && pwd)
+suite=trixie
+base=${QUILLMAR_ROOT_BASE:-/var/cache/quillmar-root}
+packages=$(grep -v -E '^\s*(#|$)' "$here/root-packages.txt" | sort -u)
+key=$( { echo "$suite"; echo "$packages"; sed -n '/^# root-recipe-begin/,/^# root-recipe-end/p' "$0"; } | sha256sum | cut -c1-16)
+root="$base/$suite-$key"
+
+die() { echo "root.sh: $*" >&2; exit 1; }
+[ "$(id -u)" = 0 ] || die "must run as root (debootstrap, chroot and mount need it)"
+
+# The mirror comes from this machine's own apt configuration.
+host_mirror() {
+  local uri
+  uri=$(grep -h -E '^\s*URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}' | grep -E '/debian/?$' | head -n1 || true)
+  if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+    uri=$(grep -h -E '^\s*deb\s' /etc/apt/sources.list | awk '{ for (i=2;i<=NF;i++) if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }' | grep -E '/debian/?$' | head -n1 || true)
+  fi
+  [ -n "$uri" ] || die "no Debian mirror found in /etc/apt"
+  echo "${uri%/}"
+}
+
+# Runs a command in a private mount namespace: the mounts vanish with the process tree.
+in_root() {
+  local r=$1; shift
+  unshare -m --propagation private -- /bin/bash -s "$r" "$checkout" "$@" <<'INNER'
+set -e
+r=$1; co=$2; shift 2
+mount -t proc proc "$r/proc"
+mount --rbind /dev "$r/dev"
+mount -t sysfs sysfs "$r/sys"
+mkdir -p "$r/$co" "$r/tmp"
+mount --bind "$co" "$r/$co"
+[ -n "${QUILLMAR_EXTRA_BIND:-}" ] && { mkdir -p "$r/$QUILLMAR_EXTRA_BIND"; mount --bind "$QUILLMAR_EXTRA_BIND" "$r/$QUILLMAR_EXTRA_BIND"; }
+cp -L /etc/resolv.conf "$r/etc/resolv.conf" 2>/dev/null || true
+exec chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" QUILLMAR_CHECKOUT="$co" \
+  QUILLMAR_FUZZ_SECONDS="${QUILLMAR_FUZZ_SECONDS:-}" QUILLMAR_SANITIZE="${QUILLMAR_SANITIZE:-}" \
+  /bin/bash -c 'cd "$QUILLMAR_CHECKOUT" && exec "$@"' bash "$@"
+INNER
+}
+
+# root-recipe-begin
+build_root() {
+  command -v debootstrap >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; }
+  [ -f /usr/share/debootstrap/scripts/$suite ] || die "this debootstrap does not know $suite"
+  local mirror tmp
+  mirror=$(host_mirror)
+  tmp="$root.partial"
+  rm -rf "$tmp"
+  mkdir -p "$tmp"
+  echo "root.sh: creating $suite root in $root" >&2
+  debootstrap --variant=minbase "$suite" "$tmp" "$mirror" >"$base/debootstrap.log" 2>&1 \
+    || { tail -n 20 "$base/debootstrap.log" >&2; die "debootstrap failed"; }
+  printf 'deb %s %s main\n' "$mirror" "$suite" >"$tmp/etc/apt/sources.list"
+  # Keep the root lean: no documentation, no recommends.
+  cat >"$tmp/etc/dpkg/dpkg.cfg.d/01-nodoc" <<'CFG'
+path-exclude /usr/share/doc/*
+path-exclude /usr/share/man/*
+path-exclude /usr/share/info/*
+CFG
+  echo 'APT::Install-Recommends "false";' >"$tmp/etc/apt/apt.conf.d/90-norecommends"
+  # shellcheck disable=SC2086
+  in_root "$tmp" /bin/bash -c "export DEBIAN_FRONTEND=noninteractive; apt-get update -qq && apt-get install -y -qq $(echo $packages) >/var/log/quillmar-install.log 2>&1 || { tail -n 30 /var/log/quillmar-install.log; exit 1; }" \
+    || die "package installation failed"
+  in_root "$tmp" /bin/bash -c 'dbus-uuidgen --ensure=/etc/machine-id >/dev/null 2>&1 || true; apt-get clean'
+  echo "$packages" >"$tmp/.quillmar-packages"
+  mv "$tmp" "$root"
+}
+# root-recipe-end
+
+ensure() {
+  mkdir -p "$base"
+  [ -f "$root/.quillmar-packages" ] && { echo "$root"; return; }
+  exec 9>"$base/.lock"
+  flock 9
+  # Another run may have finished it while we waited.
+  [ -f "$root/.quillmar-packages" ] || build_root
+  flock -u 9
+  echo "$root"
+}
+
+case "${1:-}" in
+  ensure) ensure ;;
+  run) shift; [ $# -gt 0 ] || die "run needs a command"; ensure >/dev/null; in_root "$root" "$@" ;;
+  path) echo "$root" ;;
+  *) die "usage: root.sh ensure | run CMD... | path" ;;
+esac

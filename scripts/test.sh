@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Sets up the build root if needed, builds, and runs every layer of tests inside it:
+# unit and integration tests, the same under AddressSanitizer and UBSan, the fuzz targets
+# for a short while, and the end-to-end tests against the real OBS Studio.
+# Usage: scripts/test.sh [--quick]   (--quick: unit and integration tests only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quick=0; [ "${1:-}" = --quick ] && quick=1
+start=$(date +%s)
+stamp() { echo "== $* ($(( $(date +%s) - start )) s)"; }
+
+stamp "build root"
+scripts/root.sh ensure >/dev/null
+stamp "build"
+scripts/build.sh build
+stamp "unit and integration tests"
+scripts/root.sh run scripts/xvfb.sh ctest --test-dir build --output-on-failure -j2
+[ $quick = 1 ] && { stamp "done"; exit 0; }
+
+stamp "sanitizer build"
+scripts/build.sh build-asan -DQUILLMAR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+stamp "unit and integration tests under ASan and UBSan"
+scripts/root.sh run env ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  scripts/xvfb.sh ctest --test-dir build-asan --output-on-failure -j2
+
+if [ -x scripts/fuzz.sh ]; then
+  stamp "fuzz targets, briefly"
+  QUILLMAR_FUZZ_SECONDS=${QUILLMAR_FUZZ_SECONDS:-60} scripts/fuzz.sh all
+fi
+
+stamp "end-to-end tests in the real OBS Studio"
+scripts/e2e.sh
+stamp "done"

@@ -1,0 +1,239 @@
+#include "dock/dock.h"
+#include "fake_frontend.h"
+#include "module/hotkeys.h"
+#include "module/module.h"
+#include "module/text.h"
+#include "obs_test_env.h"
+
+#include <QDir>
+#include <QMainWindow>
+#include <QFile>
+#include <QSettings>
+#include <QSignalSpy>
+
+#include <util/base.h>
+
+#include <cstdarg>
+
+using namespace quillmar;
+
+namespace {
+
+QStringList g_log;
+
+void captureLog(int level, const char *format, va_list args, void *)
+{
+	char buffer[1024];
+	vsnprintf(buffer, sizeof buffer, format, args);
+	g_log.append(QStringLiteral("%1 %2").arg(level).arg(QString::fromUtf8(buffer)));
+}
+
+int registeredHotkeys()
+{
+	int n = 0;
+	obs_enum_hotkeys(
+		[](void *count, obs_hotkey_id, obs_hotkey_t *key) {
+			if (QByteArray(obs_hotkey_get_name(key)).startsWith("Quillmar."))
+				++*static_cast<int *>(count);
+			return true;
+		},
+		&n);
+	return n;
+}
+
+} // namespace
+
+class ModuleTest : public QObject {
+	Q_OBJECT
+
+private Q_SLOTS:
+	void initTestCase()
+	{
+		base_set_log_handler(captureLog, nullptr);
+		module::setPointer(test::testModule());
+		module::setLocale("en-US");
+	}
+
+	void init()
+	{
+		fake::reset();
+		g_log.clear();
+		QDir(test::moduleConfigDir()).removeRecursively();
+		QFile::remove(test::moduleConfigDir());
+	}
+
+	void cleanup()
+	{
+		module::unload();
+		fake::reset();
+	}
+
+	void loadRegistersEverythingAndLogsVersion()
+	{
+		QVERIFY(module::load());
+		QVERIFY(module::dock());
+		QCOMPARE(fake::dock(QStringLiteral("Quillmar")), module::dock());
+		QCOMPARE(module::dock()->windowTitle(), QStringLiteral("Quillmar"));
+		QCOMPARE(module::dock()->parentWidget(), qobject_cast<QWidget *>(fake::mainWindow()));
+		QCOMPARE(fake::eventCallbackCount(), 1);
+		QCOMPARE(fake::saveCallbackCount(), 1);
+		QCOMPARE(registeredHotkeys(), HotkeyCount);
+		QVERIFY(QDir(test::moduleConfigDir()).exists());
+		QVERIFY(g_log.contains(QStringLiteral("%1 [Quillmar] Loaded 3.0.0").arg(LOG_INFO)));
+	}
+
+	void refusedDockLeavesNothingRegistered()
+	{
+		fake::setRefuseDocks(true);
+		QVERIFY(!module::load());
+		QVERIFY(!module::dock());
+		QCOMPARE(fake::eventCallbackCount(), 0);
+		QCOMPARE(fake::saveCallbackCount(), 0);
+		QCOMPARE(registeredHotkeys(), 0);
+		QVERIFY(!g_log.join('\n').contains(QStringLiteral("Loaded")));
+	}
+
+	void missingMainWindowFailsSilently()
+	{
+		fake::setMainWindowAvailable(false);
+		QVERIFY(!module::load());
+		QVERIFY(!fake::calls().contains(QStringLiteral("add_dock_by_id:Quillmar")));
+		QVERIFY(g_log.isEmpty());
+	}
+
+	void unmakeableSettingsDirectoryIsLogged()
+	{
+		// A file where the module's folder belongs: the folder cannot be made.
+		QFile blocker(test::moduleConfigDir());
+		QVERIFY(blocker.open(QIODevice::WriteOnly));
+		blocker.close();
+		QVERIFY(!module::load());
+		QVERIFY(g_log.contains(QStringLiteral("%1 [Quillmar] Could not create settings directory").arg(LOG_ERROR)));
+		QVERIFY(!fake::calls().contains(QStringLiteral("add_dock_by_id:Quillmar")));
+		QCOMPARE(registeredHotkeys(), 0);
+	}
+
+	void exitThenUnloadShutsDownOnceAndLeavesHostAlone()
+	{
+		QVERIFY(module::load());
+		QSignalSpy spy(module::dock(), &Dock::shutDown);
+		fake::clearCalls();
+		fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
+		QCOMPARE(spy.count(), 1);
+		QVERIFY(module::dock()->isClosing());
+		module::unload();
+		QCOMPARE(spy.count(), 1);
+		for (const QString &call : fake::calls())
+			QVERIFY2(!call.startsWith(QStringLiteral("remove_")), qPrintable(call));
+		QCOMPARE(registeredHotkeys(), 0);
+		for (int i = 0; i < HotkeyCount; ++i)
+			QCOMPARE(hotkeyTable()[i].id, OBS_INVALID_HOTKEY_ID);
+	}
+
+	void unloadWithoutExitRemovesRegistrations()
+	{
+		QVERIFY(module::load());
+		QPointer<Dock> dock = module::dock();
+		QSignalSpy spy(dock.data(), &Dock::shutDown);
+		module::unload();
+		QCOMPARE(spy.count(), 1);
+		QVERIFY(fake::calls().contains(QStringLiteral("remove_event_callback")));
+		QVERIFY(fake::calls().contains(QStringLiteral("remove_save_callback")));
+		QVERIFY(fake::calls().contains(QStringLiteral("remove_dock:Quillmar")));
+		QVERIFY(dock.isNull());
+		QCOMPARE(fake::eventCallbackCount(), 0);
+		QCOMPARE(registeredHotkeys(), 0);
+	}
+
+	void renamesReachTheDockOnlyForLiveScenes()
+	{
+		QVERIFY(module::load());
+		QSignalSpy spy(module::dock(), &Dock::sceneRenamed);
+
+		test::Scene scene("Intro");
+		obs_source_set_name(scene.source(), "Opening");
+		QCOMPARE(spy.count(), 0); // posted, not direct
+		QTRY_COMPARE(spy.count(), 1);
+		QCOMPARE(spy.at(0).at(0).toString(), scene.uuid());
+
+		obs_sceneitem_t *groupItem = obs_scene_add_group(scene.scene(), "Group");
+		obs_source_set_name(obs_sceneitem_get_source(groupItem), "Group 2");
+		obs_source_t *color = obs_source_create("color_source_v3", "Colour", nullptr, nullptr);
+		obs_source_set_name(color, "Colour 2");
+		QTest::qWait(50);
+		QCOMPARE(spy.count(), 1);
+		obs_source_release(color);
+
+		// Destroyed before the posted call runs: dropped.
+		{
+			test::Scene doomed("Doomed");
+			obs_source_set_name(doomed.source(), "Doomed 2");
+		}
+		QTest::qWait(50);
+		QCOMPARE(spy.count(), 1);
+	}
+
+	void renamesAfterExitAreDropped()
+	{
+		QVERIFY(module::load());
+		QSignalSpy spy(module::dock(), &Dock::sceneRenamed);
+		test::Scene scene("Late");
+		fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
+		obs_source_set_name(scene.source(), "Later");
+		QTest::qWait(50);
+		QCOMPARE(spy.count(), 0);
+	}
+
+	void hotkeyBindingsRoundTripThroughSaveData()
+	{
+		QVERIFY(module::load());
+		obs_key_combination_t combo = {INTERACT_CONTROL_KEY, OBS_KEY_F5};
+		obs_hotkey_load_bindings(hotkeyTable()[HotkeyFaster].id, &combo, 1);
+
+		obs_data_t *saved = obs_data_create();
+		fake::emitSave(saved, true);
+		obs_data_t *bindings = obs_data_get_obj(saved, "quillmar_hotkeys");
+		QVERIFY(bindings);
+		for (int i = 0; i < HotkeyCount; ++i)
+			QVERIFY2(obs_data_has_user_value(bindings, hotkeyTable()[i].name), hotkeyTable()[i].name);
+		obs_data_array_t *faster = obs_data_get_array(bindings, "Quillmar.Faster");
+		QCOMPARE(obs_data_array_count(faster), size_t(1));
+		obs_data_array_release(faster);
+		obs_data_release(bindings);
+
+		// A collection saved without bindings leaves every hotkey unbound.
+		obs_data_t *empty = obs_data_create();
+		fake::emitSave(empty, false);
+		obs_data_t *resaved = obs_data_create();
+		fake::emitSave(resaved, true);
+		obs_data_t *after = obs_data_get_obj(resaved, "quillmar_hotkeys");
+		obs_data_array_t *none = obs_data_get_array(after, "Quillmar.Faster");
+		QCOMPARE(obs_data_array_count(none), size_t(0));
+
+		// Loading the first save brings the binding back.
+		fake::emitSave(saved, false);
+		obs_data_t *third = obs_data_create();
+		fake::emitSave(third, true);
+		obs_data_t *restored = obs_data_get_obj(third, "quillmar_hotkeys");
+		obs_data_array_t *back = obs_data_get_array(restored, "Quillmar.Faster");
+		QCOMPARE(obs_data_array_count(back), size_t(1));
+		for (auto *d : {saved, empty, resaved, after, third, restored})
+			obs_data_release(d);
+		obs_data_array_release(none);
+		obs_data_array_release(back);
+	}
+
+	void textLookupFallsBackToTheKey()
+	{
+		QCOMPARE(text("Quillmar"), QStringLiteral("Quillmar"));
+		QVERIFY(text("HotkeyStart") != QStringLiteral("HotkeyStart"));
+		QCOMPARE(text("NoSuchKeyAnywhere"), QStringLiteral("NoSuchKeyAnywhere"));
+		module::freeLocale();
+		QCOMPARE(text("HotkeyStart"), QStringLiteral("HotkeyStart"));
+		module::setLocale("de-DE"); // falls back to en-US
+		QVERIFY(text("HotkeyStart") != QStringLiteral("HotkeyStart"));
+	}
+};
+
+QUILLMAR_OBS_TEST_MAIN(ModuleTest)
+#include "tst_module.moc"

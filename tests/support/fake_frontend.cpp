@@ -1,0 +1,283 @@
+#include "fake_frontend.h"
+
+#include <QMainWindow>
+#include <QMap>
+#include <QPointer>
+#include <QVector>
+
+#include <algorithm>
+#include <utility>
+
+namespace quillmar::fake {
+
+namespace {
+
+struct State {
+	QPointer<QMainWindow> window;
+	bool windowAvailable = true;
+	bool refuseDocks = false;
+	QStringList calls;
+	QVector<std::pair<obs_frontend_event_cb, void *>> eventCallbacks;
+	QVector<std::pair<obs_frontend_save_cb, void *>> saveCallbacks;
+	QMap<QString, QPointer<QWidget>> docks;
+	obs_weak_source_t *program = nullptr;
+	obs_weak_source_t *preview = nullptr;
+	bool studioMode = false;
+	QList<obs_weak_source_t *> order;
+	bool customOrder = false;
+	obs_data_t *lastSaved = nullptr;
+	int saveCount = 0;
+};
+
+State &state()
+{
+	static State s;
+	return s;
+}
+
+void record(const QString &call)
+{
+	state().calls.append(call);
+}
+
+void setWeak(obs_weak_source_t *&slot, obs_source_t *source)
+{
+	obs_weak_source_release(slot);
+	slot = source ? obs_source_get_weak_source(source) : nullptr;
+}
+
+void clearOrder()
+{
+	for (obs_weak_source_t *w : std::as_const(state().order))
+		obs_weak_source_release(w);
+	state().order.clear();
+}
+
+} // namespace
+
+void reset()
+{
+	State &s = state();
+	for (auto &dock : s.docks)
+		delete dock.data();
+	s.docks.clear();
+	s.windowAvailable = true;
+	s.refuseDocks = false;
+	s.calls.clear();
+	s.eventCallbacks.clear();
+	s.saveCallbacks.clear();
+	setWeak(s.program, nullptr);
+	setWeak(s.preview, nullptr);
+	s.studioMode = false;
+	clearOrder();
+	s.customOrder = false;
+	obs_data_release(s.lastSaved);
+	s.lastSaved = nullptr;
+	s.saveCount = 0;
+}
+
+QMainWindow *mainWindow()
+{
+	State &s = state();
+	if (!s.window)
+		s.window = new QMainWindow;
+	return s.window;
+}
+
+void setMainWindowAvailable(bool available)
+{
+	state().windowAvailable = available;
+}
+
+void setRefuseDocks(bool refuse)
+{
+	state().refuseDocks = refuse;
+}
+
+QStringList calls()
+{
+	return state().calls;
+}
+
+void clearCalls()
+{
+	state().calls.clear();
+}
+
+int eventCallbackCount()
+{
+	return int(state().eventCallbacks.size());
+}
+
+int saveCallbackCount()
+{
+	return int(state().saveCallbacks.size());
+}
+
+QWidget *dock(const QString &id)
+{
+	return state().docks.value(id).data();
+}
+
+void emitEvent(enum obs_frontend_event event)
+{
+	// Callbacks may remove themselves while running.
+	const auto callbacks = state().eventCallbacks;
+	for (const auto &cb : callbacks)
+		cb.first(event, cb.second);
+}
+
+void emitSave(obs_data_t *saveData, bool saving)
+{
+	const auto callbacks = state().saveCallbacks;
+	for (const auto &cb : callbacks)
+		cb.first(saveData, saving, cb.second);
+}
+
+obs_data_t *lastSavedData()
+{
+	obs_data_t *d = state().lastSaved;
+	if (d)
+		obs_data_addref(d);
+	return d;
+}
+
+int frontendSaveCount()
+{
+	return state().saveCount;
+}
+
+void setProgramScene(obs_source_t *scene, bool emitChange)
+{
+	setWeak(state().program, scene);
+	if (emitChange)
+		emitEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
+}
+
+void setPreviewScene(obs_source_t *scene, bool emitChange)
+{
+	setWeak(state().preview, scene);
+	if (emitChange && state().studioMode)
+		emitEvent(OBS_FRONTEND_EVENT_PREVIEW_SCENE_CHANGED);
+}
+
+void setStudioMode(bool enabled, bool emitChange)
+{
+	state().studioMode = enabled;
+	if (emitChange)
+		emitEvent(enabled ? OBS_FRONTEND_EVENT_STUDIO_MODE_ENABLED : OBS_FRONTEND_EVENT_STUDIO_MODE_DISABLED);
+}
+
+void setSceneOrder(const QList<obs_source_t *> &scenes)
+{
+	clearOrder();
+	for (obs_source_t *s : scenes)
+		state().order.append(obs_source_get_weak_source(s));
+	state().customOrder = true;
+}
+
+} // namespace quillmar::fake
+
+using namespace quillmar::fake;
+
+extern "C" {
+
+void *obs_frontend_get_main_window(void)
+{
+	record(QStringLiteral("get_main_window"));
+	return state().windowAvailable ? mainWindow() : nullptr;
+}
+
+bool obs_frontend_add_dock_by_id(const char *id, const char *title, void *widget)
+{
+	record(QStringLiteral("add_dock_by_id:%1").arg(QString::fromUtf8(id)));
+	State &s = state();
+	if (s.refuseDocks || s.docks.value(QString::fromUtf8(id)))
+		return false;
+	auto *w = static_cast<QWidget *>(widget);
+	w->setWindowTitle(QString::fromUtf8(title));
+	s.docks.insert(QString::fromUtf8(id), w);
+	return true;
+}
+
+void obs_frontend_remove_dock(const char *id)
+{
+	record(QStringLiteral("remove_dock:%1").arg(QString::fromUtf8(id)));
+	// The host destroys the dock's widget with its dock.
+	delete state().docks.take(QString::fromUtf8(id)).data();
+}
+
+void obs_frontend_add_event_callback(obs_frontend_event_cb callback, void *data)
+{
+	record(QStringLiteral("add_event_callback"));
+	state().eventCallbacks.append({callback, data});
+}
+
+void obs_frontend_remove_event_callback(obs_frontend_event_cb callback, void *data)
+{
+	record(QStringLiteral("remove_event_callback"));
+	state().eventCallbacks.removeAll({callback, data});
+}
+
+void obs_frontend_add_save_callback(obs_frontend_save_cb callback, void *data)
+{
+	record(QStringLiteral("add_save_callback"));
+	state().saveCallbacks.append({callback, data});
+}
+
+void obs_frontend_remove_save_callback(obs_frontend_save_cb callback, void *data)
+{
+	record(QStringLiteral("remove_save_callback"));
+	state().saveCallbacks.removeAll({callback, data});
+}
+
+obs_source_t *obs_frontend_get_current_scene(void)
+{
+	return obs_weak_source_get_source(state().program);
+}
+
+obs_source_t *obs_frontend_get_current_preview_scene(void)
+{
+	return state().studioMode ? obs_weak_source_get_source(state().preview) : nullptr;
+}
+
+bool obs_frontend_preview_program_mode_active(void)
+{
+	return state().studioMode;
+}
+
+void obs_frontend_get_scenes(struct obs_frontend_source_list *sources)
+{
+	State &s = state();
+	if (s.customOrder) {
+		for (obs_weak_source_t *w : std::as_const(s.order))
+			if (obs_source_t *src = obs_weak_source_get_source(w))
+				da_push_back(sources->sources, &src);
+		return;
+	}
+	QList<obs_source_t *> all;
+	obs_enum_scenes(
+		[](void *param, obs_source_t *src) {
+			if (obs_scene_from_source(src))
+				static_cast<QList<obs_source_t *> *>(param)->append(obs_source_get_ref(src));
+			return true;
+		},
+		&all);
+	std::sort(all.begin(), all.end(), [](obs_source_t *a, obs_source_t *b) {
+		return qstrcmp(obs_source_get_name(a), obs_source_get_name(b)) < 0;
+	});
+	for (obs_source_t *src : all)
+		da_push_back(sources->sources, &src);
+}
+
+void obs_frontend_save(void)
+{
+	record(QStringLiteral("save"));
+	State &s = state();
+	++s.saveCount;
+	obs_data_release(s.lastSaved);
+	s.lastSaved = obs_data_create();
+	emitSave(s.lastSaved, true);
+}
+
+} // extern "C"

@@ -1,0 +1,46 @@
+#pragma once
+
+// Starts the real libobs once per test executable (it needs an X display) with a temporary
+// module configuration folder, and opens a stand-in module file named "quillmar" whose data
+// folder is the project's data/, so that config paths and locale lookups go through libobs.
+
+#include <obs-module.h>
+
+#include <QApplication>
+#include <QString>
+#include <QTest>
+
+namespace quillmar::test {
+
+obs_module_t *testModule();
+// libobs' module configuration root; the module's own folder is <root>/quillmar.
+QString moduleConfigRoot();
+QString moduleConfigDir();
+QString sourceDir();
+
+// A scene that releases itself.
+class Scene {
+public:
+	explicit Scene(const char *name);
+	~Scene();
+	Scene(const Scene &) = delete;
+	Scene &operator=(const Scene &) = delete;
+	obs_source_t *source() const;
+	obs_scene_t *scene() const { return m_scene; }
+	QString uuid() const;
+
+private:
+	obs_scene_t *m_scene;
+};
+
+int runWithObs(QObject *testObject, int argc, char **argv);
+
+} // namespace quillmar::test
+
+#define QUILLMAR_OBS_TEST_MAIN(TestClass)                                     \
+	int main(int argc, char **argv)                                       \
+	{                                                                     \
+		QApplication app(argc, argv);                                 \
+		TestClass tc;                                                 \
+		return quillmar::test::runWithObs(&tc, argc, argv);           \
+	}
