@@ -39,9 +39,12 @@ mkdir -p "$r/$co" "$r/tmp"
 mount --bind "$co" "$r/$co"
 [ -n "${QUILLMAR_EXTRA_BIND:-}" ] && { mkdir -p "$r/$QUILLMAR_EXTRA_BIND"; mount --bind "$QUILLMAR_EXTRA_BIND" "$r/$QUILLMAR_EXTRA_BIND"; }
 cp -L /etc/resolv.conf "$r/etc/resolv.conf" 2>/dev/null || true
+pass=()
+while IFS= read -r -d '' kv; do
+  case "$kv" in QUILLMAR_*=*|ASAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*) pass+=("$kv") ;; esac
+done < <(env -0)
 exec chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" QUILLMAR_CHECKOUT="$co" \
-  QUILLMAR_FUZZ_SECONDS="${QUILLMAR_FUZZ_SECONDS:-}" QUILLMAR_SANITIZE="${QUILLMAR_SANITIZE:-}" \
+  LANG=C.UTF-8 "${pass[@]}" QUILLMAR_CHECKOUT="$co" \
   /bin/bash -c 'cd "$QUILLMAR_CHECKOUT" && exec "$@"' bash "$@"
 INNER
 }
