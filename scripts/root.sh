@@ -29,7 +29,8 @@ host_mirror() {
 # Runs a command in a private mount namespace: the mounts vanish with the process tree.
 in_root() {
   local r=$1; shift
-  unshare -m --propagation private -- /bin/bash -s "$r" "$checkout" "$@" <<'INNER'
+  # A private PID namespace too: whatever a run leaves behind (an OBS, an X server) ends with it.
+  unshare -m --propagation private --pid --fork --kill-child -- /bin/bash -s "$r" "$checkout" "$@" <<'INNER'
 set -e
 r=$1; co=$2; shift 2
 mount -t proc proc "$r/proc"
@@ -39,9 +40,14 @@ mkdir -p "$r/$co" "$r/tmp"
 mount --bind "$co" "$r/$co"
 [ -n "${QUILLMAR_EXTRA_BIND:-}" ] && { mkdir -p "$r/$QUILLMAR_EXTRA_BIND"; mount --bind "$QUILLMAR_EXTRA_BIND" "$r/$QUILLMAR_EXTRA_BIND"; }
 cp -L /etc/resolv.conf "$r/etc/resolv.conf" 2>/dev/null || true
+# The host may reach registries through its own certificate authorities: trust them in here too.
+if [ -f /etc/ssl/certs/ca-certificates.crt ] && [ -d "$r/etc/ssl/certs" ]; then
+  cp -L /etc/ssl/certs/ca-certificates.crt "$r/etc/ssl/certs/host-ca-certificates.crt"
+  export NODE_EXTRA_CA_CERTS=/etc/ssl/certs/host-ca-certificates.crt
+fi
 pass=()
 while IFS= read -r -d '' kv; do
-  case "$kv" in QUILLMAR_*=*|ASAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*) pass+=("$kv") ;; esac
+  case "$kv" in QUILLMAR_*=*|ASAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*|NODE_EXTRA_CA_CERTS=*|npm_config_*=*|*_proxy=*|*_PROXY=*) pass+=("$kv") ;; esac
 done < <(env -0)
 exec chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   LANG=C.UTF-8 "${pass[@]}" QUILLMAR_CHECKOUT="$co" \

@@ -1,0 +1,166 @@
+// Starts the real OBS Studio with the freshly built module in a throw-away HOME, under the X
+// server named by DISPLAY, and hands back an obs-websocket client and keyboard/mouse helpers.
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { setTimeout as sleep } from 'node:timers/promises';
+import { randomBytes } from 'node:crypto';
+import OBSWebSocket from 'obs-websocket-js/json';
+
+const checkout = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../../..');
+const buildDir = path.resolve(checkout, process.env.QUILLMAR_BUILD_DIR || 'build');
+export const artifactDir = path.join(buildDir, 'e2e-artifacts');
+fs.mkdirSync(artifactDir, { recursive: true });
+
+const running = new Set();
+// A failing test must not leave an OBS behind.
+process.on('exit', () => { for (const child of running) try { child.kill('SIGKILL'); } catch { /* gone */ } });
+
+export function xdotool(...args) {
+  return execFileSync('xdotool', args.map(String), { encoding: 'utf8' }).trim();
+}
+
+export function screenshot(name) {
+  const file = path.join(artifactDir, name.endsWith('.png') ? name : `${name}.png`);
+  execFileSync('import', ['-window', 'root', file]);
+  return file;
+}
+
+async function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+    server.on('error', reject);
+  });
+}
+
+export async function waitFor(what, check, timeoutMs = 20000, stepMs = 100) {
+  const end = Date.now() + timeoutMs;
+  let last;
+  while (Date.now() < end) {
+    try {
+      last = await check();
+      if (last) return last;
+    } catch (e) { last = e; }
+    await sleep(stepMs);
+  }
+  throw new Error(`timed out waiting for ${what}${last instanceof Error ? `: ${last.message}` : ''}`);
+}
+
+// A HOME prepared like a user's who has run OBS before: no first-run wizard, no exit prompt,
+// obs-websocket on with a known port and password, and this build of Quillmar installed.
+// A given dir keeps what it holds (notes, scenes, the user's OBS settings); only the module is renewed.
+export async function makeHome({ light = false, dir = null } = {}) {
+  const home = dir || fs.mkdtempSync(path.join(os.tmpdir(), 'quillmar-e2e-'));
+  const config = path.join(home, '.config/obs-studio');
+  const globalIni = path.join(config, 'global.ini');
+  const fresh = !fs.existsSync(globalIni);
+  const plugin = path.join(config, 'plugins/quillmar');
+  fs.mkdirSync(path.join(plugin, 'bin/64bit'), { recursive: true });
+  fs.copyFileSync(path.join(buildDir, 'quillmar.so'), path.join(plugin, 'bin/64bit/quillmar.so'));
+  fs.cpSync(path.join(checkout, 'data'), path.join(plugin, 'data'), { recursive: true });
+  const port = await freePort();
+  const password = randomBytes(12).toString('hex');
+  fs.mkdirSync(path.join(config, 'plugin_config/obs-websocket'), { recursive: true });
+  fs.writeFileSync(path.join(config, 'plugin_config/obs-websocket/config.json'), JSON.stringify({
+    server_enabled: true, server_port: port, auth_required: true, server_password: password,
+    alerts_enabled: false, first_load: false,
+  }));
+  if (fresh) fs.writeFileSync(globalIni, [
+    '[General]', 'FirstRun=true', 'ConfirmOnExit=false', 'EnableAutoUpdates=false',
+    ...(light ? ['CurrentTheme3=com.obsproject.System'] : []),
+    '[BasicWindow]', 'SysTrayEnabled=false', '',
+  ].join('\n'));
+  return { home, config, port, password, moduleConfig: path.join(config, 'plugin_config/quillmar') };
+}
+
+export class Obs {
+  constructor(home) {
+    this.home = home;
+    this.ws = new OBSWebSocket();
+    this.logFile = path.join(home.home, `obs-${Date.now()}.out`);
+  }
+
+  static async start(home) {
+    const obs = new Obs(home || await makeHome());
+    await obs.launch();
+    return obs;
+  }
+
+  async launch() {
+    const out = fs.openSync(this.logFile, 'w');
+    this.child = spawn('obs', ['--disable-shutdown-check', '--disable-updater', '--verbose'], {
+      env: { ...process.env, HOME: this.home.home, LIBGL_ALWAYS_SOFTWARE: '1', QT_QPA_PLATFORM: 'xcb' },
+      stdio: ['ignore', out, out],
+      cwd: this.home.home,
+    });
+    fs.closeSync(out);
+    running.add(this.child);
+    this.exited = new Promise((resolve) => this.child.on('exit', (code, signal) => {
+      running.delete(this.child);
+      resolve({ code, signal });
+    }));
+    await waitFor('obs-websocket', async () => {
+      if (this.child.exitCode !== null) throw new Error(`OBS exited early, see ${this.logFile}`);
+      await this.ws.connect(`ws://127.0.0.1:${this.home.port}`, this.home.password);
+      return true;
+    }, 60000, 250);
+    await waitFor('the main window', () => this.mainWindow(), 20000);
+  }
+
+  log() {
+    return fs.readFileSync(this.logFile, 'utf8');
+  }
+
+  mainWindow() {
+    try { return xdotool('search', '--name', '^OBS [0-9]').split('\n')[0]; } catch { return ''; }
+  }
+
+  dockWindow() {
+    try { return xdotool('search', '--name', '^Quillmar$').split('\n')[0]; } catch { return ''; }
+  }
+
+  // Shows the dock the way a user does: the Docks menu, whose last entry is the plug-in dock.
+  async showDock({ width = 820, height = 560, x = 1095, y = 0 } = {}) {
+    if (!this.dockWindowVisible()) {
+      const main = this.mainWindow();
+      xdotool('windowfocus', '--sync', main);
+      xdotool('key', 'alt+d');
+      await sleep(400);
+      xdotool('key', 'Up', 'Return');
+      await waitFor('the Quillmar dock', () => this.dockWindowVisible(), 10000);
+    }
+    const dock = this.dockWindow();
+    xdotool('windowsize', dock, width, height);
+    xdotool('windowmove', dock, x, y);
+    await sleep(500);
+    return dock;
+  }
+
+  dockWindowVisible() {
+    try { return xdotool('search', '--onlyvisible', '--name', '^Quillmar$').split('\n')[0]; } catch { return ''; }
+  }
+
+  async call(request, data) {
+    return this.ws.call(request, data);
+  }
+
+  // A clean quit: OBS treats SIGINT like closing its window.
+  async stop({ timeoutMs = 30000 } = {}) {
+    try { await this.ws.disconnect(); } catch { /* already closed */ }
+    if (this.child.exitCode !== null || this.child.signalCode !== null) return this.exited;
+    this.child.kill('SIGINT');
+    const result = await Promise.race([this.exited, sleep(timeoutMs, null, { ref: false })]);
+    if (!result) {
+      this.child.kill('SIGKILL');
+      await this.exited;
+      throw new Error(`OBS did not exit within ${timeoutMs} ms; log: ${this.logFile}`);
+    }
+    return result;
+  }
+}

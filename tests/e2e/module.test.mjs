@@ -1,0 +1,35 @@
+import { test, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { Obs, makeHome, screenshot } from './lib/obs.mjs';
+
+const started = [];
+after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
+
+test('OBS loads Quillmar, shows its dock and exits cleanly', async () => {
+  const home = await makeHome();
+  const obs = await Obs.start(home);
+  started.push(obs);
+
+  assert.match(obs.log(), /\[Quillmar\] Loaded 3\.0\.0/);
+  const version = await obs.call('GetVersion');
+  assert.ok(version.availableRequests.includes('CallVendorRequest'));
+
+  await obs.showDock();
+  const shot = screenshot('module-dock-shown');
+  assert.ok(fs.statSync(shot).size > 10000, 'a screenshot was written');
+
+  const { code, signal } = await obs.stop();
+  assert.equal(signal, null);
+  assert.equal(code, 0, `OBS exit code, log: ${obs.logFile}`);
+  const log = obs.log();
+  assert.match(log, /Number of memory leaks: \d+/, 'OBS finished its shut-down');
+  assert.doesNotMatch(log, /Segmentation fault|Aborted|Unhandled exception/i);
+
+  // The module's configuration folder was made; the dock's settings live there.
+  assert.ok(fs.statSync(home.moduleConfig).isDirectory());
+  // OBS remembers the dock as shown.
+  const global = fs.readFileSync(path.join(home.config, 'global.ini'), 'utf8');
+  assert.match(global, /DockState=/);
+});
