@@ -47,7 +47,7 @@ if [ -f /etc/ssl/certs/ca-certificates.crt ] && [ -d "$r/etc/ssl/certs" ]; then
 fi
 pass=()
 while IFS= read -r -d '' kv; do
-  case "$kv" in QUILLMAR_*=*|ASAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*|NODE_EXTRA_CA_CERTS=*|npm_config_*=*|*_proxy=*|*_PROXY=*) pass+=("$kv") ;; esac
+  case "$kv" in QUILLMAR_*=*|ASAN_OPTIONS=*|LSAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*|NODE_EXTRA_CA_CERTS=*|npm_config_*=*|*_proxy=*|*_PROXY=*) pass+=("$kv") ;; esac
 done < <(env -0)
 exec chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   LANG=C.UTF-8 "${pass[@]}" QUILLMAR_CHECKOUT="$co" \

@@ -20,7 +20,8 @@ scripts/root.sh run scripts/xvfb.sh ctest --test-dir build --output-on-failure -
 stamp "sanitizer build"
 scripts/build.sh build-asan -DQUILLMAR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 stamp "unit and integration tests under ASan and UBSan"
-scripts/root.sh run env ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+scripts/root.sh run env ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:abort_on_error=1 \
+  LSAN_OPTIONS=suppressions=$PWD/tests/support/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   scripts/xvfb.sh ctest --test-dir build-asan --output-on-failure -j2
 
 if [ -x scripts/fuzz.sh ]; then
