@@ -16,6 +16,13 @@ test('OBS loads Quillmar, shows its dock and exits cleanly', async () => {
   const version = await obs.call('GetVersion');
   assert.ok(version.availableRequests.includes('CallVendorRequest'));
 
+  // The ten hotkeys are registered with the host, which lists them for binding.
+  const { hotkeys } = await obs.call('GetHotkeyList');
+  const ours = hotkeys.filter((name) => name.startsWith('Quillmar.')).sort();
+  assert.deepEqual(ours, ['Quillmar.Faster', 'Quillmar.InsertMark', 'Quillmar.InsertTime', 'Quillmar.NextMark',
+    'Quillmar.PauseScroll', 'Quillmar.Slower', 'Quillmar.StartScroll', 'Quillmar.ToggleLock',
+    'Quillmar.ToggleScroll', 'Quillmar.Top']);
+
   await obs.showDock();
   const shot = screenshot('module-dock-shown');
   assert.ok(fs.statSync(shot).size > 10000, 'a screenshot was written');
