@@ -73,8 +73,8 @@ export async function makeHome({ light = false, dir = null } = {}) {
   }));
   if (fresh) fs.writeFileSync(globalIni, [
     '[General]', 'FirstRun=true', 'ConfirmOnExit=false', 'EnableAutoUpdates=false',
-    ...(light ? ['CurrentTheme3=com.obsproject.System'] : []),
-    '[BasicWindow]', 'SysTrayEnabled=false', '',
+    '[BasicWindow]', 'SysTrayEnabled=false',
+    ...(light ? ['[Appearance]', 'Theme=com.obsproject.Yami.Light'] : []), '',
   ].join('\n'));
   return { home, config, port, password, moduleConfig: path.join(config, 'plugin_config/quillmar') };
 }
