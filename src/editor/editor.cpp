@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
+#include <QTextList>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -46,6 +47,17 @@ qreal pointSizeOf(const QFont &font, int logicalDpiY)
 qreal zoomed(qreal size, int points)
 {
 	return std::clamp(size + points, kMinZoomPoints, kMaxZoomPoints);
+}
+
+// The text a pasted or dropped document adds, as the limit check reads it.
+QString insertedText(const QTextDocument &scratch)
+{
+	QString text = scratch.toRawText();
+	// A list at the head of a fragment starts a paragraph of its own unless the cursor already
+	// sits in a list; counting the break always is safe.
+	if (scratch.begin().textList())
+		text.prepend(QChar::ParagraphSeparator);
+	return text;
 }
 
 int decimalDigits(int n)
@@ -103,7 +115,10 @@ void Editor::refuse()
 bool Editor::checkInsertion(const QTextCursor &cursor, const QString &text)
 {
 	const QTextDocument *doc = cursor.document() ? cursor.document() : document();
-	if (insertionFitsNoteLimits(*doc, cursor.selectionStart(), cursor.selectionEnd(), text))
+	const int start = cursor.selectionStart();
+	// Removing a selection across table cells only empties the cells: credit nothing for it.
+	const int end = cursor.hasComplexSelection() ? start : cursor.selectionEnd();
+	if (insertionFitsNoteLimits(*doc, start, end, text))
 		return true;
 	refuse();
 	return false;
@@ -302,7 +317,7 @@ void Editor::insertFromMimeData(const QMimeData *source)
 			refuse();
 			return;
 		}
-		if (!checkInsertion(cursor, scratch.toRawText()))
+		if (!checkInsertion(cursor, insertedText(scratch)))
 			return;
 		cursor.insertFragment(fragment);
 		setTextCursor(cursor);
@@ -329,7 +344,7 @@ void Editor::dropEvent(QDropEvent *e)
 	else
 		scratch.setPlainText(data->text());
 	// Content that could never fit is refused without a message.
-	if (!fitsNoteLimits(scratch) || !checkInsertion(at, scratch.toRawText())) {
+	if (!fitsNoteLimits(scratch) || !checkInsertion(at, insertedText(scratch))) {
 		e->ignore();
 		return;
 	}
