@@ -60,6 +60,23 @@ QString insertedText(const QTextDocument &scratch)
 	return text;
 }
 
+// Whether the text control would insert the key's text. Ctrl and Ctrl+Shift are shortcuts, but
+// Ctrl+Alt is AltGr, and Meta or keypad combinations with printable text type as well.
+bool typesText(const QKeyEvent *e)
+{
+	const QString text = e->text();
+	if (text.isEmpty())
+		return false;
+	const QChar first = text.front();
+	if (first.category() == QChar::Other_Format)
+		return true;
+	const Qt::KeyboardModifiers mods = e->modifiers();
+	if (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))
+		return false;
+	return first.isPrint() || first.category() == QChar::Other_PrivateUse || first == u'\t' ||
+	       (first.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate());
+}
+
 int decimalDigits(int n)
 {
 	int digits = 1;
@@ -281,16 +298,11 @@ void Editor::keyPressEvent(QKeyEvent *e)
 		}
 	} else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
 		inserted = (e->modifiers() & Qt::ShiftModifier) ? QString(QChar::LineSeparator) : QStringLiteral("\n");
-	} else {
-		const Qt::KeyboardModifiers mods = e->modifiers();
-		// Ctrl+Alt is AltGr, which types.
-		const bool shortcut = ((mods & Qt::ControlModifier) && !(mods & Qt::AltModifier)) ||
-				      (mods & Qt::MetaModifier);
-		if (e->text().isEmpty() || shortcut) {
-			QTextEdit::keyPressEvent(e);
-			return;
-		}
+	} else if (typesText(e)) {
 		inserted = e->text();
+	} else {
+		QTextEdit::keyPressEvent(e);
+		return;
 	}
 
 	if (!checkInsertion(cursor, inserted)) {
