@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextList>
+#include <QTextTable>
 
 #include <memory>
 
@@ -340,6 +341,31 @@ private Q_SLOTS:
 		QCOMPARE(m_refusals, fits ? 0 : 1);
 		QVERIFY(fitsNoteLimits(*document()));
 		QCOMPARE(document()->isUndoAvailable(), fits); // a refused paste leaves no trace
+	}
+
+	// Replacing a selection across table cells only empties the cells, so it frees less room
+	// than the selection spans.
+	void pasteOverTableCells()
+	{
+		load(noteOfLength(kNoteCharLimit - 20));
+		QTextCursor end(document());
+		end.movePosition(QTextCursor::End);
+		QTextTable *table = end.insertTable(2, 2);
+		for (int cell = 0; cell < 4; ++cell)
+			table->cellAt(cell / 2, cell % 2).firstCursorPosition().insertText(QString(1, QChar(u'a' + cell)));
+		QTextCursor filler(document());
+		filler.insertText(QString(kNoteCharLimit - noteChars(document()), u'f'));
+		QCOMPARE(noteChars(document()), kNoteCharLimit);
+		document()->clearUndoRedoStacks();
+
+		QTextCursor cells = table->cellAt(0, 0).firstCursorPosition();
+		cells.setPosition(table->cellAt(1, 1).lastCursorPosition().position(), QTextCursor::KeepAnchor);
+		QVERIFY(cells.hasComplexSelection());
+		editor().setTextCursor(cells);
+		paste(editor(), mimeData(QStringLiteral("vwxyz")));
+		QCOMPARE(m_refusals, 1);
+		QVERIFY(!document()->isUndoAvailable());
+		QVERIFY(fitsNoteLimits(*document()));
 	}
 
 	void pasteIntoReadOnly()
