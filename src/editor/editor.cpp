@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
+#include <QTextList>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -46,6 +47,34 @@ qreal pointSizeOf(const QFont &font, int logicalDpiY)
 qreal zoomed(qreal size, int points)
 {
 	return std::clamp(size + points, kMinZoomPoints, kMaxZoomPoints);
+}
+
+// The text a pasted or dropped document adds, as the limit check reads it.
+QString insertedText(const QTextDocument &scratch)
+{
+	QString text = scratch.toRawText();
+	// A list at the head of a fragment starts a paragraph of its own unless the cursor already
+	// sits in a list; counting the break always is safe.
+	if (scratch.begin().textList())
+		text.prepend(QChar::ParagraphSeparator);
+	return text;
+}
+
+// Whether the text control would insert the key's text. Ctrl and Ctrl+Shift are shortcuts, but
+// Ctrl+Alt is AltGr, and Meta or keypad combinations with printable text type as well.
+bool typesText(const QKeyEvent *e)
+{
+	const QString text = e->text();
+	if (text.isEmpty())
+		return false;
+	const QChar first = text.front();
+	if (first.category() == QChar::Other_Format)
+		return true;
+	const Qt::KeyboardModifiers mods = e->modifiers();
+	if (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))
+		return false;
+	return first.isPrint() || first.category() == QChar::Other_PrivateUse || first == u'\t' ||
+	       (first.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate());
 }
 
 int decimalDigits(int n)
@@ -103,7 +132,10 @@ void Editor::refuse()
 bool Editor::checkInsertion(const QTextCursor &cursor, const QString &text)
 {
 	const QTextDocument *doc = cursor.document() ? cursor.document() : document();
-	if (insertionFitsNoteLimits(*doc, cursor.selectionStart(), cursor.selectionEnd(), text))
+	const int start = cursor.selectionStart();
+	// Removing a selection across table cells only empties the cells: credit nothing for it.
+	const int end = cursor.hasComplexSelection() ? start : cursor.selectionEnd();
+	if (insertionFitsNoteLimits(*doc, start, end, text))
 		return true;
 	refuse();
 	return false;
@@ -266,16 +298,11 @@ void Editor::keyPressEvent(QKeyEvent *e)
 		}
 	} else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
 		inserted = (e->modifiers() & Qt::ShiftModifier) ? QString(QChar::LineSeparator) : QStringLiteral("\n");
-	} else {
-		const Qt::KeyboardModifiers mods = e->modifiers();
-		// Ctrl+Alt is AltGr, which types.
-		const bool shortcut = ((mods & Qt::ControlModifier) && !(mods & Qt::AltModifier)) ||
-				      (mods & Qt::MetaModifier);
-		if (e->text().isEmpty() || shortcut) {
-			QTextEdit::keyPressEvent(e);
-			return;
-		}
+	} else if (typesText(e)) {
 		inserted = e->text();
+	} else {
+		QTextEdit::keyPressEvent(e);
+		return;
 	}
 
 	if (!checkInsertion(cursor, inserted)) {
@@ -302,7 +329,7 @@ void Editor::insertFromMimeData(const QMimeData *source)
 			refuse();
 			return;
 		}
-		if (!checkInsertion(cursor, scratch.toRawText()))
+		if (!checkInsertion(cursor, insertedText(scratch)))
 			return;
 		cursor.insertFragment(fragment);
 		setTextCursor(cursor);
@@ -329,7 +356,7 @@ void Editor::dropEvent(QDropEvent *e)
 	else
 		scratch.setPlainText(data->text());
 	// Content that could never fit is refused without a message.
-	if (!fitsNoteLimits(scratch) || !checkInsertion(at, scratch.toRawText())) {
+	if (!fitsNoteLimits(scratch) || !checkInsertion(at, insertedText(scratch))) {
 		e->ignore();
 		return;
 	}

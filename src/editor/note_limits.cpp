@@ -54,10 +54,6 @@ bool insertionFitsNoteLimits(const QTextDocument &document, int start, int end, 
 	if (start > end)
 		std::swap(start, end);
 
-	const qint64 chars = qint64(last) - (end - start) + text.size();
-	if (chars > kNoteCharLimit)
-		return false;
-
 	const QTextBlock first = document.findBlock(start);
 	const QTextBlock final = document.findBlock(end);
 	if (!first.isValid() || !final.isValid())
@@ -66,10 +62,13 @@ bool insertionFitsNoteLimits(const QTextDocument &document, int start, int end, 
 	qint64 line = start - first.position();
 
 	const qsizetype n = text.size();
+	qint64 chars = qint64(last) - (end - start) + n;
 	for (qsizetype i = 0; i < n; ++i) {
 		const QChar ch = text[i];
-		if (ch == u'\r' && i + 1 < n && text[i + 1] == u'\n')
-			continue; // the line feed ends this paragraph
+		if (ch == u'\r' && i + 1 < n && text[i + 1] == u'\n') {
+			--chars; // the pair becomes one paragraph separator
+			continue;
+		}
 		if (!startsParagraph(ch)) {
 			++line;
 			continue;
@@ -79,7 +78,7 @@ bool insertionFitsNoteLimits(const QTextDocument &document, int start, int end, 
 		line = 0;
 	}
 	line += final.position() + final.length() - 1 - end;
-	return line <= kParagraphCharLimit && paragraphs <= kNoteParagraphLimit;
+	return chars <= kNoteCharLimit && line <= kParagraphCharLimit && paragraphs <= kNoteParagraphLimit;
 }
 
 QString normalizeLineEnds(QString text)
