@@ -461,7 +461,7 @@ private Q_SLOTS:
 		QCOMPARE(editor()->verticalScrollBar()->value(), 10);
 		QTRY_COMPARE(editor()->verticalScrollBar()->value(), 250);
 
-		// A hidden dock cannot scroll yet; switching scenes meanwhile must not lose the position.
+		// Switching scenes while the dock is hidden keeps the positions.
 		dock()->hide();
 		fake::setProgramScene(b.source());
 		fake::setProgramScene(a.source());
@@ -469,6 +469,31 @@ private Q_SLOTS:
 		fake::setProgramScene(a.source());
 		dock()->show();
 		QTRY_COMPARE(editor()->verticalScrollBar()->value(), 250);
+	}
+
+	void readingPositionsOfLongNotesWaitForTheLayout()
+	{
+		test::Scene a("A"), b("B");
+		fake::setProgramScene(a.source());
+		QStringList paragraphs;
+		for (int i = 0; i < 12000; ++i)
+			paragraphs << QStringLiteral("<p>line %1</p>").arg(i);
+		QVERIFY(dock()->applyRemoteNote(a.source(), paragraphs.join(QString())));
+		QScrollBar *bar = editor()->verticalScrollBar();
+		int maximum = -1;
+		while (maximum != bar->maximum()) { // until the layout is complete
+			maximum = bar->maximum();
+			QTest::qWait(100);
+		}
+		const int deep = maximum - 10;
+		bar->setValue(deep);
+		fake::setProgramScene(b.source());
+		// Qt lays out a freshly loaded long note in steps; the position is kept until it fits.
+		fake::setProgramScene(a.source());
+		QVERIFY(bar->maximum() < deep);
+		fake::setProgramScene(b.source()); // a switch before the layout got there keeps it too
+		fake::setProgramScene(a.source());
+		QTRY_COMPARE(bar->value(), deep);
 	}
 
 	void lockAndRemoteEditingMakeTheEditorReadOnly()
