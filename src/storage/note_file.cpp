@@ -103,12 +103,8 @@ public:
 			return atEnd();
 		for (;;) {
 			QByteArray key;
-			if (!take('"') || !readValidString(key))
+			if (!readKey(key))
 				return false;
-			skipSpace();
-			if (!take(':'))
-				return false;
-			skipSpace();
 			Field *field = nullptr;
 			for (int i = 0; i < count; ++i)
 				if (key == names[i])
@@ -197,15 +193,9 @@ private:
 			if (take(object ? '}' : ']'))
 				return true;
 			for (;;) {
-				if (object) {
-					QByteArray key;
-					if (!take('"') || !readValidString(key))
-						return false;
-					skipSpace();
-					if (!take(':'))
-						return false;
-					skipSpace();
-				}
+				QByteArray key;
+				if (object && !readKey(key))
+					return false;
 				if (!readValue(nullptr, depth + 1))
 					return false;
 				skipSpace();
@@ -260,6 +250,18 @@ private:
 				.append(char(0x80 | (c >> 6 & 0x3F)))
 				.append(char(0x80 | (c & 0x3F)));
 		}
+	}
+
+	// A member's name and its colon, and the space after them.
+	bool readKey(QByteArray &key)
+	{
+		if (!take('"') || !readValidString(key))
+			return false;
+		skipSpace();
+		if (!take(':'))
+			return false;
+		skipSpace();
+		return true;
 	}
 
 	// Every string is checked as UTF-8 after unescaping, as Qt's JSON reader does.
