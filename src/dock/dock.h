@@ -50,6 +50,9 @@ public:
 	void syncToFrontendScene();
 	void showSceneNote(obs_source_t *scene);
 	bool saveNote(bool saveCollection, bool report);
+	// After the host saved the collection: a link written during that save missed its data, so
+	// the collection is saved once more when control returns to the event loop.
+	void scheduleCollectionSave();
 	void setLocked(bool on);
 	void setRemoteEditing(bool on);
 	bool applyRemoteNote(obs_source_t *scene, const QString &html);
@@ -99,6 +102,7 @@ private:
 	void hideGoTo();
 	void stopScrolling();
 	void updateToolEnabling();
+	void setSceneToolsEnabled(bool enabled);
 	void syncFormatControls();
 	void updateCharacterCount();
 	void updateDocumentStatus();

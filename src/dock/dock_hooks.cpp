@@ -8,6 +8,7 @@ void Dock::setFormatPainter(bool) {}
 void Dock::hideGoTo() {}
 void Dock::stopScrolling() {}
 void Dock::updateToolEnabling() {}
+void Dock::setSceneToolsEnabled(bool) {}
 void Dock::syncFormatControls() {}
 void Dock::updateCharacterCount() {}
 void Dock::updateDocumentStatus() {}

@@ -151,6 +151,7 @@ void Dock::showSceneNote(obs_source_t *scene)
 	syncReadModeAction();
 	m_readModeAction->setEnabled(true);
 	updateToolEnabling();
+	setSceneToolsEnabled(scene != nullptr);
 
 	const QString label = scene ? m_currentName : text("NoScene");
 	m_sceneLabel->setText(label);
@@ -252,6 +253,11 @@ void Dock::requestCollectionSave()
 {
 	if (!m_closing && m_store.takeCollectionDirty())
 		obs_frontend_save();
+}
+
+void Dock::scheduleCollectionSave()
+{
+	QMetaObject::invokeMethod(this, &Dock::requestCollectionSave, Qt::QueuedConnection);
 }
 
 void Dock::onSceneRenamed(obs_source_t *scene)

@@ -215,10 +215,16 @@ private Q_SLOTS:
 		test::Scene a("A");
 		fake::setProgramScene(a.source());
 		type(QStringLiteral("one"));
+		const int saves = fake::frontendSaveCount();
 		obs_data_t *data = obs_data_create();
 		fake::emitSave(data, true);
 		obs_data_release(data);
 		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("one"));
+		// The new link missed the data being saved: the collection is saved again afterwards, once.
+		QCOMPARE(fake::frontendSaveCount(), saves);
+		QTRY_COMPARE(fake::frontendSaveCount(), saves + 1);
+		QTest::qWait(20);
+		QCOMPARE(fake::frontendSaveCount(), saves + 1);
 
 		type(QStringLiteral(" two"));
 		dock()->hide();
