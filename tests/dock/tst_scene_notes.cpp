@@ -6,6 +6,7 @@
 #include "obs_test_env.h"
 #include "storage/note_store.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <QMainWindow>
 #include <QScrollBar>
 #include <QSettings>
+#include <QTextBlock>
 
 #include <memory>
 #include <sys/stat.h>
@@ -486,10 +488,12 @@ private Q_SLOTS:
 			paragraphs << QStringLiteral("<p>line %1</p>").arg(i);
 		QVERIFY(dock()->applyRemoteNote(a.source(), paragraphs.join(QString())));
 		QScrollBar *bar = editor()->verticalScrollBar();
+		// Lay the whole note out now; the scroll range follows once the size change arrives.
+		editor()->document()->documentLayout()->blockBoundingRect(editor()->document()->lastBlock());
 		int maximum = -1;
-		while (maximum != bar->maximum()) { // until the layout is complete
+		while (maximum != bar->maximum()) {
 			maximum = bar->maximum();
-			QTest::qWait(100);
+			QTest::qWait(300);
 		}
 		const int deep = maximum - 10;
 		bar->setValue(deep);
