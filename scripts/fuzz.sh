@@ -15,7 +15,7 @@ run() {
   local name=$1 seconds=${2:-60}
   mkdir -p "build-fuzz/corpus/$name" "build-fuzz/crashes/$name" "fuzz/corpus/$name"
   scripts/root.sh run env ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
-    "build-fuzz/fuzz_$name" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+    "build-fuzz/fuzz/fuzz_$name" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
     -artifact_prefix="build-fuzz/crashes/$name/" "build-fuzz/corpus/$name" "fuzz/corpus/$name"
 }
 case "${1:-}" in
