@@ -157,17 +157,18 @@ const std::vector<Case> &cases()
 			 return a;
 		 },
 		 "BackupInvalid", 0},
+		// The first entry is sound: a fault found only while extracting would let it through.
 		{"data runs into the directory",
 		 [] {
-			 Item item = named("a.json");
-			 item.compressedSize += 1;
-			 return single(item);
+			 Archive a = pair(named("a.json"), named("b.json"));
+			 a.items[1].compressedSize += 1;
+			 return a;
 		 },
 		 "BackupInvalid", 0},
 		{"local header inside the directory",
 		 [] {
-			 Archive a = single(named("a.json"));
-			 a.items[0].offset = 30 + 6 + a.items[0].data.size();
+			 Archive a = pair(named("a.json"), named("b.json"));
+			 a.items[1].offset = a.directoryOffset();
 			 return a;
 		 },
 		 "BackupInvalid", 0},
@@ -332,9 +333,9 @@ const std::vector<Case> &cases()
 		 "BackupInvalid", 0},
 		{"more than deflate can expand to",
 		 [] {
-			 Item item = named("a.json");
-			 item.size = item.compressedSize * 1032 + 1;
-			 return single(item);
+			 Archive a = pair(named("a.json"), named("b.json"));
+			 a.items[1].size = a.items[1].compressedSize * 1032 + 1;
+			 return a;
 		 },
 		 "BackupInvalid", 0},
 		{"entry above 64 MiB",

@@ -100,6 +100,16 @@ struct Archive {
 	// Where the archive starts in its file: offsets are recorded as if that many bytes preceded it.
 	quint32 base = 0;
 
+	qint64 directoryOffset() const
+	{
+		qint64 size = 0;
+		for (const Item &item : items) {
+			const QByteArray &localName = item.localName.isNull() ? item.name : item.localName;
+			size += 30 + localName.size() + item.localExtra.size() + item.data.size() + item.afterData.size();
+		}
+		return base + size;
+	}
+
 	QByteArray build() const
 	{
 		QByteArray out, directory;
