@@ -23,11 +23,19 @@ constexpr int LocalHeaderSize = 30;
 constexpr int CentralHeaderSize = 46;
 constexpr int EndRecordSize = 22;
 constexpr qint64 EndSearchSpan = EndRecordSize + 0xFFFF;
+// Bits 1 and 2 only record the deflate level the producer chose (Info-ZIP sets them for -1 and
+// -9, even on stored entries); they change nothing about how an entry is read.
+constexpr quint16 FlagLevelHints = 0x0006;
 constexpr quint16 FlagDataDescriptor = 0x0008;
 constexpr quint16 FlagUtf8 = 0x0800;
 constexpr quint16 MethodStored = 0;
 constexpr quint16 MethodDeflate = 8;
 constexpr quint16 VersionWritten = 20;
+// Made on Unix, as a plain rw-r--r-- file: Info-ZIP's unzip applies its DOS code-page translation
+// to names from a DOS host even when the UTF-8 flag is set, which garbles every non-ASCII note
+// name, and a Unix host with zero attributes would extract files that nobody may read.
+constexpr quint16 VersionMadeBy = 0x0300 | VersionWritten;
+constexpr quint32 ExternalAttributes = 0100644u << 16;
 constexpr quint16 DateWritten = 0x0021; // 1 January 1980, the earliest date a header can hold
 // No deflate stream yields more than 1032 bytes per byte (two one-bit codes per 258-byte
 // match), so an entry claiming more cannot be genuine and is refused before any allocation.
@@ -194,7 +202,7 @@ bool ZipReader::Private::readDirectory(const QByteArray &directory, int count, s
 		e.headerOffset = u32(h + 42);
 		if (p + CentralHeaderSize + nameLength + extraLength + commentLength > size || u16(h + 34) != 0)
 			return invalid();
-		if ((e.flags & ~(FlagDataDescriptor | FlagUtf8)) != 0)
+		if ((e.flags & ~(FlagLevelHints | FlagDataDescriptor | FlagUtf8)) != 0)
 			return invalid();
 		if (e.method != MethodStored && e.method != MethodDeflate)
 			return invalid();
@@ -496,7 +504,7 @@ bool ZipWriter::add(const QString &name, const QByteArray &bytes, QString &error
 
 	QByteArray &c = d->central;
 	put32(c, CentralSignature);
-	put16(c, VersionWritten);
+	put16(c, VersionMadeBy);
 	put16(c, VersionWritten);
 	put16(c, FlagUtf8);
 	put16(c, MethodDeflate);
@@ -510,7 +518,7 @@ bool ZipWriter::add(const QString &name, const QByteArray &bytes, QString &error
 	put16(c, 0); // comment
 	put16(c, 0); // disk number start
 	put16(c, 0); // internal attributes
-	put32(c, 0); // external attributes
+	put32(c, ExternalAttributes);
 	put32(c, headerOffset);
 	c.append(rawName);
 
