@@ -1,13 +1,13 @@
 #include "documents/word_import.h"
 
 #include "documents/word_package.h"
+#include "editor/note_limits.h"
 #include "module/text.h"
 
 #include <QBrush>
 #include <QBuffer>
 #include <QColor>
 #include <QPointer>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextList>
@@ -20,9 +20,6 @@ namespace quillmar {
 
 namespace {
 
-constexpr int kMaxNoteChars = 200000;
-constexpr int kMaxParagraphs = 20000;
-constexpr int kMaxParagraphChars = 10000;
 // Word offers nine list levels (0 to 8).
 constexpr int kMaxListLevel = 8;
 
@@ -152,17 +149,6 @@ QTextCharFormat visibleFormat(QTextCharFormat format)
 	return format;
 }
 
-bool fitsNoteLimits(const QTextDocument &document)
-{
-	if (document.characterCount() - 1 > kMaxNoteChars || document.blockCount() > kMaxParagraphs)
-		return false;
-	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-		if (block.length() - 1 > kMaxParagraphChars)
-			return false;
-	}
-	return true;
-}
-
 WordImportResult failure(const QString &error)
 {
 	WordImportResult result;
@@ -216,8 +202,8 @@ private:
 
 	bool exceedsLimits() const
 	{
-		return m_noteChars > kMaxNoteChars || m_paragraphChars > kMaxParagraphChars ||
-		       m_paragraphs > kMaxParagraphs;
+		return m_noteChars > kNoteCharLimit || m_paragraphChars > kParagraphCharLimit ||
+		       m_paragraphs > kNoteParagraphLimit;
 	}
 
 	// One token; false when text would break the note limits.
@@ -381,7 +367,7 @@ private:
 	{
 		if (m_hidden)
 			return true;
-		const qsizetype room = qMin(kMaxNoteChars - m_noteChars, kMaxParagraphChars - m_paragraphChars);
+		const qsizetype room = qMin(kNoteCharLimit - m_noteChars, kParagraphCharLimit - m_paragraphChars);
 		if (s.size() > room)
 			return false;
 		// Characters that the document would take for structure (paragraph ends, frame
