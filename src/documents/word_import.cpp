@@ -145,7 +145,8 @@ void readRunProperties(QXmlStreamReader &reader, QTextCharFormat &format)
 // The format that reaches the document: without the import's own markers.
 QTextCharFormat visibleFormat(QTextCharFormat format)
 {
-	format.clearProperty(kWordHiddenProperty);
+	if (format.hasProperty(kWordHiddenProperty))
+		format.clearProperty(kWordHiddenProperty);
 	return format;
 }
 
@@ -327,8 +328,7 @@ private:
 
 		m_cursor.setBlockFormat(blockFormat);
 		m_cursor.setBlockCharFormat(visibleFormat(markFormat));
-		m_runFormat = markFormat;
-		m_cursor.setCharFormat(visibleFormat(markFormat));
+		setRunFormat(markFormat);
 		if (numId >= 1)
 			addToList(numId, ilvl);
 	}
@@ -355,12 +355,12 @@ private:
 		list = m_cursor.createList(format);
 	}
 
+	// Text carries its format along; the cursor's own format is never used.
 	void setRunFormat(const QTextCharFormat &format)
 	{
 		m_runFormat = format;
 		m_insertFormat = visibleFormat(format);
 		m_hidden = format.boolProperty(kWordHiddenProperty);
-		m_cursor.setCharFormat(m_insertFormat);
 	}
 
 	bool insertText(QString s)
