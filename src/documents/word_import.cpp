@@ -26,25 +26,30 @@ constexpr int kMaxListLevel = 8;
 using Token = QXmlStreamReader::TokenType;
 
 // The value of the attribute with this local name, whatever its prefix.
-std::optional<QString> attribute(const QXmlStreamReader &reader, QLatin1StringView name)
+std::optional<QString> findAttribute(const QXmlStreamReader &reader, const char *name)
 {
 	const QXmlStreamAttributes attributes = reader.attributes();
 	for (const QXmlStreamAttribute &a : attributes) {
-		if (a.name() == name)
+		if (a.name() == QLatin1StringView(name))
 			return a.value().toString();
 	}
 	return std::nullopt;
 }
 
+QString attribute(const QXmlStreamReader &reader, const char *name)
+{
+	return findAttribute(reader, name).value_or(QString());
+}
+
 QString val(const QXmlStreamReader &reader)
 {
-	return attribute(reader, QLatin1StringView("val")).value_or(QString());
+	return attribute(reader, "val");
 }
 
 // Toggle properties are on unless their value says off; a missing value means on.
 bool isOn(const QXmlStreamReader &reader)
 {
-	const std::optional<QString> v = attribute(reader, QLatin1StringView("val"));
+	const std::optional<QString> v = findAttribute(reader, "val");
 	return !v || !(*v == u"0" || *v == u"false" || *v == u"off" || *v == u"none");
 }
 
@@ -71,6 +76,24 @@ Token nextToken(QXmlStreamReader &reader)
 	}
 	return token;
 }
+
+// A part read from memory through a device, so that the reader decodes it piece by piece rather
+// than all at once.
+class PartReader {
+public:
+	explicit PartReader(const QByteArray &xml)
+	{
+		m_buffer.setData(xml);
+		m_buffer.open(QIODevice::ReadOnly);
+		m_reader.setDevice(&m_buffer);
+	}
+
+	QXmlStreamReader &reader() { return m_reader; }
+
+private:
+	QBuffer m_buffer;
+	QXmlStreamReader m_reader;
+};
 
 QString xmlError(const QXmlStreamReader &reader)
 {
@@ -168,10 +191,8 @@ public:
 
 	WordImportResult run(const QByteArray &xml)
 	{
-		QBuffer buffer;
-		buffer.setData(xml);
-		buffer.open(QIODevice::ReadOnly);
-		QXmlStreamReader reader(&buffer);
+		PartReader part(xml);
+		QXmlStreamReader &reader = part.reader();
 
 		m_cursor.beginEditBlock();
 		bool overLimit = false;
@@ -449,7 +470,7 @@ void applyRunProperty(QXmlStreamReader &reader, QTextCharFormat &format)
 		// should not take over Latin text.
 		QString family;
 		for (const char *slot : {"ascii", "hAnsi", "eastAsia"}) {
-			family = attribute(reader, QLatin1StringView(slot)).value_or(QString());
+			family = attribute(reader, slot);
 			if (!family.isEmpty())
 				break;
 		}
@@ -466,7 +487,7 @@ void applyRunProperty(QXmlStreamReader &reader, QTextCharFormat &format)
 		if (color.isValid())
 			format.setBackground(QBrush(color));
 	} else if (name == u"shd") {
-		const QColor color = hexColor(attribute(reader, QLatin1StringView("fill")).value_or(QString()));
+		const QColor color = hexColor(attribute(reader, "fill"));
 		if (color.isValid())
 			format.setBackground(QBrush(color));
 	} else if (name == u"vertAlign") {
@@ -513,7 +534,8 @@ WordStyles parseStyles(const QByteArray &xml, QString *error)
 {
 	WordStyles out;
 	bool defaultFound = false;
-	QXmlStreamReader reader(xml);
+	PartReader part(xml);
+	QXmlStreamReader &reader = part.reader();
 	while (!xml.isEmpty() && !reader.atEnd()) {
 		if (nextToken(reader) != QXmlStreamReader::StartElement)
 			continue;
@@ -526,9 +548,9 @@ WordStyles parseStyles(const QByteArray &xml, QString *error)
 					reader.skipCurrentElement();
 			}
 		} else if (name == u"style") {
-			const QString id = attribute(reader, QLatin1StringView("styleId")).value_or(QString());
-			const QString flag = attribute(reader, QLatin1StringView("default")).value_or(QString());
-			const bool isDefault = attribute(reader, QLatin1StringView("type")) == u"paragraph" &&
+			const QString id = attribute(reader, "styleId");
+			const QString flag = attribute(reader, "default");
+			const bool isDefault = attribute(reader, "type") == u"paragraph" &&
 					       (flag == u"1" || flag == u"true" || flag == u"on");
 			WordStyle style;
 			QTextCharFormat own;
@@ -571,19 +593,20 @@ WordStyles parseStyles(const QByteArray &xml, QString *error)
 WordNumbering parseNumbering(const QByteArray &xml, QString *error)
 {
 	WordNumbering out;
-	QXmlStreamReader reader(xml);
+	PartReader part(xml);
+	QXmlStreamReader &reader = part.reader();
 	while (!xml.isEmpty() && !reader.atEnd()) {
 		if (nextToken(reader) != QXmlStreamReader::StartElement)
 			continue;
 		const QStringView name = reader.name();
 		if (name == u"abstractNum") {
-			const int id = intValue(attribute(reader, QLatin1StringView("abstractNumId")).value_or(QString()), -1);
+			const int id = intValue(attribute(reader, "abstractNumId"), -1);
 			while (reader.readNextStartElement()) {
 				if (reader.name() != u"lvl") {
 					reader.skipCurrentElement();
 					continue;
 				}
-				const int ilvl = listLevel(attribute(reader, QLatin1StringView("ilvl")).value_or(QString()));
+				const int ilvl = listLevel(attribute(reader, "ilvl"));
 				WordListLevel level;
 				while (reader.readNextStartElement()) {
 					if (reader.name() == u"numFmt")
@@ -595,13 +618,13 @@ WordNumbering parseNumbering(const QByteArray &xml, QString *error)
 				out.levels.insert({id, ilvl}, level);
 			}
 		} else if (name == u"num") {
-			const int numId = intValue(attribute(reader, QLatin1StringView("numId")).value_or(QString()), -1);
+			const int numId = intValue(attribute(reader, "numId"), -1);
 			while (reader.readNextStartElement()) {
 				if (reader.name() == u"abstractNumId") {
 					out.abstractOf.insert(numId, intValue(val(reader), -1));
 					reader.skipCurrentElement();
 				} else if (reader.name() == u"lvlOverride") {
-					const int ilvl = listLevel(attribute(reader, QLatin1StringView("ilvl")).value_or(QString()));
+					const int ilvl = listLevel(attribute(reader, "ilvl"));
 					while (reader.readNextStartElement()) {
 						if (reader.name() == u"startOverride")
 							out.startOverrides.insert({numId, ilvl}, intValue(val(reader), 1));
