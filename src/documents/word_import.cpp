@@ -100,6 +100,27 @@ QString xmlError(const QXmlStreamReader &reader)
 	return text("WordXmlError") + reader.errorString();
 }
 
+// Hands every start element of a side part (styles, numbering) to the callback, which reads as
+// much of it as it wants. False, with the error, when the part declares a DTD; other faults end
+// the read quietly, and what came before them stands.
+template <typename OnStart>
+bool readSidePart(const QByteArray &xml, QString *error, OnStart onStart)
+{
+	if (xml.isEmpty())
+		return true;
+	PartReader part(xml);
+	QXmlStreamReader &reader = part.reader();
+	while (!reader.atEnd()) {
+		if (nextToken(reader) == QXmlStreamReader::StartElement)
+			onStart(reader);
+	}
+	if (reader.error() != QXmlStreamReader::CustomError)
+		return true;
+	if (error)
+		*error = xmlError(reader);
+	return false;
+}
+
 // Word's highlight palette. Its primary names do not mean what CSS means by them (Word's green is
 // #00ff00), so every name Word writes is spelt out here.
 const QHash<QString, QColor> &highlightColors()
@@ -534,11 +555,7 @@ WordStyles parseStyles(const QByteArray &xml, QString *error)
 {
 	WordStyles out;
 	bool defaultFound = false;
-	PartReader part(xml);
-	QXmlStreamReader &reader = part.reader();
-	while (!xml.isEmpty() && !reader.atEnd()) {
-		if (nextToken(reader) != QXmlStreamReader::StartElement)
-			continue;
+	const bool read = readSidePart(xml, error, [&](QXmlStreamReader &reader) {
 		const QStringView name = reader.name();
 		if (name == u"rPrDefault") {
 			while (reader.readNextStartElement()) {
@@ -574,30 +591,21 @@ WordStyles parseStyles(const QByteArray &xml, QString *error)
 			}
 			style.charFormat.merge(own);
 			if (id.isEmpty())
-				continue;
+				return;
 			out.styles.insert(id, style);
 			if (isDefault && !defaultFound) {
 				out.defaultParagraphStyle = id;
 				defaultFound = true;
 			}
 		}
-	}
-	if (reader.error() == QXmlStreamReader::CustomError) {
-		if (error)
-			*error = xmlError(reader);
-		return {};
-	}
-	return out;
+	});
+	return read ? out : WordStyles();
 }
 
 WordNumbering parseNumbering(const QByteArray &xml, QString *error)
 {
 	WordNumbering out;
-	PartReader part(xml);
-	QXmlStreamReader &reader = part.reader();
-	while (!xml.isEmpty() && !reader.atEnd()) {
-		if (nextToken(reader) != QXmlStreamReader::StartElement)
-			continue;
+	const bool read = readSidePart(xml, error, [&](QXmlStreamReader &reader) {
 		const QStringView name = reader.name();
 		if (name == u"abstractNum") {
 			const int id = intValue(attribute(reader, "abstractNumId"), -1);
@@ -635,13 +643,8 @@ WordNumbering parseNumbering(const QByteArray &xml, QString *error)
 				}
 			}
 		}
-	}
-	if (reader.error() == QXmlStreamReader::CustomError) {
-		if (error)
-			*error = xmlError(reader);
-		return {};
-	}
-	return out;
+	});
+	return read ? out : WordNumbering();
 }
 
 WordResolvedStyle resolveStyle(const WordStyles &styles, const QString &id, int depth)
