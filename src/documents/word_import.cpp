@@ -327,6 +327,11 @@ private:
 
 	const WordResolvedStyle &resolved(const QString &id)
 	{
+		// Only styles that exist are kept: a document naming endless unknown ids must not grow
+		// the cache with them.
+		static const WordResolvedStyle none;
+		if (!m_styles.styles.contains(id))
+			return none;
 		auto it = m_resolved.constFind(id);
 		if (it == m_resolved.constEnd())
 			it = m_resolved.insert(id, resolveStyle(m_styles, id));
