@@ -1,0 +1,717 @@
+#include "documents/zip.h"
+#include "module/text.h"
+#include "storage/backup.h"
+#include "zip_builder.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <functional>
+
+#include <sys/stat.h>
+
+using namespace quillmar;
+using namespace quillmar::ziptest;
+
+namespace {
+
+struct ReadResult {
+	bool ok = false;
+	QString error;
+	QStringList names;
+	QList<QByteArray> bodies;
+};
+
+ReadResult readArchive(const QString &path, const ZipLimits &limits = backupZipLimits())
+{
+	ReadResult r;
+	r.ok = readZip(
+		path, limits,
+		[&r](const QString &name, const QByteArray &bytes, QString &) {
+			r.names << name;
+			r.bodies << bytes;
+			return true;
+		},
+		r.error);
+	return r;
+}
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+	QRandomGenerator gen(seed);
+	QByteArray out(size, Qt::Uninitialized);
+	for (qsizetype i = 0; i < size; ++i)
+		out[i] = char(gen.generate() & 0xFF);
+	return out;
+}
+
+QByteArray readAll(const QString &path)
+{
+	QFile file(path);
+	return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+quint16 at16(const QByteArray &b, qsizetype pos)
+{
+	return qFromLittleEndian<quint16>(b.constData() + pos);
+}
+
+quint32 at32(const QByteArray &b, qsizetype pos)
+{
+	return qFromLittleEndian<quint32>(b.constData() + pos);
+}
+
+const QByteArray NoteBody = "{\"format\":\"OBS-Quillmar\",\"html\":\"<p>Hi</p>\"}";
+
+Archive single(Item item)
+{
+	Archive a;
+	a.items.push_back(std::move(item));
+	return a;
+}
+
+Archive pair(Item first, Item second)
+{
+	Archive a;
+	a.items.push_back(std::move(first));
+	a.items.push_back(std::move(second));
+	return a;
+}
+
+// One hostile or odd archive and what reading it under the backup rules must give.
+struct Case {
+	const char *name;
+	std::function<Archive()> make;
+	const char *error; // null: accepted
+	int consumed;      // entries passed on before the failure, or accepted in total
+};
+
+Item withFlags(Item item, quint16 flags)
+{
+	item.flags = flags;
+	return item;
+}
+
+Item named(const QByteArray &name)
+{
+	return deflated(name, NoteBody);
+}
+
+const std::vector<Case> &cases()
+{
+	static const std::vector<Case> all = {
+		// Accepted variations.
+		{"sub-directory name", [] { return single(named("notes/a.json")); }, nullptr, 1},
+		{"upper-case extension", [] { return single(named("A.JSON")); }, nullptr, 1},
+		{"stored entry", [] { return single(stored("a.json", NoteBody)); }, nullptr, 1},
+		{"empty deflate entry", [] { return single(deflated("a.json", QByteArray())); }, nullptr, 1},
+		{"directory entries skipped",
+		 [] { return pair(stored("notes/", QByteArray()), named("notes/a.json")); }, nullptr, 1},
+		{"data descriptor",
+		 [] {
+			 Item item = withFlags(named("a.json"), 0x0808);
+			 put32(item.afterData, 0x08074B50);
+			 put32(item.afterData, item.crc);
+			 put32(item.afterData, item.compressedSize);
+			 put32(item.afterData, item.size);
+			 return single(item);
+		 },
+		 nullptr, 1},
+		{"level hint flags", [] { return single(withFlags(named("a.json"), 0x0006)); }, nullptr, 1},
+		{"local extra field",
+		 [] {
+			 Item item = named("a.json");
+			 item.localExtra = QByteArray("\x55\x54\x05\x00\x01\x00\x00\x00\x00", 9);
+			 return single(item);
+		 },
+		 nullptr, 1},
+		{"central extra and order differs from file order",
+		 [] {
+			 Archive a = pair(named("a.json"), named("b.json"));
+			 a.items[1].centralExtra = QByteArray(8, 'x');
+			 return a;
+		 },
+		 nullptr, 2},
+		{"longest comment",
+		 [] {
+			 Archive a = single(named("a.json"));
+			 // A fake end record inside the comment must not be taken for the real one.
+			 a.comment = QByteArray(0xFFFF, 'c');
+			 a.comment.replace(100, 4, "PK\x05\x06");
+			 return a;
+		 },
+		 nullptr, 1},
+
+		// Overlaps.
+		{"two entries share a local header",
+		 [] {
+			 Archive a = pair(named("a.json"), named("a.json"));
+			 a.items[1].offset = 0;
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		// The first entry is sound: a fault found only while extracting would let it through.
+		{"data runs into the directory",
+		 [] {
+			 Archive a = pair(named("a.json"), named("b.json"));
+			 a.items[1].compressedSize += 1;
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"local header inside the directory",
+		 [] {
+			 Archive a = pair(named("a.json"), named("b.json"));
+			 a.items[1].offset = a.directoryOffset();
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+
+		// Local and central headers that disagree.
+		{"flags differ",
+		 [] {
+			 Item item = named("a.json");
+			 item.localFlags = 0x0000;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"method differs",
+		 [] {
+			 Item item = named("a.json");
+			 item.localMethod = 0;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"name differs",
+		 [] {
+			 Item item = named("a.json");
+			 item.localName = "b.json";
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"name length differs",
+		 [] {
+			 Item item = named("a.json");
+			 item.localName = "ab.json";
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+
+		// End record and directory.
+		{"bytes between directory and end record",
+		 [] {
+			 Archive a = single(named("a.json"));
+			 a.betweenDirectoryAndEnd = "junk";
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"directory with trailing bytes",
+		 [] {
+			 Archive a = single(named("a.json"));
+			 a.directoryPadding = QByteArray(46, '\0');
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"comment shorter than declared",
+		 [] {
+			 Archive a = single(named("a.json"));
+			 a.comment = "note";
+			 a.commentLength = 5;
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"bytes after the comment",
+		 [] {
+			 Archive a = single(named("a.json"));
+			 a.comment = "note";
+			 a.trailing = "x";
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"no entries", [] { return Archive(); }, "BackupInvalid", 0},
+		{"only directories", [] { return single(stored("notes/", QByteArray())); }, "BackupInvalid", 0},
+		{"entry count larger than directory",
+		 [] {
+			 Archive a = single(named("a.json"));
+			 a.total = a.onDisk = 2;
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"10001 entries",
+		 [] {
+			 Archive a;
+			 for (int i = 0; i < 10001; ++i)
+				 a.items.push_back(stored(QByteArray::number(i) + ".json", "{}"));
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"this disk is 1",
+		 [] {
+			 Archive a = single(named("a.json"));
+			 a.disk = 1;
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"directory on disk 1",
+		 [] {
+			 Archive a = single(named("a.json"));
+			 a.directoryDisk = 1;
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"entries on this disk differ",
+		 [] {
+			 Archive a = pair(named("a.json"), named("b.json"));
+			 a.onDisk = 1;
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"entry starts on disk 1",
+		 [] {
+			 Item item = named("a.json");
+			 item.diskStart = 1;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+
+		// Entry data.
+		{"wrong CRC",
+		 [] {
+			 Item item = named("a.json");
+			 item.crc ^= 1;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"wrong CRC in second entry",
+		 [] {
+			 Archive a = pair(named("a.json"), named("b.json"));
+			 a.items[1].crc ^= 0x80000000u;
+			 return a;
+		 },
+		 "BackupInvalid", 1},
+		{"inflates to one byte more",
+		 [] {
+			 Item item = named("a.json");
+			 item.size -= 1;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"inflates to one byte less",
+		 [] {
+			 Item item = named("a.json");
+			 item.size += 1;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"deflate stream followed by unused bytes",
+		 [] {
+			 Item item = named("a.json");
+			 item.data += "xy";
+			 item.compressedSize += 2;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"corrupt deflate stream",
+		 [] {
+			 Item item = named("a.json");
+			 item.data[0] = char(0xFF);
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"stored sizes differ",
+		 [] {
+			 Item item = stored("a.json", NoteBody);
+			 item.size -= 1;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"more than deflate can expand to",
+		 [] {
+			 Archive a = pair(named("a.json"), named("b.json"));
+			 a.items[1].size = a.items[1].compressedSize * 1032 + 1;
+			 return a;
+		 },
+		 "BackupInvalid", 0},
+		{"entry above 64 MiB",
+		 [] {
+			 Item item = stored("a.json", NoteBody);
+			 item.size = item.compressedSize = 0x4000001;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"encrypted", [] { return single(withFlags(named("a.json"), 0x0801)); }, "BackupInvalid", 0},
+		{"strong encryption", [] { return single(withFlags(named("a.json"), 0x0840)); }, "BackupInvalid", 0},
+		{"masked headers", [] { return single(withFlags(named("a.json"), 0x2800)); }, "BackupInvalid", 0},
+		{"method 12",
+		 [] {
+			 Item item = named("a.json");
+			 item.method = 12;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+		{"method 99",
+		 [] {
+			 Item item = named("a.json");
+			 item.method = 99;
+			 return single(item);
+		 },
+		 "BackupInvalid", 0},
+
+		// Names.
+		{"parent component", [] { return single(named("../a.json")); }, "BackupInvalid", 0},
+		{"inner parent component", [] { return single(named("notes/../../a.json")); }, "BackupInvalid", 0},
+		{"leading slash", [] { return single(named("/a.json")); }, "BackupInvalid", 0},
+		{"backslash", [] { return single(named("notes\\a.json")); }, "BackupInvalid", 0},
+		{"colon", [] { return single(named("c:a.json")); }, "BackupInvalid", 0},
+		{"other extension", [] { return single(named("a.json.txt")); }, "BackupInvalid", 0},
+		{"bad name after a good entry",
+		 [] { return pair(named("a.json"), named("b.txt")); }, "BackupInvalid", 0},
+	};
+	return all;
+}
+
+} // namespace
+
+class ZipTest : public QObject {
+	Q_OBJECT
+
+private:
+	QTemporaryDir m_dir;
+
+	QString path(const QString &name) const { return m_dir.filePath(name); }
+
+private Q_SLOTS:
+	void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+	void roundTrip_data()
+	{
+		QTest::addColumn<QStringList>("names");
+		QTest::addColumn<QList<QByteArray>>("bodies");
+		QTest::newRow("one note") << QStringList{"Intro.json"} << QList<QByteArray>{NoteBody};
+		QTest::newRow("empty and binary") << QStringList{"empty.json", "binary.json"}
+						  << QList<QByteArray>{QByteArray(), randomBytes(1 << 20, 7)};
+		QTest::newRow("unicode and folders")
+			<< QStringList{QStringLiteral("Ünïcode 名前 🎬.json"), "notes/deep/x.json"}
+			<< QList<QByteArray>{QByteArray("é").repeated(5000), QByteArray(300000, 'a')};
+		QStringList many;
+		QList<QByteArray> manyBodies;
+		for (int i = 0; i < 500; ++i) {
+			many << QStringLiteral("scene %1.json").arg(i);
+			manyBodies << randomBytes(i * 7, quint32(i));
+		}
+		QTest::newRow("500 entries") << many << manyBodies;
+	}
+
+	// What the writer makes, the reader gives back unchanged; the layout is the fixed one.
+	void roundTrip()
+	{
+		QFETCH(QStringList, names);
+		QFETCH(QList<QByteArray>, bodies);
+		ZipFileList files;
+		for (int i = 0; i < names.size(); ++i)
+			files.append({names[i], bodies[i]});
+		const QString target = path("round.zip");
+		QString error;
+		QVERIFY2(writeZip(target, files, error), qPrintable(error));
+
+		const ReadResult r = readArchive(target);
+		QVERIFY2(r.ok, qPrintable(r.error));
+		QCOMPARE(r.names, names);
+		QCOMPARE(r.bodies, bodies);
+
+		const QByteArray zip = readAll(target);
+		const qsizetype end = zip.size() - 22;
+		QCOMPARE(at32(zip, end), 0x06054B50u);
+		QCOMPARE(at16(zip, end + 4), 0);
+		QCOMPARE(at16(zip, end + 6), 0);
+		QCOMPARE(at16(zip, end + 8), names.size());
+		QCOMPARE(at16(zip, end + 10), names.size());
+		QCOMPARE(at16(zip, end + 20), 0);
+		const quint32 directoryOffset = at32(zip, end + 16);
+		QCOMPARE(qsizetype(directoryOffset + at32(zip, end + 12)), end);
+
+		qsizetype p = directoryOffset;
+		for (int i = 0; i < names.size(); ++i) {
+			const QByteArray name = names[i].toUtf8();
+			QCOMPARE(at32(zip, p), 0x02014B50u);
+			QCOMPARE(at16(zip, p + 4), 0x0314);
+			QCOMPARE(at16(zip, p + 6), 20);
+			QCOMPARE(at16(zip, p + 8), 0x0800);
+			QCOMPARE(at16(zip, p + 10), 8);
+			QCOMPARE(at16(zip, p + 12), 0);
+			QCOMPARE(at16(zip, p + 14), 0x0021);
+			QCOMPARE(at32(zip, p + 16), crcOf(bodies[i]));
+			QCOMPARE(at32(zip, p + 24), quint32(bodies[i].size()));
+			QCOMPARE(at16(zip, p + 28), name.size());
+			for (int field : {30, 32, 34, 36})
+				QCOMPARE(at16(zip, p + field), 0);
+			QCOMPARE(at32(zip, p + 38), 0x81A40000u);
+			QCOMPARE(zip.mid(p + 46, name.size()), name);
+
+			// The local header repeats the central one field by field.
+			const qsizetype local = at32(zip, p + 42);
+			QCOMPARE(at32(zip, local), 0x04034B50u);
+			QCOMPARE(zip.mid(local + 4, 26), zip.mid(p + 6, 26));
+			QCOMPARE(at16(zip, local + 28), 0);
+			QCOMPARE(zip.mid(local + 30, name.size()), name);
+			p += 46 + name.size();
+		}
+		QCOMPARE(p, end);
+	}
+
+	// Nothing at the target changes unless the whole archive was written.
+	void writerFailuresLeaveTargetAlone()
+	{
+		const QString target = path("keep.zip");
+		const QByteArray old = "previous backup";
+		{
+			QFile f(target);
+			QVERIFY(f.open(QIODevice::WriteOnly));
+			f.write(old);
+		}
+		QString error;
+		QVERIFY(!writeZip(target, {{"a.json", "x"}, {QString(), "y"}}, error));
+		QCOMPARE(error, text("BackupFailed"));
+		QCOMPARE(readAll(target), old);
+		QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter("keep"), QStringList{"keep.zip"});
+
+		{
+			ZipWriter writer;
+			QVERIFY(writer.open(target, error));
+			QVERIFY(writer.add("a.json", "never committed", error));
+		}
+		QCOMPARE(readAll(target), old);
+
+		error.clear();
+		QVERIFY(!writeZip(path("missing/dir/x.zip"), {{"a.json", "x"}}, error));
+		QVERIFY(!error.isEmpty());
+		QVERIFY(!QFileInfo::exists(path("missing")));
+
+		QVERIFY(QDir(m_dir.path()).mkpath("a-directory"));
+		error.clear();
+		QVERIFY(!writeZip(path("a-directory"), {{"a.json", "x"}}, error));
+		QVERIFY(!error.isEmpty());
+		QVERIFY(QFileInfo(path("a-directory")).isDir());
+
+		// A link is neither replaced nor written through.
+		const QString link = path("link.zip");
+		QVERIFY(QFile::link(target, link));
+		error.clear();
+		QVERIFY(!writeZip(link, {{"a.json", "x"}}, error));
+		QCOMPARE(error, text("BackupFailed"));
+		QVERIFY(QFileInfo(link).isSymLink());
+		QCOMPARE(readAll(target), old);
+
+		// A writer that failed once writes nothing more.
+		ZipWriter writer;
+		QVERIFY(writer.open(path("later.zip"), error));
+		QVERIFY(!writer.add(QString(), "x", error));
+		QVERIFY(!writer.add("a.json", "x", error));
+		QVERIFY(!writer.commit(error));
+		QVERIFY(!QFileInfo::exists(path("later.zip")));
+	}
+
+	void hostile_data()
+	{
+		QTest::addColumn<int>("index");
+		for (size_t i = 0; i < cases().size(); ++i)
+			QTest::newRow(cases()[i].name) << int(i);
+	}
+
+	// Each archive is read under the backup rules: accepted as it should be, or refused with
+	// the right key, passing on nothing that lies past the fault.
+	void hostile()
+	{
+		QFETCH(int, index);
+		const Case &c = cases()[size_t(index)];
+		const QString file = path("case.zip");
+		QVERIFY(c.make().save(file));
+		const ReadResult r = readArchive(file);
+		if (c.error) {
+			QVERIFY(!r.ok);
+			QCOMPARE(r.error, text(c.error));
+		} else {
+			QVERIFY2(r.ok, qPrintable(r.error));
+		}
+		QCOMPARE(r.names.size(), c.consumed);
+		for (const QByteArray &body : r.bodies)
+			QVERIFY(body == NoteBody || body.isEmpty());
+	}
+
+	void archiveAndTotalSizes()
+	{
+		// Below the smallest archive and above the largest one; the large one is sparse.
+		QFile small(path("small.zip"));
+		QVERIFY(small.open(QIODevice::WriteOnly));
+		small.write(QByteArray("PK\x05\x06", 4) + QByteArray(17, '\0'));
+		small.close();
+		QCOMPARE(readArchive(small.fileName()).error, text("BackupInvalid"));
+
+		// A sound archive behind a sparse prefix: accepted at exactly the limit, refused one
+		// byte above it.
+		for (const qint64 size : {qint64(0x21000000), qint64(0x21000001)}) {
+			Archive moved = single(named("a.json"));
+			const qint64 length = moved.build().size();
+			moved.base = quint32(size - length);
+			QFile big(path("big.zip"));
+			QVERIFY(big.open(QIODevice::WriteOnly | QIODevice::Truncate));
+			QVERIFY(big.resize(moved.base));
+			QVERIFY(big.seek(moved.base));
+			QCOMPARE(big.write(moved.build()), length);
+			big.close();
+			QCOMPARE(big.size(), size);
+			const ReadResult r = readArchive(big.fileName());
+			QCOMPARE(r.ok, size == 0x21000000);
+			QCOMPARE(r.names.size(), r.ok ? 1 : 0);
+			if (!r.ok)
+				QCOMPARE(r.error, text("BackupInvalid"));
+			QVERIFY(big.remove());
+		}
+
+		// The total of all entries is checked before anything is inflated.
+		ZipLimits limits;
+		limits.maxTotalSize = 2 * NoteBody.size();
+		QVERIFY(pair(named("a.json"), named("b.json")).save(path("total.zip")));
+		QVERIFY(readArchive(path("total.zip"), limits).ok);
+		limits.maxTotalSize -= 1;
+		const ReadResult over = readArchive(path("total.zip"), limits);
+		QCOMPARE(over.error, text("BackupTooLarge"));
+		QVERIFY(over.names.isEmpty());
+
+		// A comment one byte too long for the search span hides the record.
+		Archive a = single(named("a.json"));
+		a.comment = QByteArray(0xFFFF, 'c');
+		a.trailing = "c";
+		a.commentLength = 0xFFFF;
+		QVERIFY(a.save(path("comment.zip")));
+		QCOMPARE(readArchive(path("comment.zip")).error, text("BackupInvalid"));
+	}
+
+	// The reader core as other importers use it: other limits and name rules, lookup by name,
+	// one entry at a time, from any random-access device.
+	void readerCore()
+	{
+		Archive a;
+		a.items.push_back(stored("word/", QByteArray()));
+		a.items.push_back(deflated("word/document.xml", "<w:document/>"));
+		a.items.push_back(deflated("[Content_Types].xml", "<Types/>"));
+		a.items.push_back(stored("../odd name", "x"));
+		QByteArray bytes = a.build();
+
+		ZipLimits any;
+		QBuffer buffer(&bytes);
+		QVERIFY(buffer.open(QIODevice::ReadOnly));
+		ZipReader reader(any);
+		QVERIFY2(reader.open(&buffer), qPrintable(reader.errorString()));
+		QCOMPARE(reader.entries().size(), size_t(4));
+		QVERIFY(reader.entries()[0].isDirectory());
+		QCOMPARE(reader.entries()[1].size, 13u);
+		QCOMPARE(reader.indexOf("word/document.xml"), 1);
+		QCOMPARE(reader.indexOf("WORD/Document.xml"), -1);
+		QCOMPARE(reader.indexOf("WORD/Document.xml", Qt::CaseInsensitive), 1);
+		QCOMPARE(reader.indexOf("missing"), -1);
+		QByteArray out;
+		QVERIFY(reader.extract(2, out));
+		QCOMPARE(out, QByteArray("<Types/>"));
+		QVERIFY(reader.extract(1, out));
+		QCOMPARE(out, QByteArray("<w:document/>"));
+		QVERIFY(!reader.extract(9, out));
+		QCOMPARE(reader.error(), ZipReader::Error::Invalid);
+		QVERIFY(out.isEmpty());
+
+		// The name rule is the caller's.
+		ZipLimits strict;
+		strict.acceptName = isSafeZipName;
+		ZipReader strictReader(strict);
+		QVERIFY(!strictReader.open(&buffer));
+		QCOMPARE(strictReader.error(), ZipReader::Error::Invalid);
+		QVERIFY(strictReader.entries().empty());
+
+		// Smaller limits apply at open, before anything is read out.
+		ZipLimits tight;
+		tight.maxEntrySize = 12;
+		ZipReader tightReader(tight);
+		QVERIFY(!tightReader.open(&buffer));
+		tight.maxEntrySize = 13;
+		tight.maxEntries = 3;
+		ZipReader fewReader(tight);
+		QVERIFY(!fewReader.open(&buffer));
+		tight.maxEntries = 4;
+		tight.maxArchiveSize = bytes.size() - 1;
+		ZipReader sizeReader(tight);
+		QVERIFY(!sizeReader.open(&buffer));
+
+		// Names that differ only in case, refused when the caller asks.
+		Archive twins = pair(deflated("word/document.xml", "a"), deflated("Word/Document.XML", "b"));
+		QByteArray twinBytes = twins.build();
+		QBuffer twinBuffer(&twinBytes);
+		QVERIFY(twinBuffer.open(QIODevice::ReadOnly));
+		ZipReader lenient(any);
+		QVERIFY(lenient.open(&twinBuffer));
+		ZipLimits unique;
+		unique.uniqueNames = true;
+		ZipReader uniqueReader(unique);
+		QVERIFY(!uniqueReader.open(&twinBuffer));
+		QCOMPARE(uniqueReader.errorString(), text("BackupInvalid"));
+	}
+
+	// Only regular files are opened: no link is followed and no pipe is waited on.
+	void readerOpensOnlyRegularFiles()
+	{
+		QString error;
+		QVERIFY(writeZip(path("real.zip"), {{"a.json", NoteBody}}, error));
+		QVERIFY(QFile::link(path("real.zip"), path("alias.zip")));
+		ReadResult r = readArchive(path("alias.zip"));
+		QVERIFY(!r.ok);
+		QCOMPARE(r.error, text("FileReadFailed") + path("alias.zip"));
+
+		QVERIFY(::mkfifo(QFile::encodeName(path("pipe.zip")).constData(), 0600) == 0);
+		QElapsedTimer timer;
+		timer.start();
+		r = readArchive(path("pipe.zip"));
+		QVERIFY(!r.ok);
+		QCOMPARE(r.error, text("FileReadFailed") + path("pipe.zip"));
+
+		r = readArchive(m_dir.path());
+		QCOMPARE(r.error, text("FileReadFailed") + m_dir.path());
+
+		r = readArchive(path("absent.zip"));
+		QVERIFY(!r.ok);
+		QVERIFY(!r.error.isEmpty());
+
+		ZipReader reader;
+		QVERIFY(!reader.open(path("absent.zip")));
+		QCOMPARE(reader.error(), ZipReader::Error::Io);
+	}
+
+	// A consumer's failure ends the read with the consumer's own error.
+	void consumerFailureStops()
+	{
+		QString error;
+		QVERIFY(writeZip(path("three.zip"), {{"a.json", "1"}, {"b.json", "2"}, {"c.json", "3"}}, error));
+		int calls = 0;
+		error.clear();
+		const bool ok = readZip(path("three.zip"), backupZipLimits(),
+					[&calls](const QString &name, const QByteArray &, QString &e) {
+						++calls;
+						if (name == "b.json") {
+							e = "consumer said no";
+							return false;
+						}
+						return true;
+					},
+					error);
+		QVERIFY(!ok);
+		QCOMPARE(calls, 2);
+		QCOMPARE(error, QString("consumer said no"));
+	}
+};
+
+QTEST_GUILESS_MAIN(ZipTest)
+#include "tst_zip.moc"

@@ -1,0 +1,196 @@
+// Archives cross over in both directions with archive tools no one here wrote: Info-ZIP, bsdtar
+// (libarchive), 7-Zip and Python's zipfile.
+
+#include "documents/zip.h"
+#include "module/text.h"
+#include "storage/backup.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quillmar;
+
+namespace {
+
+QString dataDir()
+{
+	return QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/zip");
+}
+
+QByteArray readAll(const QString &path)
+{
+	QFile file(path);
+	return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Relative path -> bytes of every file below a directory.
+QMap<QString, QByteArray> filesBelow(const QString &root)
+{
+	QMap<QString, QByteArray> out;
+	QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+	while (it.hasNext()) {
+		const QString file = it.next();
+		out.insert(QDir(root).relativeFilePath(file), readAll(file));
+	}
+	return out;
+}
+
+QMap<QString, QByteArray> sampleFiles()
+{
+	QRandomGenerator gen(42);
+	QByteArray noise(1 << 20, Qt::Uninitialized);
+	for (char &c : noise)
+		c = char(gen.generate() & 0xFF);
+	QByteArray text;
+	for (int i = 0; text.size() < 300000; ++i)
+		text += "<p>Line " + QByteArray::number(i * 7919 % 1000) + " of the show notes</p>";
+	return {
+		{"Intro.json", R"({"format":"OBS-Quillmar","html":"<p>Hi</p>","sceneId":"{3f2b8a1e-6c1d-4e59-9a61-0d3c2f8b7e11}","sceneName":"Intro","version":1})"},
+		{"sub/deep/b.json", text},
+		{QStringLiteral("Ünïcode 名前 🎬.json"), QStringLiteral("Grüße ◆[cue]").toUtf8().repeated(200)},
+		{"empty.json", QByteArray()},
+		{"random.json", noise},
+	};
+}
+
+struct Tool {
+	QString program;
+	QStringList arguments; // %1 the archive, %2 the output directory
+};
+
+Tool toolNamed(const QString &name)
+{
+	if (name == "unzip")
+		return {"unzip", {"-q", "-o", "%1", "-d", "%2"}};
+	if (name == "bsdtar")
+		return {"bsdtar", {"-xf", "%1", "-C", "%2"}};
+	if (name == "7z")
+		return {"7z", {"x", "-y", "-bd", "-o%2", "%1"}};
+	return {"python3",
+		{"-c",
+		 "import sys, zipfile\n"
+		 "z = zipfile.ZipFile(sys.argv[1])\n"
+		 "assert z.testzip() is None\n"
+		 "z.extractall(sys.argv[2])\n",
+		 "%1", "%2"}};
+}
+
+} // namespace
+
+class ZipInteropTest : public QObject {
+	Q_OBJECT
+
+private Q_SLOTS:
+	void toolsReadOurArchives_data()
+	{
+		QTest::addColumn<QString>("tool");
+		for (const char *tool : {"unzip", "bsdtar", "7z", "python"})
+			QTest::newRow(tool) << QString::fromLatin1(tool);
+	}
+
+	void toolsReadOurArchives()
+	{
+		QFETCH(QString, tool);
+		QTemporaryDir dir;
+		QVERIFY(dir.isValid());
+		const QMap<QString, QByteArray> files = sampleFiles();
+		ZipFileList list;
+		for (auto it = files.begin(); it != files.end(); ++it)
+			list.append({it.key(), it.value()});
+		const QString archive = dir.filePath("ours.zip");
+		QString error;
+		QVERIFY2(writeZip(archive, list, error), qPrintable(error));
+
+		const Tool t = toolNamed(tool);
+		QVERIFY2(!QStandardPaths::findExecutable(t.program).isEmpty(), qPrintable(t.program));
+		const QString out = dir.filePath("out");
+		QVERIFY(QDir().mkpath(out));
+		QStringList args;
+		for (const QString &a : t.arguments)
+			args << QString(a).replace("%1", archive).replace("%2", out);
+		QProcess p;
+		p.start(t.program, args);
+		QVERIFY(p.waitForFinished(60000));
+		QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0,
+			 qPrintable(QString::fromLocal8Bit(p.readAllStandardError() + p.readAllStandardOutput())));
+		QCOMPARE(filesBelow(out), files);
+		// Extracted files are ordinary readable files, not mode 0000.
+		QDirIterator it(out, QDir::Files, QDirIterator::Subdirectories);
+		while (it.hasNext()) {
+			const QFileInfo info(it.next());
+			QVERIFY2(info.permissions().testFlags(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther),
+				 qPrintable(info.filePath()));
+		}
+
+		if (tool == "unzip") {
+			// Info-ZIP's own test mode has no warning to give either.
+			QProcess test;
+			test.start("unzip", {"-tq", archive});
+			QVERIFY(test.waitForFinished(60000));
+			QCOMPARE(test.exitCode(), 0);
+		}
+	}
+
+	void weReadToolArchives_data()
+	{
+		QTest::addColumn<QString>("file");
+		QTest::addColumn<QJsonValue>("entries");
+		QTest::addColumn<QString>("error");
+		const QJsonDocument manifest = QJsonDocument::fromJson(readAll(dataDir() + "/manifest.json"));
+		const QJsonArray archives = manifest.object().value("archives").toArray();
+		QVERIFY(archives.size() >= 20);
+		for (const QJsonValue &v : archives) {
+			const QJsonObject o = v.toObject();
+			const QString file = o.value("file").toString();
+			QTest::newRow(qPrintable(file)) << file << o.value("entries") << o.value("error").toString();
+		}
+	}
+
+	// The manifest was written by the generator from Python's own reading of each archive.
+	void weReadToolArchives()
+	{
+		QFETCH(QString, file);
+		QFETCH(QJsonValue, entries);
+		QFETCH(QString, error);
+		QStringList names;
+		QStringList digests;
+		QString readError;
+		const bool ok = readZip(
+			dataDir() + "/" + file, backupZipLimits(),
+			[&](const QString &name, const QByteArray &bytes, QString &) {
+				names << name;
+				digests << QString::number(bytes.size()) + " " +
+						   QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+				return true;
+			},
+			readError);
+		if (!error.isEmpty()) {
+			QVERIFY(!ok);
+			QCOMPARE(readError, text(qPrintable(error)));
+			QVERIFY(names.isEmpty());
+			return;
+		}
+		QVERIFY2(ok, qPrintable(readError));
+		QStringList expectedNames, expectedDigests;
+		for (const QJsonValue &v : entries.toArray()) {
+			const QJsonObject e = v.toObject();
+			expectedNames << e.value("name").toString();
+			expectedDigests << QString::number(e.value("size").toInt()) + " " + e.value("sha256").toString();
+		}
+		QVERIFY(!expectedNames.isEmpty());
+		QCOMPARE(names, expectedNames);
+		QCOMPARE(digests, expectedDigests);
+	}
+};
+
+QTEST_GUILESS_MAIN(ZipInteropTest)
+#include "tst_zip_interop.moc"
