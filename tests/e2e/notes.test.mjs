@@ -39,8 +39,8 @@ async function typeIntoDock(obs, text) {
   xdotool('type', '--delay', 20, text);
 }
 
-function collection(home) {
-  const file = path.join(home.config, 'basic/scenes/Untitled.json');
+function collection(home, name = 'Untitled') {
+  const file = path.join(home.config, `basic/scenes/${name}.json`);
   return JSON.parse(fs.readFileSync(file, 'utf8'));
 }
 
@@ -114,4 +114,47 @@ test('notes follow the shown scene, survive renames and restarts', async () => {
   await typeIntoDock(obs, ' again');
   await waitFor('Beta edited after restart', () => plain(noteOf(home, beta).html).includes('beta words again'));
   assert.equal((await obs.stop()).code, 0);
+});
+
+test('scene collections keep their own notes, and a note typed just before quitting is kept', async () => {
+  const home = await makeHome();
+  const obs = await Obs.start(home);
+  started.push(obs);
+  await obs.call('CreateScene', { sceneName: 'Alpha' });
+  await obs.call('SetCurrentProgramScene', { sceneName: 'Alpha' });
+  const alpha = await sceneUuid(obs, 'Alpha');
+  await obs.showDock();
+  await typeIntoDock(obs, 'first collection');
+  await waitFor('Alpha note', () => plain(noteOf(home, alpha)?.html ?? '').includes('first collection'));
+
+  // A new collection starts without notes; its scenes get their own files.
+  await obs.call('CreateSceneCollection', { sceneCollectionName: 'Second' });
+  await waitFor('the new collection', async () => (await obs.call('GetSceneCollectionList')).currentSceneCollectionName === 'Second');
+  await obs.call('CreateScene', { sceneName: 'Gamma' });
+  await obs.call('SetCurrentProgramScene', { sceneName: 'Gamma' });
+  const gamma = await sceneUuid(obs, 'Gamma');
+  await sleep(300);
+  await typeIntoDock(obs, 'second collection');
+  await waitFor('Gamma note', () => plain(noteOf(home, gamma)?.html ?? '').includes('second collection'));
+  assert.ok(!plain(noteOf(home, gamma).html).includes('first'), 'nothing of Alpha leaked into Gamma');
+
+  await obs.call('SetCurrentSceneCollection', { sceneCollectionName: 'Untitled' });
+  await waitFor('back in the first collection', async () => (await obs.call('GetSceneCollectionList')).currentSceneCollectionName === 'Untitled');
+  await obs.call('SetCurrentProgramScene', { sceneName: 'Alpha' });
+  await sleep(300);
+  await typeIntoDock(obs, ' again');
+  await waitFor('Alpha edited', () => plain(noteOf(home, alpha).html).includes('first collection again'));
+  assert.ok(plain(noteOf(home, gamma).html).includes('second collection'));
+
+  // Typed into a scene that never had a note, then OBS quits at once, before the autosave.
+  await obs.call('CreateScene', { sceneName: 'Last' });
+  await obs.call('SetCurrentProgramScene', { sceneName: 'Last' });
+  const last = await sceneUuid(obs, 'Last');
+  await sleep(300);
+  await typeIntoDock(obs, 'quick');
+  assert.equal((await obs.stop()).code, 0);
+  assert.ok(plain(noteOf(home, last)?.html ?? '').includes('quick'), 'the last words reached the note file');
+  const link = collection(home).sources.find((s) => s.uuid === last)?.private_settings?.quillmar;
+  assert.ok(link, 'the link reached the saved collection');
+  assert.equal(link.file, noteOf(home, last).file);
 });

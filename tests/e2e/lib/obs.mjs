@@ -49,7 +49,9 @@ export async function waitFor(what, check, timeoutMs = 20000, stepMs = 100) {
     } catch (e) { last = e; }
     await sleep(stepMs);
   }
-  throw new Error(`timed out waiting for ${what}${last instanceof Error ? `: ${last.message}` : ''}`);
+  let shot = '';
+  try { shot = ` (screen: ${screenshot(`timeout-${what.replace(/[^A-Za-z0-9]+/g, '-')}`)})`; } catch { /* no display */ }
+  throw new Error(`timed out waiting for ${what}${last instanceof Error ? `: ${last.message}` : ''}${shot}`);
 }
 
 // A HOME prepared like a user's who has run OBS before: no first-run wizard, no exit prompt,
@@ -94,7 +96,7 @@ export class Obs {
 
   async launch() {
     const out = fs.openSync(this.logFile, 'w');
-    this.child = spawn('obs', ['--disable-shutdown-check', '--disable-updater', '--verbose'], {
+    this.child = spawn('obs', ['--disable-shutdown-check', '--disable-updater', '--verbose', '--multi'], {
       env: { ...process.env, HOME: this.home.home, LIBGL_ALWAYS_SOFTWARE: '1', QT_QPA_PLATFORM: 'xcb' },
       stdio: ['ignore', out, out],
       cwd: this.home.home,
@@ -110,6 +112,8 @@ export class Obs {
       await this.ws.connect(`ws://127.0.0.1:${this.home.port}`, this.home.password);
       return true;
     }, 60000, 250);
+    // The socket opens before OBS has loaded its collection; until then requests are refused.
+    await waitFor('OBS to be ready', async () => { await this.ws.call('GetSceneList'); return true; }, 60000, 250);
     await waitFor('the main window', () => this.mainWindow(), 20000);
   }
 
@@ -146,8 +150,17 @@ export class Obs {
     try { return xdotool('search', '--onlyvisible', '--name', '^Quillmar$').split('\n')[0]; } catch { return ''; }
   }
 
-  async call(request, data) {
-    return this.ws.call(request, data);
+  // A request OBS never answers (a modal dialog, a hang) fails the test instead of stalling it.
+  async call(request, data, timeoutMs = 15000) {
+    let timer;
+    const timeout = new Promise((_, reject) => {
+      timer = setTimeout(() => reject(new Error(`${request} got no answer in ${timeoutMs} ms; log: ${this.logFile}`)), timeoutMs);
+    });
+    try {
+      return await Promise.race([this.ws.call(request, data), timeout]);
+    } finally {
+      clearTimeout(timer);
+    }
   }
 
   // A clean quit: OBS treats SIGINT like closing its window.
