@@ -49,6 +49,7 @@ void onFrontendSave(obs_data_t *saveData, bool saving, void *)
 		return;
 	if (saving) {
 		d->saveNote(false, true);
+		d->scheduleCollectionSave();
 		saveHotkeys(saveData);
 	} else {
 		loadHotkeys(saveData);

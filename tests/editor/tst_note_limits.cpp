@@ -1,0 +1,163 @@
+#include "editor/note_limits.h"
+#include "editor_test_util.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+using namespace quillmar;
+using namespace quillmar::test;
+
+namespace {
+
+// The plain text as bare paragraphs and line breaks: quick to parse even at 20000 paragraphs.
+QString bareHtml(const QString &plain)
+{
+	QString html;
+	for (const QString &paragraph : plain.split(u'\n'))
+		html += QStringLiteral("<p>%1</p>").arg(QString(paragraph).replace(QChar(QChar::LineSeparator), QStringLiteral("<br>")));
+	return html;
+}
+
+} // namespace
+
+class NoteLimitsTest : public QObject {
+	Q_OBJECT
+
+private Q_SLOTS:
+	// Whole documents, in both forms, right at each limit and one past it.
+	void wholeNotes_data()
+	{
+		QTest::addColumn<QString>("text");
+		QTest::addColumn<bool>("fits");
+		QTest::newRow("empty") << QString() << true;
+		QTest::newRow("characters at the limit") << noteOfLength(kNoteCharLimit) << true;
+		QTest::newRow("one character over") << noteOfLength(kNoteCharLimit + 1) << false;
+		const QString paragraph = QStringLiteral("x\n");
+		QTest::newRow("paragraphs at the limit") << paragraph.repeated(kNoteParagraphLimit - 1) + u'x' << true;
+		QTest::newRow("one paragraph over") << paragraph.repeated(kNoteParagraphLimit) + u'x' << false;
+		QTest::newRow("paragraph at the limit") << paragraphs({5, kParagraphCharLimit, 5}) << true;
+		QTest::newRow("paragraph one over") << paragraphs({5, kParagraphCharLimit + 1, 5}) << false;
+		QTest::newRow("last paragraph one over") << paragraphs({5, 5, kParagraphCharLimit + 1}) << false;
+		// Line separators keep a paragraph together, so they count towards its length.
+		QTest::newRow("line separators do not split")
+			<< QString(kParagraphCharLimit / 2, u'a') + QChar(QChar::LineSeparator) +
+				   QString(kParagraphCharLimit / 2, u'b')
+			<< false;
+	}
+	void wholeNotes()
+	{
+		QFETCH(QString, text);
+		QFETCH(bool, fits);
+		QTextDocument document;
+		document.setPlainText(text);
+		QCOMPARE(fitsNoteLimits(document), fits);
+		QCOMPARE(fitsNoteLimits(bareHtml(text)), fits);
+	}
+
+	void htmlForm()
+	{
+		// <br> is a line separator, <p> a paragraph; a table cell is a paragraph of its own.
+		const QString half(kParagraphCharLimit / 2, u'x');
+		QVERIFY(!fitsNoteLimits(QStringLiteral("<p>%1<br>%1!</p>").arg(half)));
+		QVERIFY(fitsNoteLimits(QStringLiteral("<p>%1</p><p>%1!</p>").arg(half)));
+		QVERIFY(fitsNoteLimits(QStringLiteral("<table><tr><td>%1</td><td>%1</td></tr></table>").arg(half)));
+		QVERIFY(!fitsNoteLimits(QStringLiteral("<table><tr><td>%1</td><td>%1</td></tr></table>").arg(half + half + u'x')));
+		QVERIFY(fitsNoteLimits(QStringLiteral("<p>%1</p>").repeated(20).arg(QString(kParagraphCharLimit - 1, u'x'))));
+		QVERIFY(!fitsNoteLimits(QStringLiteral("<p>%1</p>").repeated(20).arg(QString(kParagraphCharLimit, u'x'))));
+		QVERIFY(fitsNoteLimits(QStringLiteral("not <b>really</b> <i>html")));
+	}
+
+	// What the random edits below do not reach: odd ranges and frame boundaries.
+	void insertions_data()
+	{
+		QTest::addColumn<QString>("note");
+		QTest::addColumn<int>("start");
+		QTest::addColumn<int>("end");
+		QTest::addColumn<QString>("text");
+		QTest::addColumn<bool>("fits");
+		const QString joinable = paragraphs({6000, 4001});
+		QTest::newRow("join to 10001") << joinable << 6000 << 6001 << "" << false;
+		QTest::newRow("join to 10000") << joinable << 5999 << 6001 << "" << true;
+		QTest::newRow("reversed range") << joinable << 6001 << 6000 << "" << false;
+		QTest::newRow("range past the end") << paragraphs({5}) << 3 << 99 << "x" << true;
+		const QString almost = QString(kNoteParagraphLimit - 3, u'\n');
+		QTest::newRow("two frame boundaries") << almost << 0 << 0 << "a\ufdd0b\ufdd1" << true;
+		QTest::newRow("three frame boundaries") << almost << 0 << 0 << "a\ufdd0b\ufdd0c\ufdd1" << false;
+		QTest::newRow("CR LF is one character") << noteOfLength(kNoteCharLimit) << 0 << 3 << "\r\n\r\n\r\n" << true;
+	}
+	void insertions()
+	{
+		QFETCH(QString, note);
+		QFETCH(int, start);
+		QFETCH(int, end);
+		QFETCH(QString, text);
+		QFETCH(bool, fits);
+		QTextDocument document;
+		document.setPlainText(note);
+		QCOMPARE(insertionFitsNoteLimits(document, start, end, text), fits);
+	}
+
+	// Random edits on a note close to all three limits: the check must answer exactly what
+	// doing the edit and testing the whole note would.
+	void insertionsAgreeWithTheEditedNote()
+	{
+		// 19990 paragraphs, one of them 9995 long, 199990 characters in all.
+		QList<int> lengths(kNoteParagraphLimit - 10, 0);
+		lengths[100] = kParagraphCharLimit - 5;
+		int chars = kParagraphCharLimit - 5 + int(lengths.size()) - 1;
+		for (qsizetype i = 200; chars < kNoteCharLimit - 10; i = (i + 7) % lengths.size()) {
+			if (i == 100)
+				continue;
+			const int add = std::min(9, kNoteCharLimit - 10 - chars);
+			lengths[i] += add;
+			chars += add;
+		}
+		QTextDocument document;
+		document.setPlainText(paragraphs(lengths));
+		QCOMPARE(noteChars(&document), kNoteCharLimit - 10);
+		QVERIFY(fitsNoteLimits(document));
+
+		const QString alphabet = QStringLiteral("ab\n\r\u2028\u2029");
+		QRandomGenerator random(20240601);
+		const int longStart = document.findBlockByNumber(100).position();
+		int accepted = 0;
+		int refused = 0;
+		for (int round = 0; round < 1500; ++round) {
+			// Most edits land near the long paragraph, where the limits bite.
+			const int size = noteChars(&document);
+			const int start = round % 3 ? qBound(0, longStart + random.bounded(-30, kParagraphCharLimit + 30), size)
+						    : random.bounded(size + 1);
+			const int end = std::min(size, start + (random.bounded(4) ? random.bounded(3) : random.bounded(12000)));
+			QString text;
+			for (int n = random.bounded(16); n > 0; --n)
+				text += alphabet[random.bounded(alphabet.size())];
+
+			const bool predicted = insertionFitsNoteLimits(document, start, end, text);
+			QTextCursor cursor(&document);
+			cursor.setPosition(start);
+			cursor.setPosition(end, QTextCursor::KeepAnchor);
+			cursor.insertText(text);
+			const bool actual = fitsNoteLimits(document);
+			document.undo();
+			if (predicted != actual)
+				QFAIL(qPrintable(QStringLiteral("range %1..%2, %3 characters: predicted %4")
+							 .arg(start).arg(end).arg(QString::fromLatin1(QByteArray::fromRawData(reinterpret_cast<const char *>(text.utf16()), text.size()*2).toHex())).arg(predicted)));
+			(actual ? accepted : refused)++;
+		}
+		// Both outcomes must have been exercised for the comparison to mean anything.
+		QVERIFY(accepted > 100);
+		QVERIFY(refused > 100);
+	}
+
+	void lineEnds()
+	{
+		QCOMPARE(normalizeLineEnds(QStringLiteral("a\r\nb\rc\nd\r\r\n")), QStringLiteral("a\nb\nc\nd\n\n"));
+		QCOMPARE(normalizeLineEnds(QStringLiteral("\u2028\u2029")), QStringLiteral("\u2028\u2029"));
+	}
+};
+
+QTEST_MAIN(NoteLimitsTest)
+#include "tst_note_limits.moc"

@@ -1,0 +1,623 @@
+#include "module/module.h"
+#include "module/text.h"
+#include "obs_test_env.h"
+#include "storage/note_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstring>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace quillmar;
+
+namespace {
+
+QByteArray fileBytes(const QString &path)
+{
+	QFile f(path);
+	return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+	QFile f(path);
+	QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+	QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// The scene's link as compact JSON, or empty without one.
+QByteArray linkJson(obs_source_t *scene)
+{
+	obs_data_t *settings = obs_source_get_private_settings(scene);
+	obs_data_t *link = obs_data_get_obj(settings, "quillmar");
+	QByteArray json = link ? QByteArray(obs_data_get_json(link)) : QByteArray();
+	obs_data_release(link);
+	obs_data_release(settings);
+	return QJsonDocument::fromJson(json).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject link(obs_source_t *scene)
+{
+	return QJsonDocument::fromJson(linkJson(scene)).object();
+}
+
+void setLink(obs_source_t *scene, const QString &id, const QString &file, const QString &name)
+{
+	obs_data_t *object = obs_data_create();
+	obs_data_set_string(object, "id", id.toUtf8().constData());
+	obs_data_set_string(object, "file", file.toUtf8().constData());
+	obs_data_set_string(object, "name", name.toUtf8().constData());
+	obs_data_t *settings = obs_source_get_private_settings(scene);
+	obs_data_set_obj(settings, "quillmar", object);
+	obs_data_release(settings);
+	obs_data_release(object);
+}
+
+NoteFileRecord recordAt(const QString &path)
+{
+	NoteFileRecord record;
+	QString error;
+	parseNoteFile(fileBytes(path), record, error);
+	return record;
+}
+
+// A tmpfs at dir, visible to this thread only (its own mount namespace); tests run as root,
+// where permission bits stop nothing, so read-only and full file systems need real mounts.
+bool mountTmpfs(const QString &dir, const QByteArray &options, QString &why)
+{
+	static bool unshared = false;
+	if (!unshared) {
+		if (unshare(CLONE_NEWNS) != 0) {
+			why = QStringLiteral("unshare(CLONE_NEWNS): %1").arg(QString::fromUtf8(strerror(errno)));
+			return false;
+		}
+		mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+		unshared = true;
+	}
+	if (mount("quillmar-test", QFile::encodeName(dir).constData(), "tmpfs", 0, options.constData()) != 0) {
+		why = QStringLiteral("mount tmpfs: %1").arg(QString::fromUtf8(strerror(errno)));
+		return false;
+	}
+	return true;
+}
+
+bool remountReadOnly(const QString &dir)
+{
+	return mount(nullptr, QFile::encodeName(dir).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+void unmount(const QString &dir)
+{
+	umount2(QFile::encodeName(dir).constData(), MNT_DETACH);
+}
+
+} // namespace
+
+class NoteStoreTest : public QObject {
+	Q_OBJECT
+
+	QTemporaryDir *m_dir = nullptr;
+	QString m_notes;
+
+	NoteStore store() const { return NoteStore(m_notes); }
+	QString notePath(const QString &file) const { return m_notes + QLatin1Char('/') + file; }
+
+private Q_SLOTS:
+	void initTestCase()
+	{
+		module::setPointer(test::testModule());
+		module::setLocale("en-US");
+	}
+
+	void cleanupTestCase() { module::freeLocale(); }
+
+	void init()
+	{
+		m_dir = new QTemporaryDir;
+		m_notes = m_dir->filePath(QStringLiteral("notes"));
+	}
+
+	void cleanup()
+	{
+		unmount(m_notes);
+		delete m_dir;
+		m_dir = nullptr;
+	}
+
+	void sanitizedNames_data()
+	{
+		QTest::addColumn<QString>("name");
+		QTest::addColumn<QString>("expected");
+		const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // two code units, four bytes
+		const QString euro = QString::fromUtf8("\xE2\x82\xAC");      // one code unit, three bytes
+		QTest::newRow("CON") << "CON" << "_CON";
+		QTest::newRow("com1.txt") << "com1.txt" << "_com1.txt";
+		QTest::newRow("COM10") << "COM10" << "COM10";
+		QTest::newRow("lpt9 lower case with dot") << "lpt9.Intro" << "_lpt9.Intro";
+		QTest::newRow("CONSOLE is fine") << "CONSOLE" << "CONSOLE";
+		QTest::newRow("dots and spaces") << " . .. . " << "Scene";
+		QTest::newRow("empty") << "" << "Scene";
+		QTest::newRow("trailing dots") << "Intro..." << "Intro";
+		QTest::newRow("forbidden characters") << "a<b>c:d\"e/f\\g|h?i*j" << "a_b_c_d_e_f_g_h_i_j";
+		QTest::newRow("control characters") << QString::fromUtf8("a\tb\x01" "c") << "a_b_c";
+		QTest::newRow("trimmed") << "  Talk  " << "Talk";
+		QTest::newRow("NFC") << QString::fromUtf8("Cafe\xCC\x81") << QString::fromUtf8("Caf\xC3\xA9");
+		QTest::newRow("100 units") << QString(150, QLatin1Char('a')) << QString(100, QLatin1Char('a'));
+		QTest::newRow("no split surrogate at 100")
+			<< QString(99, QLatin1Char('a')) + smile + QStringLiteral("tail") << QString(99, QLatin1Char('a'));
+		QTest::newRow("180 bytes of pairs") << smile.repeated(60) << smile.repeated(45);
+		QTest::newRow("180 bytes of euro") << euro.repeated(61) << euro.repeated(60);
+		QTest::newRow("byte cut then trailing space")
+			<< euro.repeated(59) + QStringLiteral(" ") + euro << euro.repeated(59);
+	}
+
+	void sanitizedNames()
+	{
+		QFETCH(QString, name);
+		QFETCH(QString, expected);
+		const QString base = sanitizeNoteFileName(name);
+		QCOMPARE(base, expected);
+		QVERIFY(base.size() <= 101);
+		QVERIFY(base.toUtf8().size() <= 181);
+		QVERIFY(!base.back().isHighSurrogate());
+	}
+
+	void noteFileRoundTripsAndIsCompact()
+	{
+		const QString html = QStringLiteral("<p>\"quoted\" \\ back\nline\ttab \x01 </p>") +
+				     QString::fromUtf8("\xC3\xA9\xF0\x9F\x98\x80\xE2\x80\xA8");
+		const QString id = QStringLiteral("0d3f5c1e-8a0b-4bde-9a55-2f8e4c6d7b10");
+		const QByteArray bytes = encodeNoteFile(id, QStringLiteral("Intro \"1\""), html);
+		QVERIFY(!bytes.contains('\n'));
+		QVERIFY(bytes.startsWith("{\"format\":\"OBS-Quillmar\",\"html\":"));
+		QVERIFY(bytes.endsWith(",\"sceneId\":\"0d3f5c1e-8a0b-4bde-9a55-2f8e4c6d7b10\","
+				       "\"sceneName\":\"Intro \\\"1\\\"\",\"version\":1}"));
+		// What any JSON writer would give for the same object.
+		QJsonObject object{{QStringLiteral("format"), QStringLiteral("OBS-Quillmar")},
+				   {QStringLiteral("html"), html},
+				   {QStringLiteral("sceneId"), id},
+				   {QStringLiteral("sceneName"), QStringLiteral("Intro \"1\"")},
+				   {QStringLiteral("version"), 1}};
+		QCOMPARE(QJsonDocument::fromJson(bytes).object(), object);
+
+		NoteFileRecord record;
+		QString error;
+		QVERIFY(parseNoteFile(bytes, record, error));
+		QCOMPARE(record.html, html);
+		QCOMPARE(record.sceneId, id);
+		QCOMPARE(record.sceneName, QStringLiteral("Intro \"1\""));
+		QVERIFY(error.isEmpty());
+	}
+
+	void malformedNoteFilesAreRefused_data()
+	{
+		QTest::addColumn<QByteArray>("bytes");
+		QTest::addColumn<QString>("key");
+		const QByteArray id = "\"sceneId\":\"0d3f5c1e-8a0b-4bde-9a55-2f8e4c6d7b10\"";
+		auto note = [&](const QByteArray &format, const QByteArray &version, const QByteArray &sceneId) {
+			return "{\"format\":" + format + ",\"html\":\"<p>x</p>\"," + sceneId +
+			       ",\"sceneName\":\"A\",\"version\":" + version + "}";
+		};
+		QTest::newRow("version 2") << note("\"OBS-Quillmar\"", "2", id) << "BackupInvalid";
+		QTest::newRow("version as string") << note("\"OBS-Quillmar\"", "\"1\"", id) << "BackupInvalid";
+		QTest::newRow("other format") << note("\"OBS-Notes\"", "1", id) << "BackupInvalid";
+		QTest::newRow("null uuid")
+			<< note("\"OBS-Quillmar\"", "1", "\"sceneId\":\"00000000-0000-0000-0000-000000000000\"")
+			<< "BackupInvalid";
+		QTest::newRow("not a uuid") << note("\"OBS-Quillmar\"", "1", "\"sceneId\":\"scene-1\"") << "BackupInvalid";
+		QTest::newRow("uuid as number") << note("\"OBS-Quillmar\"", "1", "\"sceneId\":7") << "BackupInvalid";
+		QTest::newRow("missing html") << QByteArray("{\"format\":\"OBS-Quillmar\"," + id +
+							   ",\"sceneName\":\"A\",\"version\":1}")
+					      << "BackupInvalid";
+		QTest::newRow("array") << QByteArray("[1,2]") << "BackupInvalid";
+		QTest::newRow("truncated") << note("\"OBS-Quillmar\"", "1", id).chopped(3) << "BackupInvalid";
+		QTest::newRow("empty") << QByteArray() << "BackupInvalid";
+		QTest::newRow("above 64 MiB") << QByteArray(MaxNoteFileBytes + 1, ' ') << "BackupTooLarge";
+	}
+
+	void malformedNoteFilesAreRefused()
+	{
+		QFETCH(QByteArray, bytes);
+		QFETCH(QString, key);
+		NoteFileRecord record{QStringLiteral("kept"), QStringLiteral("kept"), QStringLiteral("kept")};
+		QString error;
+		QVERIFY(!parseNoteFile(bytes, record, error));
+		QCOMPARE(error, text(key.toUtf8().constData()));
+		QVERIFY(error != key); // the locale has it
+		QCOMPARE(record.html, QStringLiteral("kept"));
+	}
+
+	void bracedUuidIsAccepted()
+	{
+		NoteFileRecord record;
+		QString error;
+		QVERIFY(parseNoteFile(encodeNoteFile(QStringLiteral("{0d3f5c1e-8a0b-4bde-9a55-2f8e4c6d7b10}"),
+						     QStringLiteral("A"), QString()),
+				      record, error));
+		QCOMPARE(record.html, QString());
+	}
+
+	void saveWritesFileAndLinkAndReadsBack()
+	{
+		test::Scene scene("Intro");
+		NoteStore notes = store();
+		QString error;
+		QCOMPARE(notes.readNote(scene.source(), error), QString());
+		QVERIFY(error.isEmpty());
+		QVERIFY(!notes.takeCollectionDirty());
+
+		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>one</p>"), error));
+		QCOMPARE(link(scene.source()).value(QStringLiteral("id")).toString(), scene.uuid());
+		QCOMPARE(link(scene.source()).value(QStringLiteral("file")).toString(), QStringLiteral("Intro.json"));
+		QCOMPARE(link(scene.source()).value(QStringLiteral("name")).toString(), QStringLiteral("Intro"));
+		QCOMPARE(fileBytes(notePath(QStringLiteral("Intro.json"))),
+			 encodeNoteFile(scene.uuid(), QStringLiteral("Intro"), QStringLiteral("<p>one</p>")));
+		QVERIFY(notes.takeCollectionDirty());
+		QVERIFY(!notes.takeCollectionDirty());
+
+		// Unchanged link: the collection needs no save.
+		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>two</p>"), error));
+		QVERIFY(!notes.takeCollectionDirty());
+		QCOMPARE(notes.readNote(scene.source(), error), QStringLiteral("<p>two</p>"));
+		QVERIFY(error.isEmpty());
+
+		// The file removed by hand: no note, no error.
+		QVERIFY(QFile::remove(notePath(QStringLiteral("Intro.json"))));
+		QCOMPARE(notes.readNote(scene.source(), error), QString());
+		QVERIFY(error.isEmpty());
+
+		QVERIFY(!notes.saveNote(nullptr, QStringLiteral("x"), error));
+		QCOMPARE(error, text("SelectScene"));
+	}
+
+	void fileNamesAreAllocatedCaseFolded()
+	{
+		NoteStore notes = store();
+		QString error;
+		QStringList files;
+		{
+			test::Scene upper("Intro");
+			test::Scene lower("intro");
+			test::Scene con("CON");
+			test::Scene dots(". .");
+			for (auto *s : {&upper, &lower, &con, &dots}) {
+				QVERIFY(notes.saveNote(s->source(), QStringLiteral("<p>%1</p>").arg(s->uuid()), error));
+				files << link(s->source()).value(QStringLiteral("file")).toString();
+			}
+		}
+		QCOMPARE(files, (QStringList{QStringLiteral("Intro.json"), QStringLiteral("intro_2.json"),
+					     QStringLiteral("_CON.json"), QStringLiteral("Scene.json")}));
+
+		// Deleted scenes keep their files, and their names stay taken.
+		QCOMPARE(QDir(m_notes).entryList(QDir::Files).size(), 4);
+		test::Scene again("INTRO");
+		QVERIFY(notes.saveNote(again.source(), QStringLiteral("<p>new</p>"), error));
+		QCOMPARE(link(again.source()).value(QStringLiteral("file")).toString(), QStringLiteral("INTRO_3.json"));
+
+		// Reserved names from a restore and hidden entries count as taken too.
+		writeBytes(notePath(QStringLiteral(".hidden.json")), "{}");
+		QCOMPARE(notes.allocateFileName(QStringLiteral(".hidden"), {}, {}),
+			 notePath(QStringLiteral(".hidden_2.json")));
+		QCOMPARE(notes.allocateFileName(QStringLiteral("Outro"), {}, {QStringLiteral("outro.json")}),
+			 notePath(QStringLiteral("Outro_2.json")));
+		// The scene's own current file does not block its own name.
+		QCOMPARE(notes.allocateFileName(QStringLiteral("Intro"), notePath(QStringLiteral("Intro.json")), {}),
+			 notePath(QStringLiteral("Intro.json")));
+	}
+
+	void unusableLinksAreIgnored_data()
+	{
+		QTest::addColumn<QString>("file");
+		QTest::addColumn<bool>("ownId");
+		QTest::newRow("other scene's id") << "Intro.json" << false;
+		QTest::newRow("parent directory") << "../Intro.json" << true;
+		QTest::newRow("sub directory") << "sub/Intro.json" << true;
+		QTest::newRow("backslash") << "sub\\Intro.json" << true;
+		QTest::newRow("other ending") << "Intro.txt" << true;
+		QTest::newRow("no file") << "" << true;
+	}
+
+	void unusableLinksAreIgnored()
+	{
+		QFETCH(QString, file);
+		QFETCH(bool, ownId);
+		NoteStore notes = store();
+		QString error;
+		test::Scene original("Intro");
+		QVERIFY(notes.saveNote(original.source(), QStringLiteral("<p>original</p>"), error));
+		QDir().mkpath(notePath(QStringLiteral("sub")));
+		writeBytes(notePath(QStringLiteral("sub/Intro.json")),
+			   encodeNoteFile(original.uuid(), QStringLiteral("Intro"), QStringLiteral("<p>sub</p>")));
+		const QByteArray before = fileBytes(notePath(QStringLiteral("Intro.json")));
+
+		test::Scene copy("Copy");
+		setLink(copy.source(), ownId ? copy.uuid() : original.uuid(), file, QStringLiteral("Intro"));
+		QCOMPARE(notes.resolveNotePath(copy.source()), QString());
+		QCOMPARE(notes.readNote(copy.source(), error), QString());
+		QVERIFY(error.isEmpty());
+		QVERIFY(notes.saveNote(copy.source(), QStringLiteral("<p>copy</p>"), error));
+		QCOMPARE(link(copy.source()).value(QStringLiteral("file")).toString(), QStringLiteral("Copy.json"));
+		QCOMPARE(link(copy.source()).value(QStringLiteral("id")).toString(), copy.uuid());
+		QCOMPARE(fileBytes(notePath(QStringLiteral("Intro.json"))), before);
+		QVERIFY(QFile::exists(notePath(QStringLiteral("sub/Intro.json"))));
+
+		// Upper-case endings are the same file name.
+		setLink(copy.source(), copy.uuid(), QStringLiteral("Copy.JSON"), QStringLiteral("Copy"));
+		QCOMPARE(notes.resolveNotePath(copy.source()), notePath(QStringLiteral("Copy.JSON")));
+	}
+
+	void renamesMoveTheFileAndKeepItsTime()
+	{
+		NoteStore notes = store();
+		QString error;
+		const QDateTime old = QDateTime::fromSecsSinceEpoch(1600000000);
+		test::Scene scene("A");
+		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error, old));
+		QCOMPARE(QFileInfo(notePath(QStringLiteral("A.json"))).lastModified(), old);
+		notes.takeCollectionDirty();
+
+		QVERIFY(notes.syncSceneName(scene.source(), error)); // nothing to do
+		QVERIFY(!notes.takeCollectionDirty());
+
+		obs_source_set_name(scene.source(), "B");
+		QVERIFY(notes.syncSceneName(scene.source(), error));
+		QVERIFY(!QFile::exists(notePath(QStringLiteral("A.json"))));
+		QCOMPARE(QFileInfo(notePath(QStringLiteral("B.json"))).lastModified(), old);
+		QCOMPARE(recordAt(notePath(QStringLiteral("B.json"))).sceneName, QStringLiteral("B"));
+		QCOMPARE(recordAt(notePath(QStringLiteral("B.json"))).html, QStringLiteral("<p>a</p>"));
+		QCOMPARE(link(scene.source()).value(QStringLiteral("file")).toString(), QStringLiteral("B.json"));
+		QVERIFY(notes.takeCollectionDirty());
+
+		// Only the case differs: same file, new name inside and in the link, nothing deleted.
+		test::Scene intro("Intro");
+		QVERIFY(notes.saveNote(intro.source(), QStringLiteral("<p>i</p>"), error));
+		obs_source_set_name(intro.source(), "intro");
+		QVERIFY(notes.syncSceneName(intro.source(), error));
+		QCOMPARE(link(intro.source()).value(QStringLiteral("file")).toString(), QStringLiteral("Intro.json"));
+		QCOMPARE(link(intro.source()).value(QStringLiteral("name")).toString(), QStringLiteral("intro"));
+		QCOMPARE(recordAt(notePath(QStringLiteral("Intro.json"))).sceneName, QStringLiteral("intro"));
+		QCOMPARE(QDir(m_notes).entryList(QDir::Files).size(), 2);
+
+		// A rename to a name whose file is taken by a deleted scene gets the next free name.
+		{
+			test::Scene gone("C");
+			QVERIFY(notes.saveNote(gone.source(), QStringLiteral("<p>c</p>"), error));
+		}
+		obs_source_set_name(scene.source(), "C");
+		QVERIFY(notes.syncSceneName(scene.source(), error));
+		QCOMPARE(link(scene.source()).value(QStringLiteral("file")).toString(), QStringLiteral("C_2.json"));
+		QCOMPARE(recordAt(notePath(QStringLiteral("C.json"))).html, QStringLiteral("<p>c</p>"));
+	}
+
+	void renameOfAnUnreadableNoteChangesNothing()
+	{
+		NoteStore notes = store();
+		QString error;
+		test::Scene scene("A");
+		test::Scene other("Other");
+		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error));
+		const QByteArray foreign = encodeNoteFile(other.uuid(), QStringLiteral("Other"), QStringLiteral("<p>o</p>"));
+		writeBytes(notePath(QStringLiteral("A.json")), foreign);
+		const QByteArray linkBefore = linkJson(scene.source());
+		obs_source_set_name(scene.source(), "B");
+		QVERIFY(!notes.syncSceneName(scene.source(), error));
+		QCOMPARE(error, text("NoteSceneMismatch"));
+		QCOMPARE(fileBytes(notePath(QStringLiteral("A.json"))), foreign);
+		QVERIFY(!QFile::exists(notePath(QStringLiteral("B.json"))));
+		QCOMPARE(linkJson(scene.source()), linkBefore);
+	}
+
+	void unreadableNotesAreLoadErrors_data()
+	{
+		QTest::addColumn<QString>("kind");
+		QTest::addColumn<QString>("key");
+		QTest::newRow("other scene") << "foreign" << "NoteSceneMismatch";
+		QTest::newRow("malformed") << "malformed" << "BackupInvalid";
+		QTest::newRow("version 2") << "version" << "BackupInvalid";
+		QTest::newRow("symbolic link") << "symlink" << "FileReadFailed";
+		QTest::newRow("dangling symbolic link") << "dangling" << "FileReadFailed";
+		QTest::newRow("directory") << "directory" << "FileReadFailed";
+		QTest::newRow("above 64 MiB") << "huge" << "BackupTooLarge";
+	}
+
+	void unreadableNotesAreLoadErrors()
+	{
+		QFETCH(QString, kind);
+		QFETCH(QString, key);
+		NoteStore notes = store();
+		QString error;
+		test::Scene scene("A");
+		test::Scene other("B");
+		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error));
+		const QString path = notePath(QStringLiteral("A.json"));
+		const QString elsewhere = notePath(QStringLiteral("elsewhere.data"));
+		writeBytes(elsewhere, encodeNoteFile(scene.uuid(), QStringLiteral("A"), QStringLiteral("<p>x</p>")));
+		QFile::remove(path);
+		if (kind == QLatin1String("foreign"))
+			writeBytes(path, encodeNoteFile(other.uuid(), QStringLiteral("B"), QStringLiteral("<p>b</p>")));
+		else if (kind == QLatin1String("malformed"))
+			writeBytes(path, "{\"format\":\"OBS-Quillmar\",");
+		else if (kind == QLatin1String("version"))
+			writeBytes(path, encodeNoteFile(scene.uuid(), QStringLiteral("A"), QString()).replace(
+						 "\"version\":1", "\"version\":2"));
+		else if (kind == QLatin1String("symlink"))
+			QVERIFY(QFile::link(elsewhere, path));
+		else if (kind == QLatin1String("dangling"))
+			QVERIFY(QFile::link(notePath(QStringLiteral("missing.json")), path));
+		else if (kind == QLatin1String("directory"))
+			QVERIFY(QDir().mkpath(path));
+		else if (kind == QLatin1String("huge")) {
+			writeBytes(path, "");
+			QVERIFY(QFile::resize(path, MaxNoteFileBytes + 1));
+		}
+		const QByteArray before = fileBytes(path);
+		QCOMPARE(notes.readNote(scene.source(), error), QString());
+		QVERIFY(error.startsWith(text(key.toUtf8().constData())));
+		if (key == QLatin1String("FileReadFailed"))
+			QCOMPARE(error, text("FileReadFailed") + path);
+
+		QByteArray bytes;
+		NoteFileRecord record;
+		QString atError;
+		// Reading by path checks the file, not whose it is.
+		QCOMPARE(NoteStore::readNoteFileAt(path, bytes, record, atError), kind == QLatin1String("foreign"));
+		if (kind != QLatin1String("foreign"))
+			QVERIFY(atError.startsWith(text(key.toUtf8().constData())));
+		QCOMPARE(fileBytes(path), before);
+		QCOMPARE(fileBytes(elsewhere).size(), encodeNoteFile(scene.uuid(), QStringLiteral("A"),
+								     QStringLiteral("<p>x</p>")).size());
+	}
+
+	void failedSavesLeaveFileAndLinkAsTheyWere_data()
+	{
+		QTest::addColumn<QString>("kind");
+		QTest::addColumn<bool>("renamed");
+		QTest::newRow("symbolic link as target") << "symlink" << false;
+		QTest::newRow("directory as target") << "directory" << false;
+		QTest::newRow("read-only mount") << "readonly" << false;
+		QTest::newRow("read-only mount, renamed scene") << "readonly" << true;
+		QTest::newRow("full file system") << "full" << false;
+		QTest::newRow("full file system, renamed scene") << "full" << true;
+	}
+
+	void failedSavesLeaveFileAndLinkAsTheyWere()
+	{
+		QFETCH(QString, kind);
+		QFETCH(bool, renamed);
+		if (kind == QLatin1String("readonly") || kind == QLatin1String("full")) {
+			QVERIFY(QDir().mkpath(m_notes));
+			QString why;
+			if (!mountTmpfs(m_notes, kind == QLatin1String("full") ? "size=256k" : "size=4m", why))
+				QSKIP(qPrintable(QStringLiteral("a private tmpfs cannot be mounted here: ") + why));
+		}
+		NoteStore notes = store();
+		QString error;
+		test::Scene scene("A");
+		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>old</p>"), error));
+		notes.takeCollectionDirty();
+		const QString path = notePath(QStringLiteral("A.json"));
+		const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere.json"));
+
+		if (kind == QLatin1String("symlink")) {
+			writeBytes(elsewhere, "elsewhere");
+			QFile::remove(path);
+			QVERIFY(QFile::link(elsewhere, path));
+		} else if (kind == QLatin1String("directory")) {
+			QFile::remove(path);
+			QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+		} else if (kind == QLatin1String("readonly")) {
+			QVERIFY(remountReadOnly(m_notes));
+		} else if (kind == QLatin1String("full")) {
+			QFile filler(notePath(QStringLiteral("filler")));
+			QVERIFY(filler.open(QIODevice::WriteOnly));
+			const QByteArray block(4096, 'f');
+			while (filler.write(block) == block.size() && filler.flush()) {
+			}
+		}
+		if (renamed)
+			obs_source_set_name(scene.source(), "B");
+
+		const QByteArray fileBefore = fileBytes(path);
+		const QByteArray linkBefore = linkJson(scene.source());
+		const QStringList entriesBefore = QDir(m_notes).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+		const QString big = QStringLiteral("<p>%1</p>").arg(QString(100000, QLatin1Char('n')));
+
+		QVERIFY(!notes.saveNote(scene.source(), big, error));
+		QVERIFY(!error.isEmpty());
+		QCOMPARE(fileBytes(path), fileBefore);
+		QCOMPARE(linkJson(scene.source()), linkBefore);
+		QCOMPARE(QDir(m_notes).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entriesBefore);
+		QVERIFY(!notes.takeCollectionDirty());
+		if (kind == QLatin1String("symlink")) {
+			QCOMPARE(error, text("NoteSaveFailed"));
+			QVERIFY(QFileInfo(path).isSymLink());
+			QCOMPARE(fileBytes(elsewhere), QByteArray("elsewhere"));
+		}
+		if (renamed) { // the rename is refused the same way
+			QVERIFY(!notes.syncSceneName(scene.source(), error));
+			QCOMPARE(linkJson(scene.source()), linkBefore);
+			QCOMPARE(fileBytes(path), fileBefore);
+		}
+	}
+
+	void atomicWriterLimitsAndTimes()
+	{
+		QString error;
+		const QString path = m_dir->filePath(QStringLiteral("deep/er/backup.json"));
+		const QDateTime when = QDateTime::fromSecsSinceEpoch(1500000000);
+		QVERIFY(NoteStore::writeFileAtomically(path, "abc", error, when));
+		QCOMPARE(fileBytes(path), QByteArray("abc"));
+		QCOMPARE(QFileInfo(path).lastModified(), when);
+		QVERIFY(NoteStore::writeFileAtomically(path, "abcd", error));
+		QVERIFY(QFileInfo(path).lastModified() > when);
+
+		QVERIFY(!NoteStore::writeFileAtomically(path, QByteArray(MaxNoteFileBytes + 1, 'x'), error));
+		QCOMPARE(error, text("BackupTooLarge"));
+		QCOMPARE(fileBytes(path), QByteArray("abcd"));
+		QVERIFY(NoteStore::writeFileAtomically(path, QByteArray(MaxNoteFileBytes, 'x'), error));
+		QCOMPARE(QFileInfo(path).size(), MaxNoteFileBytes);
+
+		// A file where the directory belongs.
+		writeBytes(m_dir->filePath(QStringLiteral("plain")), "p");
+		QVERIFY(!NoteStore::writeFileAtomically(m_dir->filePath(QStringLiteral("plain/x.json")), "x", error));
+		QCOMPARE(error, text("NoteSaveFailed"));
+	}
+
+	void clearingOnlyEmptiesOldNotes()
+	{
+		NoteStore notes = store();
+		QString error;
+		test::Scene scene("A");
+		const QDateTime cutoff = QDateTime::currentDateTime().addDays(-7);
+		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), cutoff, error)); // no note
+
+		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error, cutoff.addSecs(60)));
+		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), cutoff, error));
+		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), QDateTime(), error));
+		QCOMPARE(notes.readNote(scene.source(), error), QStringLiteral("<p>a</p>"));
+
+		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error, cutoff));
+		QVERIFY(notes.clearNoteIfNotNewer(scene.source(), cutoff, error));
+		QCOMPARE(notes.readNote(scene.source(), error), QString());
+		QVERIFY(error.isEmpty());
+		QVERIFY(QFile::exists(notePath(QStringLiteral("A.json"))));
+		QVERIFY(QFileInfo(notePath(QStringLiteral("A.json"))).lastModified() > cutoff);
+		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), QDateTime::currentDateTime().addDays(1), error));
+
+		// A foreign file is reported and left alone.
+		test::Scene other("B");
+		const QByteArray foreign = encodeNoteFile(other.uuid(), QStringLiteral("B"), QStringLiteral("<p>b</p>"));
+		writeBytes(notePath(QStringLiteral("A.json")), foreign);
+		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), QDateTime::currentDateTime().addDays(1), error));
+		QCOMPARE(error, text("NoteSceneMismatch"));
+		QCOMPARE(fileBytes(notePath(QStringLiteral("A.json"))), foreign);
+	}
+
+	void orphanedNotesGoToTheirOwnFile()
+	{
+		NoteStore notes = store();
+		QString error;
+		const QString id = QStringLiteral("0d3f5c1e-8a0b-4bde-9a55-2f8e4c6d7b10");
+		const QString loaded = notePath(QStringLiteral("Gone.json"));
+		QCOMPARE(notes.saveOrphanedNote(id, QStringLiteral("Gone"), loaded, QStringLiteral("<p>1</p>"), error),
+			 loaded);
+		QCOMPARE(recordAt(loaded).html, QStringLiteral("<p>1</p>"));
+		QCOMPARE(recordAt(loaded).sceneId, id);
+		// Never had a file: a fresh name, not someone else's.
+		const QString fresh = notes.saveOrphanedNote(id, QStringLiteral("Gone"), {}, QStringLiteral("<p>2</p>"), error);
+		QCOMPARE(fresh, notePath(QStringLiteral("Gone_2.json")));
+		QCOMPARE(recordAt(loaded).html, QStringLiteral("<p>1</p>"));
+		QVERIFY(!notes.takeCollectionDirty());
+	}
+};
+
+QUILLMAR_OBS_TEST_MAIN(NoteStoreTest)
+#include "tst_note_store.moc"
