@@ -1,5 +1,19 @@
 #include "dock/dock_theme.h"
 
+#include "dock/dock.h"
+#include "dock/reading_band.h"
+#include "editor/editor.h"
+#include "icons/mono_icon.h"
+#include "module/text.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+#include <QToolBar>
+#include <QToolButton>
+
 namespace quillmar::theme {
 
 namespace {
@@ -123,3 +137,95 @@ QString searchFieldSheet(const QPalette &palette)
 }
 
 } // namespace quillmar::theme
+
+namespace quillmar {
+
+namespace {
+
+void setSheet(QWidget *widget, const QString &sheet)
+{
+	if (widget && widget->styleSheet() != sheet)
+		widget->setStyleSheet(sheet);
+}
+
+void setIconKind(QToolButton *button, int kind, const QPalette &palette)
+{
+	if (!button)
+		return;
+	button->setProperty(IconProperty, kind);
+	button->setIcon(monoIcon(kind, palette));
+}
+
+} // namespace
+
+void Dock::applyTheme()
+{
+	// The theme can arrive through a palette change before construction has finished.
+	if (!m_formatToolbar || !m_paragraphToolbar || !m_bottomControls)
+		return;
+	const QPalette pal = palette();
+	applySceneLabelStyle();
+	setSheet(m_saveError, theme::saveErrorSheet(theme::isDark(pal)));
+	applyEditorSheet();
+	setSheet(m_scrollSlider, theme::sliderSheet(pal));
+
+	const QString buttons = theme::toolButtonSheet(pal);
+	for (QToolButton *button : {m_readModeButton, m_scrollPlay, m_scrollTop, m_readingGuideButton})
+		setSheet(button, buttons);
+	const QString bars = theme::toolBarSheet(pal);
+	for (QToolBar *bar : {m_formatToolbar, m_paragraphToolbar}) {
+		setSheet(bar, bars);
+		for (QAction *action : bar->actions()) {
+			const QVariant kind = action->property(IconProperty);
+			if (kind.isValid())
+				action->setIcon(monoIcon(kind.toInt(), pal));
+		}
+		if (auto *more = bar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"))) {
+			setIconKind(more, IconMoreTools, pal);
+			more->setToolTip(text("MoreTools"));
+		}
+	}
+
+	const QString separators = theme::separatorSheet(pal);
+	for (QFrame *frame : {m_speedStartSeparator, m_speedEndSeparator, m_characterSeparator, m_percentSeparator})
+		setSheet(frame, separators);
+
+	const QColor muted = theme::mutedTextColor(pal);
+	for (QLabel *label : {m_saveStatus, m_scenePrefix, m_documentStatus, m_characterCount, m_scrollPercent}) {
+		QPalette labelPalette = label->palette();
+		if (labelPalette.color(QPalette::Active, QPalette::WindowText) == muted &&
+		    labelPalette.color(QPalette::Disabled, QPalette::WindowText) == muted &&
+		    labelPalette.color(QPalette::Inactive, QPalette::WindowText) == muted)
+			continue;
+		labelPalette.setColor(QPalette::All, QPalette::WindowText, muted);
+		label->setPalette(labelPalette);
+	}
+	setSheet(m_searchText, theme::searchFieldSheet(pal));
+
+	setIconKind(m_scrollPlay, m_scrollTimer.isActive() ? IconScrollPause : IconScrollPlay, pal);
+	setIconKind(m_scrollTop, IconScrollTop, pal);
+	setIconKind(m_listStyleButton, IconListStyle, pal);
+	setIconKind(m_findPrevious, IconFindPrevious, pal);
+	setIconKind(m_findNext, IconFindNext, pal);
+	setIconKind(m_clearSearch, IconClearSearch, pal);
+	m_readModeAction->setIcon(monoIcon(IconReadMode, pal));
+	setIconKind(m_remoteQrButton, IconRemoteQr, pal);
+	m_readingGuideAction->setIcon(monoIcon(IconReadingGuide, pal));
+	m_readingBand->update();
+}
+
+void Dock::applyEditorSheet()
+{
+	setSheet(m_editor, theme::editorSheet(palette(), m_selectionTextColor, m_selectionBackgroundColor));
+}
+
+void Dock::dropSelectionColors()
+{
+	if (m_selectionTextColor.isEmpty() && m_selectionBackgroundColor.isEmpty())
+		return;
+	m_selectionTextColor.clear();
+	m_selectionBackgroundColor.clear();
+	applyEditorSheet();
+}
+
+} // namespace quillmar
