@@ -59,6 +59,17 @@ QToolButton *controlButton(const char *name, QWidget *parent)
 	return button;
 }
 
+// A plain named widget whose margin-free box layout lines up its children left to right.
+QBoxLayout *controlRow(QWidget *&row, const char *name, QWidget *parent, int spacing)
+{
+	row = new QWidget(parent);
+	row->setObjectName(QLatin1String(name));
+	auto *layout = new QBoxLayout(QBoxLayout::LeftToRight, row);
+	layout->setContentsMargins(0, 0, 0, 0);
+	layout->setSpacing(spacing);
+	return layout;
+}
+
 // A separator with breathing room on both sides, centred on the row.
 void addSeparator(QBoxLayout *layout, QFrame *frame)
 {
@@ -71,11 +82,7 @@ void addSeparator(QBoxLayout *layout, QFrame *frame)
 
 void Dock::buildTopControls()
 {
-	m_topControls = new QWidget(this);
-	m_topControls->setObjectName(QStringLiteral("topControls"));
-	auto *layout = new QHBoxLayout(m_topControls);
-	layout->setContentsMargins(0, 0, 0, 0);
-	layout->setSpacing(4);
+	QBoxLayout *layout = controlRow(m_topControls, "topControls", this, 4);
 
 	m_scenePrefix = new QLabel(QStringLiteral("["), m_topControls);
 	m_scenePrefix->setObjectName(QStringLiteral("scenePrefix"));
@@ -136,19 +143,11 @@ void Dock::buildEditor()
 
 void Dock::buildBottomControls()
 {
-	m_bottomControls = new QWidget(this);
-	m_bottomControls->setObjectName(QStringLiteral("bottomControls"));
+	QBoxLayout *bottom = controlRow(m_bottomControls, "bottomControls", this, 8);
 	m_bottomControls->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-	auto *bottom = new QBoxLayout(QBoxLayout::LeftToRight, m_bottomControls);
-	bottom->setContentsMargins(0, 0, 0, 0);
-	bottom->setSpacing(8);
 	m_bottomControls->installEventFilter(this);
 
-	m_readingControls = new QWidget(m_bottomControls);
-	m_readingControls->setObjectName(QStringLiteral("readingControls"));
-	auto *reading = new QHBoxLayout(m_readingControls);
-	reading->setContentsMargins(0, 0, 0, 0);
-	reading->setSpacing(2);
+	QBoxLayout *reading = controlRow(m_readingControls, "readingControls", m_bottomControls, 2);
 
 	m_readModeButton = controlButton("readMode", m_readingControls);
 	m_readModeButton->setDefaultAction(m_readModeAction);
@@ -207,11 +206,7 @@ void Dock::buildBottomControls()
 	addSeparator(reading, m_speedEndSeparator);
 	bottom->addWidget(m_readingControls, 1);
 
-	m_readingMetrics = new QWidget(m_bottomControls);
-	m_readingMetrics->setObjectName(QStringLiteral("readingMetrics"));
-	auto *metrics = new QHBoxLayout(m_readingMetrics);
-	metrics->setContentsMargins(0, 0, 0, 0);
-	metrics->setSpacing(6);
+	QBoxLayout *metrics = controlRow(m_readingMetrics, "readingMetrics", m_bottomControls, 6);
 
 	m_documentStatus = plainLabel("documentStatus", m_readingMetrics);
 	m_characterCount = plainLabel("characterCount", m_readingMetrics);

@@ -17,7 +17,6 @@
 #include <QMenu>
 #include <QSettings>
 #include <QSlider>
-#include <QSpinBox>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -254,23 +253,12 @@ private Q_SLOTS:
 		QCOMPARE(child<QAction>("formatBold")->shortcutContext(), Qt::WidgetWithChildrenShortcut);
 		QVERIFY(m_dock->actions().contains(child<QAction>("formatUnderline")));
 		QCOMPARE(child<QAction>("alignCenter")->property("paragraphAlignment").toInt(), 4);
-		QCOMPARE(child<QAction>("alignJustify")->property("paragraphAlignment").toInt(), 8);
-		auto *list = child<QToolButton>("listStyle");
-		QCOMPARE(list->menu()->actions().size(), 10);
-		QCOMPARE(list->menu()->actions().first()->data().toInt(), -1);
-		QCOMPARE(list->menu()->actions().last()->data().toInt(), 0);
-		auto *size = child<QSpinBox>("fontSize");
-		QCOMPARE(size->minimum(), 6);
-		QCOMPARE(size->maximum(), 144);
-		QCOMPARE(size->value(), 12);
+		QCOMPARE(child<QToolButton>("listStyle")->menu()->actions().last()->data().toInt(), 0);
 
 		auto *speed = child<QDoubleSpinBox>("scrollSpeed");
 		auto *slider = child<QSlider>("scrollSlider");
 		QCOMPARE(speed->value(), 1.0);
 		QCOMPARE(slider->value(), 10);
-		QCOMPARE(slider->minimum(), 10);
-		QCOMPARE(slider->maximum(), 50);
-		QCOMPARE(speed->suffix(), QStringLiteral("\u00d7"));
 		// Slider and spin box always agree.
 		slider->setValue(25);
 		QCOMPARE(speed->value(), 2.5);
@@ -282,12 +270,6 @@ private Q_SLOTS:
 					 "NoScene", "FindPlaceholder", "FindPrevious", "FindNext", "CloseSearch",
 					 "FontSizeTip", "ListStyle", "ListDisc", "RemoveList", "AtTop"})
 			QVERIFY2(text(name) != QLatin1String(name), name);
-		QCOMPARE(child<QToolButton>("scrollPlay")->toolTip(), text("ScrollTip"));
-		QCOMPARE(child<QCheckBox>("startCountdown")->accessibleName(), text("Countdown"));
-		QCOMPARE(child<QLabel>("documentStatus")->toolTip(), text("GoTo"));
-		QCOMPARE(child<QLabel>("scrollPercent")->cursor().shape(), Qt::PointingHandCursor);
-		QVERIFY(child<QLineEdit>("searchText")->placeholderText().startsWith(text("FindPlaceholder") +
-										       QStringLiteral(" (")));
 		QCOMPARE(child<QToolButton>("readMode")->defaultAction()->property(IconProperty).toInt(), 20);
 	}
 
