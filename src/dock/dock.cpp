@@ -3,13 +3,12 @@
 #include "editor/editor.h"
 #include "module/text.h"
 
-#include <QAction>
+#include <QBoxLayout>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QScrollBar>
+#include <QLineEdit>
 #include <QSettings>
-#include <QVBoxLayout>
+#include <QToolBar>
 
 namespace quillmar {
 
@@ -18,14 +17,6 @@ namespace {
 QString notesDirectoryFor(const QString &settingsPath)
 {
 	return QFileInfo(settingsPath).absolutePath() + QStringLiteral("/notes");
-}
-
-QLabel *plainLabel(const char *objectName, const QString &text, QWidget *parent)
-{
-	auto *label = new QLabel(text, parent);
-	label->setObjectName(QString::fromLatin1(objectName));
-	label->setTextFormat(Qt::PlainText);
-	return label;
 }
 
 } // namespace
@@ -38,20 +29,37 @@ Dock::Dock(const QString &settingsPath, QWidget *parent)
 	setObjectName(QStringLiteral("QuillmarContent"));
 	m_locked = m_settings->value(QStringLiteral("locked"), false).toBool();
 	setMinimumSize(700, 300);
-	createWidgets();
+	auto *root = new QVBoxLayout(this);
+	root->setContentsMargins(4, 4, 4, 4);
+	root->setSpacing(3);
+	buildTopControls();
+	root->addWidget(m_topControls);
+	root->addWidget(m_saveError);
+
+	buildEditor();
+	root->addWidget(m_editor, 1);
+	buildDockActions();
+	buildFormatToolbar();
+	buildParagraphToolbar();
+	buildSearchField();
+	auto *top = static_cast<QBoxLayout *>(m_topControls->layout());
+	top->addWidget(m_formatToolbar);
+	top->addWidget(m_searchText, 1);
+
+	buildBottomControls();
+	top->insertWidget(2, m_saveStatus);
+	root->addWidget(m_bottomControls);
+	markControlRows();
+
 	setStatus(text("InitialStatus"));
-	applySceneLabelStyle();
+	applyTheme();
+	applySizeRules();
+	setUpTimers();
+	connectSignals();
 
-	m_autosaveTimer.setSingleShot(true);
-	m_autosaveTimer.setInterval(500);
-	connect(&m_autosaveTimer, &QTimer::timeout, this, [this] { saveNote(true, true); });
-	connect(m_editor, &QTextEdit::textChanged, this, &Dock::onTextEdited);
-	connect(m_readModeAction, &QAction::toggled, this, &Dock::setLocked);
-	connect(m_editor->verticalScrollBar(), &QScrollBar::rangeChanged, this, &Dock::onScrollRangeChanged);
-	// Moving the text by hand settles the position.
-	connect(m_editor->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_pendingPosition = -1; });
-
+	setScrollSpeed(1.0);
 	showSceneNote(nullptr);
+	readAutoClearSettings();
 }
 
 Dock::~Dock()
@@ -59,46 +67,6 @@ Dock::~Dock()
 	shutdown();
 	obs_weak_source_release(m_currentScene);
 	m_currentScene = nullptr;
-}
-
-// The widgets of the scene notes; the full layout of the dock grows around these.
-void Dock::createWidgets()
-{
-	auto *root = new QVBoxLayout(this);
-	root->setContentsMargins(4, 4, 4, 4);
-	root->setSpacing(3);
-
-	auto *top = new QWidget(this);
-	top->setObjectName(QStringLiteral("topControls"));
-	auto *topLayout = new QHBoxLayout(top);
-	topLayout->setContentsMargins(0, 0, 0, 0);
-	topLayout->setSpacing(4);
-	m_sceneLabel = plainLabel("sceneLabel", text("NoScene"), top);
-	m_sceneLabel->setMinimumWidth(20);
-	m_sceneLabel->setMaximumWidth(140);
-	m_saveStatus = plainLabel("saveStatus", QStringLiteral("]"), top);
-	m_saveStatus->setFixedWidth(10);
-	m_saveStatus->setAlignment(Qt::AlignCenter);
-	topLayout->addWidget(m_sceneLabel);
-	topLayout->addWidget(m_saveStatus);
-	topLayout->addStretch(1);
-	root->addWidget(top);
-
-	m_saveError = plainLabel("saveError", QString(), this);
-	m_saveError->setContentsMargins(6, 3, 6, 3);
-	m_saveError->hide();
-	root->addWidget(m_saveError);
-
-	m_editor = new Editor(this);
-	m_editor->setLimitHandler([this] { showLimitMessage(); });
-	m_editor->setObjectName(QStringLiteral("noteEditor"));
-	m_editor->setAcceptRichText(true);
-	root->addWidget(m_editor, 1);
-
-	m_readModeAction = new QAction(text("Read"), this);
-	m_readModeAction->setToolTip(text("ReadTip"));
-	m_readModeAction->setCheckable(true);
-	m_readModeAction->setChecked(m_locked);
 }
 
 void Dock::runHotkeyAction(int action)

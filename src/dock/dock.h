@@ -5,18 +5,30 @@
 #include <obs-frontend-api.h>
 #include <obs.h>
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <QWidget>
 
 class QAction;
+class QActionGroup;
+class QCheckBox;
+class QDoubleSpinBox;
+class QFrame;
 class QLabel;
+class QLineEdit;
 class QSettings;
+class QSlider;
+class QSpinBox;
+class QToolBar;
+class QToolButton;
 
 namespace quillmar {
 
 class Editor;
+class ReadingBand;
 
 // The one panel the module adds to the host's main window: it shows the note of the scene the
 // host shows and saves every change.
@@ -66,16 +78,60 @@ public:
 	// Runs once: later calls do nothing.
 	void shutdown();
 
+	// Status line: the message hides behind the "]" after the scene name.
+	void setStatus(const QString &message);
+	void showSaveError(const QString &detail);
+	void hideSaveError();
+	void updateCharacterCount();
+	// Also refreshes the character count and the scroll percentage.
+	void updateDocumentStatus();
+
+	// Layout and theme.
+	void applyTheme();
+	void applySizeRules();
+	void updateToolEnabling();
+	bool bottomControlsStacked() const;
+	// Shown while the remote service listens; it sits in a margin the editor keeps free.
+	void showRemoteQrButton(bool shown);
+	void setScrollSpeed(double speed);
+	double scrollSpeed() const { return m_scrollSpeedValue; }
+
+	// Auto-clear settings as read at construction (an out-of-range day count reads as 0).
+	int autoClearDays() const { return m_autoClearDays; }
+	bool autoClearAll() const { return m_autoClearAll; }
+	QSet<QString> autoClearScenes() const { return m_autoClearScenes; }
+
 Q_SIGNALS:
 	void sceneRenamed(const QString &uuid);
 	void shutDown();
 
 protected:
+	bool eventFilter(QObject *watched, QEvent *event) override;
 	void showEvent(QShowEvent *event) override;
 	void hideEvent(QHideEvent *event) override;
+	void changeEvent(QEvent *event) override;
 
 private:
-	void createWidgets();
+	// Construction, in this order.
+	void buildTopControls();
+	void buildEditor();
+	void buildDockActions();
+	void buildFormatToolbar();
+	void buildParagraphToolbar();
+	void buildSearchField();
+	void buildBottomControls();
+	void markControlRows();
+	void setUpTimers();
+	void connectSignals();
+	void readAutoClearSettings();
+	QAction *addTool(QToolBar *bar, const char *key, const char *name, int icon, bool checkable = false);
+
+	// Layout and theme.
+	void relayoutBottomControls();
+	void updateSearchMargins();
+	void placeRemoteQrButton();
+	void applyEditorSheet();
+	void dropSelectionColors();
 
 	// Scene notes.
 	void onTextEdited();
@@ -91,9 +147,6 @@ private:
 	void syncReadModeAction();
 
 	// Status line.
-	void setStatus(const QString &message);
-	void showSaveError(const QString &detail);
-	void hideSaveError();
 	void showLimitMessage();
 	void applySceneLabelStyle();
 
@@ -101,12 +154,20 @@ private:
 	void setFormatPainter(bool armed);
 	void hideGoTo();
 	void stopScrolling();
-	void updateToolEnabling();
 	void setSceneToolsEnabled(bool enabled);
 	void syncFormatControls();
-	void updateCharacterCount();
-	void updateDocumentStatus();
+	void syncMarkTypingColor();
 	void invalidateSearch();
+	void updateSearchStatus();
+	void searchTimerExpired();
+	void goToFocusChanged();
+	void requestScroll();
+	void scrollTick();
+	void countdownTick();
+	void updateReadingBand();
+	void autoClearStep();
+	void openRemotePopup();
+	void notifyRemoteReadingPosition();
 	void stopSearchTimer();
 	void hideRemotePopup();
 	void shutdownRemote();
@@ -142,13 +203,65 @@ private:
 	int m_pendingPosition = -1;
 	// What the save before a switch has to tell, shown once the switch is done.
 	QString m_switchNotice;
-	QTimer m_autosaveTimer;
+	// Colours of the last coloured selection, so that it still shows them while selected.
+	QString m_selectionTextColor;
+	QString m_selectionBackgroundColor;
 
-	Editor *m_editor = nullptr;
+	QTimer m_autosaveTimer;
+	QTimer m_scrollTimer;
+	QTimer m_countdownTimer;
+	QTimer m_searchTimer;
+	QTimer *m_autoClearTimer = nullptr;
+	QElapsedTimer m_tickClock;
+	QElapsedTimer m_holdOffClock;
+	QElapsedTimer m_countdownClock;
+	double m_scrollSpeedValue = 1.0;
+	bool m_themeRefreshQueued = false;
+
+	int m_autoClearDays = 0;
+	bool m_autoClearAll = false;
+	QSet<QString> m_autoClearScenes;
+
+	QWidget *m_topControls = nullptr;
+	QLabel *m_scenePrefix = nullptr;
 	QLabel *m_sceneLabel = nullptr;
 	QLabel *m_saveStatus = nullptr;
+	QToolBar *m_formatToolbar = nullptr;
+	QSpinBox *m_fontSize = nullptr;
+	QLineEdit *m_searchText = nullptr;
+	QLabel *m_searchStatus = nullptr;
+	QToolButton *m_findPrevious = nullptr;
+	QToolButton *m_findNext = nullptr;
+	QToolButton *m_clearSearch = nullptr;
+	QAction *m_findAction = nullptr;
 	QLabel *m_saveError = nullptr;
+	Editor *m_editor = nullptr;
+	ReadingBand *m_readingBand = nullptr;
+	QToolButton *m_remoteQrButton = nullptr;
+
+	QWidget *m_bottomControls = nullptr;
+	QWidget *m_readingControls = nullptr;
+	QToolButton *m_readModeButton = nullptr;
+	QToolButton *m_scrollPlay = nullptr;
+	QToolButton *m_scrollTop = nullptr;
+	QToolButton *m_readingGuideButton = nullptr;
+	QCheckBox *m_startCountdown = nullptr;
+	QToolBar *m_paragraphToolbar = nullptr;
+	QActionGroup *m_alignmentGroup = nullptr;
+	QToolButton *m_listStyleButton = nullptr;
+	QFrame *m_speedStartSeparator = nullptr;
+	QSlider *m_scrollSlider = nullptr;
+	QDoubleSpinBox *m_scrollSpeed = nullptr;
+	QFrame *m_speedEndSeparator = nullptr;
+	QWidget *m_readingMetrics = nullptr;
+	QLabel *m_documentStatus = nullptr;
+	QFrame *m_characterSeparator = nullptr;
+	QLabel *m_characterCount = nullptr;
+	QFrame *m_percentSeparator = nullptr;
+	QLabel *m_scrollPercent = nullptr;
+
 	QAction *m_readModeAction = nullptr;
+	QAction *m_readingGuideAction = nullptr;
 };
 
 } // namespace quillmar

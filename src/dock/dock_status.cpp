@@ -1,12 +1,30 @@
 #include "dock/dock.h"
 
+#include "dock/dock_theme.h"
 #include "editor/editor.h"
+#include "editor/note_limits.h"
 #include "module/text.h"
 
 #include <QLabel>
+#include <QLocale>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QToolTip>
 
+#include <cmath>
+
 namespace quillmar {
+
+namespace {
+
+void setTextIfChanged(QLabel *label, const QString &value)
+{
+	if (label->text() != value)
+		label->setText(value);
+}
+
+} // namespace
 
 QString Dock::statusMessage() const
 {
@@ -34,6 +52,44 @@ void Dock::hideSaveError()
 	m_saveError->hide();
 }
 
+void Dock::updateCharacterCount()
+{
+	const QLocale locale;
+	const int total = m_editor->isEnabled() ? m_editor->document()->characterCount() - 1 : 0;
+	const QTextCursor cursor = m_editor->textCursor();
+	const bool selected = m_editor->isEnabled() && cursor.hasSelection();
+	QString label;
+	if (selected) {
+		QTextDocument *document = m_editor->document();
+		// Paragraph breaks inside the selection are not characters the reader sees.
+		const int breaks = document->findBlock(cursor.selectionEnd()).blockNumber() -
+				   document->findBlock(cursor.selectionStart()).blockNumber();
+		const int count = cursor.selectionEnd() - cursor.selectionStart() - breaks;
+		label = text("SelectedCharacters").arg(locale.toString(count));
+	} else {
+		label = text("CharacterCount").arg(locale.toString(total));
+	}
+	setTextIfChanged(m_characterCount, label);
+	const QString remaining = text("CharacterRemaining")
+					  .arg(locale.toString(total), locale.toString(kNoteCharLimit),
+					       locale.toString(qMax(kNoteCharLimit - total, 0)));
+	m_characterCount->setToolTip(remaining);
+	m_characterCount->setAccessibleName(selected ? label + QStringLiteral("; ") + remaining : remaining);
+}
+
+void Dock::updateDocumentStatus()
+{
+	updateCharacterCount();
+	const int paragraphs = m_editor->isEnabled() ? m_editor->document()->blockCount() : 0;
+	setTextIfChanged(m_documentStatus, text("DocumentStatus").arg(paragraphs));
+
+	const QScrollBar *bar = m_editor->verticalScrollBar();
+	const int range = bar->maximum() - bar->minimum();
+	const double progress = range >= 1 ? double(bar->value() - bar->minimum()) / range : 0.0;
+	setTextIfChanged(m_scrollPercent, QString::number(std::lround(progress * 100)) + QLatin1Char('%'));
+	notifyRemoteReadingPosition();
+}
+
 void Dock::showLimitMessage()
 {
 	const QString message = text("TextLimit");
@@ -44,8 +100,7 @@ void Dock::showLimitMessage()
 
 void Dock::applySceneLabelStyle()
 {
-	const QString sheet = m_locked ? QStringLiteral("font-weight: bold; color: palette(highlight);")
-				       : QStringLiteral("font-weight: bold;");
+	const QString sheet = theme::sceneLabelSheet(m_locked);
 	if (m_sceneLabel->styleSheet() != sheet)
 		m_sceneLabel->setStyleSheet(sheet);
 }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QColor>
+#include <QPalette>
+#include <QString>
+
+// Style sheets of the dock's widgets, derived from the palette alone so that they can be
+// rebuilt whenever the host switches between light and dark themes.
+namespace quillmar::theme {
+
+// Dark when the window colour's lightness is below 128; 128 itself counts as light.
+bool isDark(const QPalette &palette);
+
+// "#rrggbb".
+QString hexName(const QColor &colour);
+// Window text at alpha 170, as "rgba(r, g, b, a)".
+QString mutedText(const QPalette &palette);
+QColor mutedTextColor(const QPalette &palette);
+// A quarter window text, three quarters window: hairlines that stay visible in both themes.
+QColor lineColor(const QPalette &palette);
+
+QString sceneLabelSheet(bool locked);
+QString saveErrorSheet(bool dark);
+// selectionText and selectionBackground are "#rrggbb" names or empty.
+QString editorSheet(const QPalette &palette, const QString &selectionText, const QString &selectionBackground);
+QString sliderSheet(const QPalette &palette);
+QString toolButtonSheet(const QPalette &palette);
+QString toolBarSheet(const QPalette &palette);
+QString separatorSheet(const QPalette &palette);
+QString searchFieldSheet(const QPalette &palette);
+
+} // namespace quillmar::theme

@@ -1,0 +1,30 @@
+#include "dock/reading_band.h"
+
+#include <QPainter>
+
+namespace quillmar {
+
+ReadingBand::ReadingBand(QWidget *viewport) : QWidget(viewport)
+{
+	setObjectName(QStringLiteral("readingBand"));
+	setAttribute(Qt::WA_TransparentForMouseEvents);
+	setFocusPolicy(Qt::NoFocus);
+	hide();
+}
+
+void ReadingBand::paintEvent(QPaintEvent *)
+{
+	// Sky blue reads on dark text backgrounds, a deeper blue on light ones.
+	const bool dark = palette().color(QPalette::Base).lightness() < 128;
+	QColor colour = dark ? QColor(56, 189, 248) : QColor(0, 119, 204);
+	QPainter painter(this);
+	QColor fill = colour;
+	fill.setAlpha(dark ? 54 : 36);
+	painter.fillRect(rect(), fill);
+	colour.setAlpha(210);
+	painter.setPen(QPen(colour, 2, Qt::SolidLine));
+	painter.drawLine(0, 1, width() - 1, 1);
+	painter.drawLine(0, height() - 2, width() - 1, height() - 2);
+}
+
+} // namespace quillmar
