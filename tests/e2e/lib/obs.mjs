@@ -22,10 +22,16 @@ export function xdotool(...args) {
   return execFileSync('xdotool', args.map(String), { encoding: 'utf8' }).trim();
 }
 
-export function screenshot(name) {
+// The whole screen, or one window by its X id.
+export function screenshot(name, window = 'root') {
   const file = path.join(artifactDir, name.endsWith('.png') ? name : `${name}.png`);
-  execFileSync('import', ['-window', 'root', file]);
+  execFileSync('import', ['-window', String(window), file]);
   return file;
+}
+
+// Mean brightness of an image, 0 (black) to 1 (white).
+export function brightness(file) {
+  return Number(execFileSync('convert', [file, '-colorspace', 'Gray', '-format', '%[fx:mean]', 'info:'], { encoding: 'utf8' }));
 }
 
 async function freePort() {
