@@ -2,6 +2,7 @@
 
 #include "module/text.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -11,6 +12,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+
+#if defined(Q_OS_UNIX)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace quillmar {
 
@@ -279,12 +286,26 @@ ZipReader::~ZipReader() = default;
 bool ZipReader::open(const QString &path)
 {
 	close();
+	const QString unreadable = text("FileReadFailed") + QDir::toNativeSeparators(path);
+#if defined(Q_OS_UNIX)
+	// Checked on the opened file itself, so that nothing swapped in after a check is read: no
+	// link is followed and a pipe is neither waited on nor read.
+	const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+	if (fd < 0)
+		return d->fail(Error::Io, unreadable);
+	struct stat st;
+	if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !d->file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+		::close(fd);
+		return d->fail(Error::Io, unreadable);
+	}
+#else
 	const QFileInfo info(path);
-	if (info.isSymLink() || (info.exists() && !info.isFile()))
-		return d->fail(Error::Io, text("FileReadFailed") + path);
+	if (info.isSymLink() || !info.isFile())
+		return d->fail(Error::Io, unreadable);
 	d->file.setFileName(path);
 	if (!d->file.open(QIODevice::ReadOnly))
-		return d->fail(Error::Io, d->file.errorString());
+		return d->fail(Error::Io, unreadable);
+#endif
 	d->device = &d->file;
 	if (d->validate())
 		return true;
