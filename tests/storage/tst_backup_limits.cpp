@@ -1,0 +1,209 @@
+// The 512 MiB bound of a whole backup, exactly at it and one byte beyond, on both sides. Notes of
+// 64 MiB are valid note files padded with JSON white space; nothing holds a whole archive in
+// memory.
+
+#include "documents/zip.h"
+#include "module/text.h"
+#include "storage/backup.h"
+#include "storage/note_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+#include <QtEndian>
+
+#include <zlib.h>
+
+#include <functional>
+#include <numeric>
+
+using namespace quillmar;
+
+namespace {
+
+constexpr qint64 MiB64 = 64 * 1024 * 1024;
+constexpr qint64 Total = 536870912;
+
+// Calls out with the note's bytes in pieces of at most 1 MiB.
+void paddedNote(const QString &sceneId, qint64 size, const std::function<void(const QByteArray &)> &out)
+{
+	const QByteArray body = encodeNoteFile(sceneId, "Big", "<p>padded</p>").mid(1);
+	qint64 pad = size - 1 - body.size();
+	out("{");
+	const QByteArray spaces(1 << 20, ' ');
+	while (pad > 0) {
+		const qint64 n = qMin<qint64>(pad, spaces.size());
+		out(spaces.left(qsizetype(n)));
+		pad -= n;
+	}
+	out(body);
+}
+
+QString writePaddedNote(const QString &path, const QString &sceneId, qint64 size)
+{
+	QFile file(path);
+	if (!file.open(QIODevice::WriteOnly))
+		return QString();
+	paddedNote(sceneId, size, [&file](const QByteArray &piece) { file.write(piece); });
+	return file.size() == size ? path : QString();
+}
+
+void put16(QByteArray &b, quint32 v)
+{
+	char c[2];
+	qToLittleEndian(quint16(v), c);
+	b.append(c, 2);
+}
+
+void put32(QByteArray &b, quint32 v)
+{
+	char c[4];
+	qToLittleEndian(v, c);
+	b.append(c, 4);
+}
+
+// A plain archive of padded notes, deflated piece by piece.
+bool writePaddedArchive(const QString &path, const QList<qint64> &sizes)
+{
+	QFile file(path);
+	if (!file.open(QIODevice::WriteOnly))
+		return false;
+	QByteArray directory;
+	for (int i = 0; i < sizes.size(); ++i) {
+		z_stream zs{};
+		deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_RLE);
+		uLong crc = crc32(0, nullptr, 0);
+		QByteArray compressed;
+		QByteArray buffer(1 << 16, Qt::Uninitialized);
+		auto pump = [&](const QByteArray &piece, int flush) {
+			zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(piece.constData()));
+			zs.avail_in = uInt(piece.size());
+			do {
+				zs.next_out = reinterpret_cast<Bytef *>(buffer.data());
+				zs.avail_out = uInt(buffer.size());
+				deflate(&zs, flush);
+				compressed.append(buffer.constData(), buffer.size() - qsizetype(zs.avail_out));
+			} while (zs.avail_out == 0);
+		};
+		paddedNote(QUuid::createUuid().toString(), sizes[i], [&](const QByteArray &piece) {
+			crc = crc32_z(crc, reinterpret_cast<const Bytef *>(piece.constData()), size_t(piece.size()));
+			pump(piece, Z_NO_FLUSH);
+		});
+		pump(QByteArray(), Z_FINISH);
+		deflateEnd(&zs);
+
+		const QByteArray name = QByteArray::number(i) + ".json";
+		QByteArray header;
+		put32(header, 0x04034B50);
+		for (quint32 v : {20u, 0x0800u, 8u, 0u, 0x21u})
+			put16(header, v);
+		put32(header, quint32(crc));
+		put32(header, quint32(compressed.size()));
+		put32(header, quint32(sizes[i]));
+		put16(header, quint32(name.size()));
+		put16(header, 0);
+		const quint32 offset = quint32(file.pos());
+		file.write(header + name);
+		file.write(compressed);
+
+		put32(directory, 0x02014B50);
+		for (quint32 v : {20u, 20u, 0x0800u, 8u, 0u, 0x21u})
+			put16(directory, v);
+		put32(directory, quint32(crc));
+		put32(directory, quint32(compressed.size()));
+		put32(directory, quint32(sizes[i]));
+		put16(directory, quint32(name.size()));
+		for (int k = 0; k < 4; ++k)
+			put16(directory, 0);
+		put32(directory, 0);
+		put32(directory, offset);
+		directory += name;
+	}
+	QByteArray end;
+	put32(end, 0x06054B50);
+	put16(end, 0);
+	put16(end, 0);
+	put16(end, quint32(sizes.size()));
+	put16(end, quint32(sizes.size()));
+	put32(end, quint32(directory.size()));
+	put32(end, quint32(file.pos()));
+	put16(end, 0);
+	return file.write(directory + end) == directory.size() + end.size();
+}
+
+qint64 filesIn(const QString &dir)
+{
+	return QDir(dir).entryList(QDir::Files | QDir::Hidden).size();
+}
+
+} // namespace
+
+class BackupLimitsTest : public QObject {
+	Q_OBJECT
+
+private Q_SLOTS:
+	// Restore: an archive of 8 notes of 64 MiB passes; with one byte more it is refused before
+	// anything is staged.
+	void restoreAtTheTotal()
+	{
+		QTemporaryDir dir;
+		QVERIFY(dir.isValid());
+		QList<qint64> sizes(8, MiB64);
+		QVERIFY(writePaddedArchive(dir.filePath("exact.zip"), sizes));
+		QVERIFY(QFile(dir.filePath("exact.zip")).size() < 4 * 1024 * 1024);
+		QString error;
+		const QList<RestoreEntry> entries = readBackup(dir.filePath("exact.zip"), dir.filePath("staged"), error);
+		QVERIFY2(error.isEmpty(), qPrintable(error));
+		QCOMPARE(entries.size(), 8);
+		for (const RestoreEntry &e : entries)
+			QCOMPARE(QFile(e.stagedPath).size(), MiB64);
+		QVERIFY(QDir(dir.filePath("staged")).removeRecursively());
+
+		sizes = QList<qint64>(7, MiB64) << MiB64 - 200 << 201;
+		QCOMPARE(std::accumulate(sizes.begin(), sizes.end(), qint64(0)), Total + 1);
+		QVERIFY(writePaddedArchive(dir.filePath("over.zip"), sizes));
+		QVERIFY(readBackup(dir.filePath("over.zip"), dir.filePath("staged"), error).isEmpty());
+		QCOMPARE(error, text("BackupTooLarge"));
+		QCOMPARE(filesIn(dir.filePath("staged")), 0);
+	}
+
+	// Backup: note files that sum to exactly 512 MiB make an archive that restores; one byte
+	// more and no archive appears.
+	void backupAtTheTotal()
+	{
+		QTemporaryDir dir;
+		QVERIFY(dir.isValid());
+		QStringList paths;
+		for (int i = 0; i < 7; ++i)
+			paths << writePaddedNote(dir.filePath(QStringLiteral("big %1.json").arg(i)), QUuid::createUuid().toString(), MiB64);
+		paths << writePaddedNote(dir.filePath("almost.json"), QUuid::createUuid().toString(), MiB64 - 200);
+		const QString last200 = writePaddedNote(dir.filePath("small.json"), QUuid::createUuid().toString(), 200);
+		const QString last201 = writePaddedNote(dir.filePath("small2.json"), QUuid::createUuid().toString(), 201);
+		QVERIFY(!paths.contains(QString()) && !last200.isEmpty() && !last201.isEmpty());
+
+		QString error;
+		QVERIFY(!writeBackup(dir.filePath("over.zip"), QStringList(paths) << last201, error));
+		QCOMPARE(error, text("BackupTooLarge"));
+		QVERIFY(!QFile::exists(dir.filePath("over.zip")));
+
+		error.clear();
+		QVERIFY2(writeBackup(dir.filePath("exact.zip"), QStringList(paths) << last200, error), qPrintable(error));
+		ZipReader reader(backupZipLimits());
+		QVERIFY2(reader.open(dir.filePath("exact.zip")), qPrintable(reader.errorString()));
+		QCOMPARE(reader.entries().size(), size_t(9));
+		qint64 total = 0;
+		for (const ZipEntry &e : reader.entries())
+			total += e.size;
+		QCOMPARE(total, Total);
+		QByteArray bytes;
+		QVERIFY(reader.extract(7, bytes));
+		QFile almost(paths[7]);
+		QVERIFY(almost.open(QIODevice::ReadOnly));
+		QVERIFY(bytes == almost.readAll());
+	}
+};
+
+QTEST_MAIN(BackupLimitsTest)
+#include "tst_backup_limits.moc"
