@@ -295,6 +295,22 @@ private Q_SLOTS:
 		QCOMPARE(error, text("FileReadFailed") + dir + "/link.json");
 	}
 
+	// Staging writes only new files: whatever already lies in the staging directory, a link
+	// above all, is neither replaced nor written through.
+	void stagingWritesOnlyNewFiles()
+	{
+		const QString dir = freshDir();
+		const QString source = writeNote(dir, "a.json", note(IdA));
+		QVERIFY(writeAll(dir + "/victim", "keep me"));
+		QVERIFY(QDir().mkpath(dir + "/staging"));
+		QVERIFY(QFile::link(dir + "/victim", dir + "/staging/0.json"));
+		QString error;
+		QVERIFY(readBackup(source, dir + "/staging", error).isEmpty());
+		QVERIFY(!error.isEmpty());
+		QCOMPARE(readAll(dir + "/victim"), QByteArray("keep me"));
+		QVERIFY(QFileInfo(dir + "/staging/0.json").isSymLink());
+	}
+
 	// The dock runs both on a worker thread of their own.
 	void runOnWorkerThread()
 	{

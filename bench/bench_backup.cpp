@@ -1,0 +1,218 @@
+// Backup writing and reading against Info-ZIP's zip -1 and unzip on the same note files, in the
+// same run. Prints the best of three runs of each, peak memory, and how many times faster we are
+// (tool time / our time; above 1 is faster than Info-ZIP).
+
+#include "documents/zip.h"
+#include "storage/backup.h"
+#include "storage/note_file.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#include <cstdio>
+#include <functional>
+
+using namespace quillmar;
+
+namespace {
+
+// Resets the kernel's peak-RSS mark of this process (Linux 4.0+), so that each step reports its
+// own peak.
+void resetPeak()
+{
+	QFile f("/proc/self/clear_refs");
+	if (f.open(QIODevice::WriteOnly))
+		f.write("5");
+}
+
+long peakKiB()
+{
+	QFile f("/proc/self/status");
+	if (!f.open(QIODevice::ReadOnly))
+		return -1;
+	for (const QByteArray &line : f.readAll().split('\n')) {
+		if (line.startsWith("VmHWM:"))
+			return line.mid(6).trimmed().split(' ').first().toLong();
+	}
+	return -1;
+}
+
+struct Figure {
+	double ms = 1e300;
+	long peak = 0;
+	bool ok = true;
+};
+
+Figure best(const std::function<bool(long &peak)> &run)
+{
+	Figure f;
+	for (int i = 0; i < 3; ++i) {
+		QElapsedTimer t;
+		long peak = 0;
+		t.start();
+		const bool ok = run(peak);
+		const double ms = double(t.nsecsElapsed()) / 1e6;
+		f.ok = f.ok && ok;
+		if (ms < f.ms)
+			f.ms = ms;
+		f.peak = qMax(f.peak, peak);
+	}
+	return f;
+}
+
+Figure ours(const std::function<bool()> &step)
+{
+	return best([&](long &peak) {
+		resetPeak();
+		const bool ok = step();
+		peak = peakKiB();
+		return ok;
+	});
+}
+
+// Runs a tool under GNU time for its peak RSS.
+Figure tool(const QString &dir, const QStringList &command, const QByteArray &input = QByteArray(),
+	    const std::function<void()> &before = {})
+{
+	return best([&](long &peak) {
+		if (before)
+			before();
+		QProcess p;
+		p.setWorkingDirectory(dir);
+		p.start("/usr/bin/time", QStringList{"-f", "%M"} + command);
+		p.write(input);
+		p.closeWriteChannel();
+		p.waitForFinished(-1);
+		const QList<QByteArray> lines = p.readAllStandardError().trimmed().split('\n');
+		peak = lines.last().toLong();
+		return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+	});
+}
+
+// Note HTML as the editor writes it: a styled paragraph per line, a styled span per formatted
+// word, so that a large note file stays within a note's 200000 characters.
+QByteArray noteHtml(QRandomGenerator &gen, int bytes)
+{
+	static const char *vocab[] = {"intro", "camera", "guest", "sponsor", "break", "question", "chat",
+				      "scene", "cue", "music", "light", "outro", "welcome", "thanks", "poll",
+				      "raid", "clip", "replay", "score", "timer", "tonight", "remember",
+				      "giveaway", "subscribe", "moderator", "overlay", "segment", "bonus"};
+	static const char *styles[] = {" font-weight:700;", " font-style:italic;", " color:#e01b24;",
+				       " text-decoration: underline;", " font-size:14pt;"};
+	QByteArray out = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\"><html><head><meta name=\"qrichtext\" "
+			 "content=\"1\" /></head><body style=\" font-family:'Sans'; font-size:11pt;\">";
+	while (out.size() < bytes) {
+		out += "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; "
+		       "-qt-block-indent:0; text-indent:0px;\">";
+		for (int i = 0; i < 12; ++i) {
+			const char *word = vocab[gen.bounded(int(std::size(vocab)))];
+			if (gen.bounded(2) == 0)
+				out += QByteArray("<span style=\"") + styles[gen.bounded(int(std::size(styles)))] + "\">" +
+				       word + "</span> ";
+			else
+				out += QByteArray(word) + ' ';
+		}
+		out += QByteArray::number(gen.bounded(1000)) + "</p>";
+	}
+	return out + "</body></html>";
+}
+
+long rssKiB()
+{
+	QFile f("/proc/self/status");
+	if (!f.open(QIODevice::ReadOnly))
+		return -1;
+	for (const QByteArray &line : f.readAll().split('\n')) {
+		if (line.startsWith("VmRSS:"))
+			return line.mid(6).trimmed().split(' ').first().toLong();
+	}
+	return -1;
+}
+
+void row(const char *what, const Figure &f)
+{
+	std::printf("  %-40s %10.1f ms %9ld KiB%s\n", what, f.ms, f.peak, f.ok ? "" : "  FAILED");
+}
+
+void ratio(const char *what, const Figure &tool, const Figure &ours)
+{
+	std::printf("  %-40s %10.2fx\n", what, tool.ms / ours.ms);
+}
+
+void scenario(const char *title, int count, int noteBytes)
+{
+	QTemporaryDir dir;
+	const QString notes = dir.filePath("notes");
+	QDir().mkpath(notes);
+	QRandomGenerator gen(1234);
+	QStringList paths, names;
+	qint64 total = 0;
+	for (int i = 0; i < count; ++i) {
+		const QString name = QStringLiteral("Scene %1.json").arg(i);
+		const QByteArray bytes = encodeNoteFile(QUuid::createUuid().toString(), name.chopped(5),
+							QString::fromUtf8(noteHtml(gen, noteBytes - 200)));
+		QFile f(notes + "/" + name);
+		f.open(QIODevice::WriteOnly);
+		f.write(bytes);
+		total += bytes.size();
+		paths << f.fileName();
+		names << name;
+	}
+	std::printf("\n%s: %d notes, %.1f MiB; our process holds %ld KiB before each step\n", title, count,
+		    double(total) / 1048576.0, rssKiB());
+
+	const QString oursZip = dir.filePath("ours.zip");
+	const QString infoZip = dir.filePath("infozip.zip");
+	QString error;
+	const Figure write = ours([&] { return writeBackup(oursZip, paths, error); });
+	const Figure zip = tool(notes, {"zip", "-1", "-q", "-X", infoZip, "-@"}, names.join('\n').toUtf8() + '\n',
+				[&] { QFile::remove(infoZip); });
+	const Figure restore = ours([&] {
+		const QString staging = dir.filePath("staging");
+		QDir(staging).removeRecursively();
+		return readBackup(oursZip, staging, error).size() == count;
+	});
+	const Figure read = ours([&] {
+		qint64 n = 0;
+		return readZip(oursZip, backupZipLimits(),
+			       [&n](const QString &, const QByteArray &bytes, QString &) {
+				       n += bytes.size();
+				       return true;
+			       },
+			       error) &&
+		       n == total;
+	});
+	const Figure unzip = tool(dir.path(), {"unzip", "-q", "-o", oursZip, "-d", dir.filePath("unzipped")}, {},
+				  [&] { QDir(dir.filePath("unzipped")).removeRecursively(); });
+	const Figure unzipTest = tool(dir.path(), {"unzip", "-tq", oursZip});
+
+	row("writeBackup (read, check, deflate, commit)", write);
+	row("zip -1 -q -X", zip);
+	row("readBackup (inflate, check, stage files)", restore);
+	row("readZip (inflate and CRC into memory)", read);
+	row("unzip -q (extract files)", unzip);
+	row("unzip -tq (inflate and CRC)", unzipTest);
+	std::printf("  archive sizes: ours %lld bytes, zip -1 %lld bytes\n", QFile(oursZip).size(),
+		    QFile(infoZip).size());
+	ratio("write: zip -1 / writeBackup", zip, write);
+	ratio("restore: unzip / readBackup", unzip, restore);
+	ratio("read: unzip -t / readZip", unzipTest, read);
+	if (!error.isEmpty())
+		std::printf("  error: %s\n", qPrintable(error));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	QApplication app(argc, argv);
+	scenario("Many small notes", 10000, 2048);
+	scenario("Few large notes", 50, 1024 * 1024);
+	return 0;
+}
