@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUuid>
 
 using namespace quillmar;
 
@@ -309,6 +310,38 @@ private Q_SLOTS:
 		QVERIFY(!error.isEmpty());
 		QCOMPARE(readAll(dir + "/victim"), QByteArray("keep me"));
 		QVERIFY(QFileInfo(dir + "/staging/0.json").isSymLink());
+	}
+
+	// Notes are checked side by side, but the failure reported is the first in order, even when
+	// a later note fails much sooner.
+	void firstFailureInOrder()
+	{
+		const QString dir = freshDir();
+		// Slow to check and over the limits: 2001 paragraphs of 100 characters in one, and a
+		// 10001-character paragraph at the end.
+		QString slow = QString(paragraph(100)).repeated(2000) + QString(paragraph(10001));
+		ZipFileList files;
+		for (int i = 0; i < 6; ++i)
+			files.append({QStringLiteral("%1.json").arg(i), note(QUuid::createUuid().toString())});
+		files.append({"slow.json", note(IdA, slow)});
+		files.append({QStringLiteral("broken.json"), QByteArray("{\"format\":\"OBS-Quillmar\"}")});
+		for (int i = 0; i < 6; ++i)
+			files.append({QStringLiteral("z%1.json").arg(i), note(IdB)});
+		QString error;
+		QVERIFY(writeZip(dir + "/b.zip", files, error));
+		QVERIFY(readBackup(dir + "/b.zip", dir + "/staging", error).isEmpty());
+		QCOMPARE(error, text("TextLimit"));
+
+		// Writing: a large file that is not a note comes before a missing one.
+		QStringList paths;
+		for (int i = 0; i < 6; ++i)
+			paths << writeNote(dir, QStringLiteral("n%1.json").arg(i), note(QUuid::createUuid().toString()));
+		QByteArray wrongVersion = note(IdC, QString(paragraph(100)).repeated(200000));
+		wrongVersion.replace("\"version\":1", "\"version\":2");
+		paths << writeNote(dir, "wrong.json", wrongVersion) << dir + "/missing.json";
+		QVERIFY(!writeBackup(dir + "/out.zip", paths, error));
+		QCOMPARE(error, text("BackupInvalid"));
+		QVERIFY(!QFileInfo::exists(dir + "/out.zip"));
 	}
 
 	// The dock runs both on a worker thread of their own.
