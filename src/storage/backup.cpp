@@ -141,6 +141,30 @@ CheckedNote checkNote(QByteArray bytes)
 	return note;
 }
 
+// The running total and the scenes taken so far, checked in the same order both ways.
+class Tally {
+public:
+	bool add(qint64 bytes, const QString &sceneId, QString &error)
+	{
+		m_total += bytes;
+		if (m_total > MaxBackupTotal || m_scenes.size() >= MaxBackupNotes) {
+			error = text("BackupTooLarge");
+			return false;
+		}
+		const QString key = sceneKey(sceneId);
+		if (m_scenes.contains(key)) {
+			error = text("BackupInvalid");
+			return false;
+		}
+		m_scenes.insert(key);
+		return true;
+	}
+
+private:
+	qint64 m_total = 0;
+	QSet<QString> m_scenes;
+};
+
 class Stager {
 public:
 	explicit Stager(const QString &directory) : m_directory(directory) { QDir().mkpath(directory); }
@@ -151,20 +175,11 @@ public:
 			error = note.error;
 			return false;
 		}
-		m_total += note.bytes.size();
-		if (m_total > MaxBackupTotal || m_entries.size() >= MaxBackupNotes) {
-			error = text("BackupTooLarge");
+		if (!m_tally.add(note.bytes.size(), note.sceneId, error))
 			return false;
-		}
-		const QString key = sceneKey(note.sceneId);
-		if (m_scenes.contains(key)) {
-			error = text("BackupInvalid");
-			return false;
-		}
 		const QString path = QDir(m_directory).filePath(QString::number(m_entries.size()) + QLatin1String(".json"));
 		if (!writeStagedFile(path, note.bytes, error))
 			return false;
-		m_scenes.insert(key);
 		m_entries.append({path, note.sceneId});
 		return true;
 	}
@@ -173,8 +188,7 @@ public:
 
 private:
 	QString m_directory;
-	qint64 m_total = 0;
-	QSet<QString> m_scenes;
+	Tally m_tally;
 	QList<RestoreEntry> m_entries;
 };
 
@@ -254,25 +268,13 @@ bool writeBackup(const QString &target, const QStringList &notePaths, QString &e
 	ZipWriter writer;
 	if (!writer.open(target, error))
 		return false;
-	qint64 total = 0;
-	QSet<QString> scenes;
+	Tally tally;
 	OrderedJobs<PreparedNote> jobs([&](PreparedNote &note) {
 		if (!note.error.isEmpty()) {
 			error = note.error;
 			return false;
 		}
-		total += note.entry.size;
-		if (total > MaxBackupTotal) {
-			error = text("BackupTooLarge");
-			return false;
-		}
-		const QString key = sceneKey(note.sceneId);
-		if (scenes.contains(key)) {
-			error = text("BackupInvalid");
-			return false;
-		}
-		scenes.insert(key);
-		return writer.add(note.entry, error);
+		return tally.add(note.entry.size, note.sceneId, error) && writer.add(note.entry, error);
 	});
 	for (const QString &path : notePaths) {
 		const auto job = [path] {

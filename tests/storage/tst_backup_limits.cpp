@@ -6,13 +6,13 @@
 #include "module/text.h"
 #include "storage/backup.h"
 #include "storage/note_file.h"
+#include "../documents/zip_builder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
-#include <QtEndian>
 
 #include <zlib.h>
 
@@ -20,6 +20,8 @@
 #include <numeric>
 
 using namespace quillmar;
+using quillmar::ziptest::put16;
+using quillmar::ziptest::put32;
 
 namespace {
 
@@ -48,20 +50,6 @@ QString writePaddedNote(const QString &path, const QString &sceneId, qint64 size
 		return QString();
 	paddedNote(sceneId, size, [&file](const QByteArray &piece) { file.write(piece); });
 	return file.size() == size ? path : QString();
-}
-
-void put16(QByteArray &b, quint32 v)
-{
-	char c[2];
-	qToLittleEndian(quint16(v), c);
-	b.append(c, 2);
-}
-
-void put32(QByteArray &b, quint32 v)
-{
-	char c[4];
-	qToLittleEndian(v, c);
-	b.append(c, 4);
 }
 
 // A plain archive of padded notes, deflated piece by piece.
