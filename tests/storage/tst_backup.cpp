@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -281,6 +284,22 @@ private Q_SLOTS:
 		QCOMPARE(entries[1].sceneId, IdB);
 		QCOMPARE(QFileInfo(entries[1].stagedPath).fileName(), QString("1.json"));
 		QCOMPARE(readAll(entries[2].stagedPath), note(IdC));
+
+		// Every archive the other tools made of note files restores in full.
+		const QJsonArray archives = QJsonDocument::fromJson(readAll(QUILLMAR_SOURCE_DIR "/tests/data/zip/manifest.json"))
+						    .object()
+						    .value("archives")
+						    .toArray();
+		int restored = 0;
+		for (const QJsonValue &v : archives) {
+			const QJsonObject o = v.toObject();
+			if (!o.contains("entries"))
+				continue;
+			const QString file = QUILLMAR_SOURCE_DIR "/tests/data/zip/" + o.value("file").toString();
+			const QList<RestoreEntry> notes = readBackup(file, dir + "/tools" + QString::number(++restored), error);
+			QVERIFY2(notes.size() == o.value("entries").toArray().size(), qPrintable(file + ": " + error));
+		}
+		QVERIFY(restored >= 10);
 
 		QVERIFY(writeZip(dir + "/bad.zip", {{"a.json", note(IdA)}, {"../b.json", note(IdB)}}, error));
 		QVERIFY(readBackup(dir + "/bad.zip", dir + "/staging-bad", error).isEmpty());
