@@ -446,10 +446,17 @@ struct ZipWriter::Private {
 		return false;
 	}
 
+	// A short write that set no error is tried again, so that the device says why it stopped
+	// (a full disk, say) instead of "Unknown error".
 	bool write(const char *data, qsizetype size, QString &error)
 	{
-		if (file.write(data, size) != size)
-			return fail(error, file.errorString());
+		while (size > 0) {
+			const qint64 n = file.write(data, size);
+			if (n <= 0)
+				return fail(error, file.errorString());
+			data += n;
+			size -= qsizetype(n);
+		}
 		return true;
 	}
 };

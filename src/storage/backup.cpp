@@ -109,7 +109,15 @@ bool writeStagedFile(const QString &path, const QByteArray &bytes, QString &erro
 		error = file.errorString();
 		return false;
 	}
-	if (file.write(bytes) == bytes.size() && file.flush()) {
+	// A short write is tried again, so that the device says why it stopped.
+	const char *data = bytes.constData();
+	qint64 left = bytes.size();
+	qint64 n = 1;
+	while (left > 0 && (n = file.write(data, left)) > 0) {
+		data += n;
+		left -= n;
+	}
+	if (left == 0 && file.flush()) {
 		file.close();
 		if (file.error() == QFileDevice::NoError)
 			return true;

@@ -11,8 +11,14 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QUuid>
+
+#include <cerrno>
+#include <cstring>
+#include <sched.h>
+#include <sys/mount.h>
 
 using namespace quillmar;
 
@@ -329,6 +335,46 @@ private Q_SLOTS:
 		QVERIFY(!error.isEmpty());
 		QCOMPARE(readAll(dir + "/victim"), QByteArray("keep me"));
 		QVERIFY(QFileInfo(dir + "/staging/0.json").isSymLink());
+	}
+
+	// A file system that fills up halfway: the error is the device's; the previous backup
+	// stays and no temporary file is left; a restore stops.
+	void fullDisk()
+	{
+		const QString dir = freshDir();
+		// Four notes of 180000 hexadecimal digits: half as large deflated, over 256 KiB together.
+		QStringList paths;
+		for (int n = 0; n < 4; ++n) {
+			QString html;
+			for (int p = 0; p < 20; ++p) {
+				QByteArray noise(4500, Qt::Uninitialized);
+				for (char &c : noise)
+					c = char(QRandomGenerator::global()->bounded(256));
+				html += "<p>" + QString::fromLatin1(noise.toHex()) + "</p>";
+			}
+			paths << writeNote(dir, QStringLiteral("%1.json").arg(n), note(QUuid::createUuid().toString(), html));
+		}
+		QString error;
+		QVERIFY(writeBackup(dir + "/fits.zip", paths, error));
+		const QString small = dir + "/small";
+		QVERIFY(QDir().mkpath(small));
+		// Its own mount namespace, so that the mount is this test's alone; root needs a real
+		// file system to run out of space.
+		QVERIFY(unshare(CLONE_NEWNS) == 0);
+		mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+		QVERIFY(mount("quillmar-test", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") == 0);
+		const QString full = QString::fromLocal8Bit(strerror(ENOSPC));
+
+		QVERIFY(writeAll(small + "/backup.zip", "the previous backup"));
+		QVERIFY(!writeBackup(small + "/backup.zip", paths, error));
+		QCOMPARE(error, full);
+		QCOMPARE(readAll(small + "/backup.zip"), QByteArray("the previous backup"));
+		QCOMPARE(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList{"backup.zip"});
+
+		error.clear();
+		QVERIFY(readBackup(dir + "/fits.zip", small + "/staging", error).isEmpty());
+		QCOMPARE(error, full);
+		umount2(QFile::encodeName(small).constData(), MNT_DETACH);
 	}
 
 	// Notes are checked side by side, but the failure reported is the first in order, even when
