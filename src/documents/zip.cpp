@@ -369,7 +369,8 @@ bool ZipReader::decode(const ZipEntry &entry, QByteArray &data)
 		z_stream zs{};
 		bool exact = false;
 		if (inflateInit2(&zs, -MAX_WBITS) == Z_OK) {
-			zs.next_in = reinterpret_cast<Bytef *>(data.data());
+			// Read only: no copy of bytes another holder may still share.
+			zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
 			zs.avail_in = uInt(data.size());
 			zs.next_out = reinterpret_cast<Bytef *>(out.data());
 			zs.avail_out = uInt(out.size());

@@ -63,7 +63,7 @@ public:
 		auto promise = std::make_shared<std::promise<T>>();
 		m_pending.push_back({promise->get_future(), weight});
 		m_weight += weight;
-		m_pool.start([promise, job = std::move(job)] { promise->set_value(job()); });
+		m_pool.start([promise, job = std::move(job)]() mutable { promise->set_value(job()); });
 		return true;
 	}
 
@@ -220,7 +220,7 @@ bool readArchive(const QString &path, Stager &stager, QString &error)
 				error = reader.errorString();
 			return false;
 		}
-		const auto job = [entry, stored]() mutable {
+		auto job = [entry, stored = std::move(stored)]() mutable {
 			if (!ZipReader::decode(entry, stored)) {
 				CheckedNote note;
 				note.error = text("BackupInvalid");
@@ -229,7 +229,7 @@ bool readArchive(const QString &path, Stager &stager, QString &error)
 			return checkNote(std::move(stored));
 		};
 		// The inflated bytes, the note's text as UTF-16 and the stored bytes.
-		if (!jobs.push(job, qint64(entry.compressedSize) + 3 * qint64(entry.size)))
+		if (!jobs.push(std::move(job), qint64(entry.compressedSize) + 3 * qint64(entry.size)))
 			return false;
 	}
 	return jobs.finish();
@@ -285,7 +285,7 @@ bool writeBackup(const QString &target, const QStringList &notePaths, QString &e
 		return tally.add(note.entry.size, note.sceneId, error) && writer.add(note.entry, error);
 	});
 	for (const QString &path : notePaths) {
-		const auto job = [path] {
+		auto job = [path] {
 			PreparedNote note;
 			QByteArray bytes;
 			NoteFileRecord record;
@@ -297,7 +297,7 @@ bool writeBackup(const QString &target, const QStringList &notePaths, QString &e
 		};
 		// The file, its parsed text as UTF-16 and its deflated copy.
 		const qint64 size = qBound<qint64>(0, QFileInfo(path).size(), MaxNoteFileBytes + 1);
-		if (!jobs.push(job, 4 * size))
+		if (!jobs.push(std::move(job), 4 * size))
 			return false;
 	}
 	return jobs.finish() && writer.commit(error);
