@@ -2,6 +2,7 @@
 
 #include "module/text.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -11,6 +12,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+
+#if defined(Q_OS_UNIX)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace quillmar {
 
@@ -105,7 +112,6 @@ struct ZipReader::Private {
 			errorString = detail;
 			break;
 		}
-		entries.clear();
 		return false;
 	}
 
@@ -279,17 +285,30 @@ ZipReader::~ZipReader() = default;
 bool ZipReader::open(const QString &path)
 {
 	close();
+	const QString unreadable = text("FileReadFailed") + QDir::toNativeSeparators(path);
+#if defined(Q_OS_UNIX)
+	// Checked on the opened file itself, so that nothing swapped in after a check is read: no
+	// link is followed and a pipe is neither waited on nor read.
+	const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+	if (fd < 0)
+		return d->fail(Error::Io, unreadable);
+	struct stat st;
+	if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !d->file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+		::close(fd);
+		return d->fail(Error::Io, unreadable);
+	}
+#else
 	const QFileInfo info(path);
-	if (info.isSymLink() || (info.exists() && !info.isFile()))
-		return d->fail(Error::Io, text("FileReadFailed") + path);
+	if (info.isSymLink() || !info.isFile())
+		return d->fail(Error::Io, unreadable);
 	d->file.setFileName(path);
 	if (!d->file.open(QIODevice::ReadOnly))
-		return d->fail(Error::Io, d->file.errorString());
+		return d->fail(Error::Io, unreadable);
+#endif
 	d->device = &d->file;
 	if (d->validate())
 		return true;
-	d->file.close();
-	d->device = nullptr;
+	close();
 	return false;
 }
 
@@ -301,7 +320,7 @@ bool ZipReader::open(QIODevice *device)
 	d->device = device;
 	if (d->validate())
 		return true;
-	d->device = nullptr;
+	close();
 	return false;
 }
 
@@ -326,41 +345,56 @@ int ZipReader::indexOf(const QString &name, Qt::CaseSensitivity cs) const
 	return -1;
 }
 
+bool ZipReader::readStored(int index, QByteArray &data)
+{
+	data.clear();
+	if (!d->device || index < 0 || size_t(index) >= d->entries.size())
+		return d->invalid();
+	const ZipEntry &e = d->entries[size_t(index)];
+	data.resize(qsizetype(e.compressedSize));
+	if (d->readAt(e.dataOffset, data.data(), data.size()))
+		return true;
+	data.clear();
+	return false;
+}
+
+bool ZipReader::decode(const ZipEntry &entry, QByteArray &data)
+{
+	if (data.size() != qsizetype(entry.compressedSize)) {
+		data.clear();
+		return false;
+	}
+	if (entry.method == MethodDeflate) {
+		QByteArray out(qsizetype(entry.size), Qt::Uninitialized);
+		z_stream zs{};
+		bool exact = false;
+		if (inflateInit2(&zs, -MAX_WBITS) == Z_OK) {
+			// Read only: no copy of bytes another holder may still share.
+			zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+			zs.avail_in = uInt(data.size());
+			zs.next_out = reinterpret_cast<Bytef *>(out.data());
+			zs.avail_out = uInt(out.size());
+			// One call with room for exactly the recorded size: a stream that wants more,
+			// stops short or leaves input unread is not the entry the directory describes.
+			const int rc = inflate(&zs, Z_FINISH);
+			exact = rc == Z_STREAM_END && zs.avail_in == 0 && zs.avail_out == 0;
+			inflateEnd(&zs);
+		}
+		data = exact ? std::move(out) : QByteArray();
+		if (!exact)
+			return false;
+	}
+	if (crcOf(data.constData(), data.size()) == entry.crc)
+		return true;
+	data.clear();
+	return false;
+}
+
 bool ZipReader::extract(int index, QByteArray &bytes)
 {
-	bytes.clear();
-	if (!d->device || index < 0 || size_t(index) >= d->entries.size()) {
-		d->error = Error::Invalid;
-		d->errorString = text("BackupInvalid");
+	if (!readStored(index, bytes))
 		return false;
-	}
-	const ZipEntry &e = d->entries[size_t(index)];
-	QByteArray data(qsizetype(e.compressedSize), Qt::Uninitialized);
-	if (!d->readAt(e.dataOffset, data.data(), data.size()))
-		return false;
-
-	if (e.method == MethodDeflate) {
-		QByteArray out(qsizetype(e.size), Qt::Uninitialized);
-		z_stream zs{};
-		if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
-			return d->invalid();
-		zs.next_in = reinterpret_cast<Bytef *>(data.data());
-		zs.avail_in = uInt(data.size());
-		zs.next_out = reinterpret_cast<Bytef *>(out.data());
-		zs.avail_out = uInt(out.size());
-		// One call with room for exactly the recorded size: a stream that wants more, stops
-		// short or leaves input unread is not the entry the directory describes.
-		const int rc = inflate(&zs, Z_FINISH);
-		const bool exact = rc == Z_STREAM_END && zs.avail_in == 0 && zs.avail_out == 0;
-		inflateEnd(&zs);
-		if (!exact)
-			return d->invalid();
-		data = std::move(out);
-	}
-	if (crcOf(data.constData(), data.size()) != e.crc)
-		return d->invalid();
-	bytes = std::move(data);
-	return true;
+	return decode(d->entries[size_t(index)], bytes) || d->invalid();
 }
 
 ZipReader::Error ZipReader::error() const
@@ -400,20 +434,11 @@ bool readZip(const QString &path, const ZipLimits &limits, const ZipConsumer &co
 
 struct ZipWriter::Private {
 	QSaveFile file;
-	z_stream zs{};
-	bool deflateReady = false;
 	bool usable = false;
 	QByteArray central;
 	QByteArray header;
-	QByteArray buffer;
 	qint64 offset = 0;
 	int count = 0;
-
-	~Private()
-	{
-		if (deflateReady)
-			deflateEnd(&zs);
-	}
 
 	bool fail(QString &error, const QString &text)
 	{
@@ -422,10 +447,17 @@ struct ZipWriter::Private {
 		return false;
 	}
 
-	bool write(const QByteArray &bytes, qsizetype size, QString &error)
+	// A short write that set no error is tried again, so that the device says why it stopped
+	// (a full disk, say) instead of "Unknown error".
+	bool write(const char *data, qsizetype size, QString &error)
 	{
-		if (file.write(bytes.constData(), size) != size)
-			return fail(error, file.errorString());
+		while (size > 0) {
+			const qint64 n = file.write(data, size);
+			if (n <= 0)
+				return fail(error, file.errorString());
+			data += n;
+			size -= qsizetype(n);
+		}
 		return true;
 	}
 };
@@ -440,11 +472,6 @@ bool ZipWriter::open(const QString &path, QString &error)
 	// A save file would replace the link's target; a backup must never write through a link.
 	if (QFileInfo(path).isSymLink())
 		return d->fail(error, text("BackupFailed"));
-	if (!d->deflateReady) {
-		if (deflateInit2(&d->zs, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-			return d->fail(error, text("BackupFailed"));
-		d->deflateReady = true;
-	}
 	d->file.setFileName(path);
 	if (!d->file.open(QIODevice::WriteOnly))
 		return d->fail(error, d->file.errorString());
@@ -455,35 +482,63 @@ bool ZipWriter::open(const QString &path, QString &error)
 	return true;
 }
 
+ZipPreparedEntry ZipWriter::prepare(const QString &name, const QByteArray &bytes)
+{
+	ZipPreparedEntry entry;
+	entry.name = name.toUtf8();
+	entry.size = bytes.size();
+	if (entry.name.isEmpty() || entry.name.size() > 0xFFFF) {
+		entry.error = text("BackupFailed");
+		return entry;
+	}
+	if (quint64(bytes.size()) > 0xFFFFFFFFu) {
+		entry.error = text("BackupTooLarge");
+		return entry;
+	}
+	z_stream zs{};
+	if (deflateInit2(&zs, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+		entry.error = text("BackupFailed");
+		return entry;
+	}
+	const uLong bound = deflateBound(&zs, uLong(bytes.size()));
+	int rc = Z_STREAM_ERROR;
+	if (bound <= 0xFFFFFFFFu) {
+		entry.data.resize(qsizetype(bound));
+		zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
+		zs.avail_in = uInt(bytes.size());
+		zs.next_out = reinterpret_cast<Bytef *>(entry.data.data());
+		zs.avail_out = uInt(bound);
+		rc = deflate(&zs, Z_FINISH);
+	}
+	const bool complete = rc == Z_STREAM_END && zs.avail_in == 0;
+	entry.data.resize(complete ? qsizetype(zs.total_out) : 0);
+	deflateEnd(&zs);
+	if (!complete) {
+		entry.error = text("BackupFailed");
+		return entry;
+	}
+	entry.crc = crcOf(bytes.constData(), bytes.size());
+	return entry;
+}
+
 bool ZipWriter::add(const QString &name, const QByteArray &bytes, QString &error)
+{
+	return add(prepare(name, bytes), error);
+}
+
+bool ZipWriter::add(const ZipPreparedEntry &entry, QString &error)
 {
 	if (!d->usable)
 		return d->fail(error, text("BackupFailed"));
-	const QByteArray rawName = name.toUtf8();
-	if (rawName.isEmpty() || rawName.size() > 0xFFFF)
-		return d->fail(error, text("BackupFailed"));
+	if (!entry.error.isEmpty())
+		return d->fail(error, entry.error);
 	// Sizes, offsets and the entry count must fit the 32- and 16-bit fields of a plain archive.
-	if (quint64(bytes.size()) > 0xFFFFFFFFu || d->offset > 0xFFFFFFFFLL || d->count >= 0xFFFF)
+	if (d->offset > 0xFFFFFFFFLL || d->count >= 0xFFFF || quint64(entry.data.size()) > 0xFFFFFFFFu)
 		return d->fail(error, text("BackupTooLarge"));
-
-	z_stream &zs = d->zs;
-	if (deflateReset(&zs) != Z_OK)
-		return d->fail(error, text("BackupFailed"));
-	const uLong bound = deflateBound(&zs, uLong(bytes.size()));
-	if (bound > 0xFFFFFFFFu)
-		return d->fail(error, text("BackupTooLarge"));
-	if (d->buffer.size() < qsizetype(bound))
-		d->buffer.resize(qsizetype(bound));
-	zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
-	zs.avail_in = uInt(bytes.size());
-	zs.next_out = reinterpret_cast<Bytef *>(d->buffer.data());
-	zs.avail_out = uInt(bound);
-	if (deflate(&zs, Z_FINISH) != Z_STREAM_END || zs.avail_in != 0)
-		return d->fail(error, text("BackupFailed"));
-	const quint32 compressedSize = quint32(zs.total_out);
-	const quint32 crc = crcOf(bytes.constData(), bytes.size());
-	const quint32 size = quint32(bytes.size());
+	const quint32 compressedSize = quint32(entry.data.size());
+	const quint32 size = quint32(entry.size);
 	const quint32 headerOffset = quint32(d->offset);
+	const QByteArray &rawName = entry.name;
 
 	QByteArray &h = d->header;
 	h.clear();
@@ -493,13 +548,13 @@ bool ZipWriter::add(const QString &name, const QByteArray &bytes, QString &error
 	put16(h, MethodDeflate);
 	put16(h, 0);
 	put16(h, DateWritten);
-	put32(h, crc);
+	put32(h, entry.crc);
 	put32(h, compressedSize);
 	put32(h, size);
 	put16(h, quint16(rawName.size()));
 	put16(h, 0);
 	h.append(rawName);
-	if (!d->write(h, h.size(), error) || !d->write(d->buffer, compressedSize, error))
+	if (!d->write(h.constData(), h.size(), error) || !d->write(entry.data.constData(), compressedSize, error))
 		return false;
 
 	QByteArray &c = d->central;
@@ -510,7 +565,7 @@ bool ZipWriter::add(const QString &name, const QByteArray &bytes, QString &error
 	put16(c, MethodDeflate);
 	put16(c, 0);
 	put16(c, DateWritten);
-	put32(c, crc);
+	put32(c, entry.crc);
 	put32(c, compressedSize);
 	put32(c, size);
 	put16(c, quint16(rawName.size()));
@@ -542,7 +597,7 @@ bool ZipWriter::commit(QString &error)
 	put32(end, quint32(d->central.size()));
 	put32(end, quint32(d->offset));
 	put16(end, 0);
-	if (!d->write(d->central, d->central.size(), error) || !d->write(end, end.size(), error))
+	if (!d->write(d->central.constData(), d->central.size(), error) || !d->write(end.constData(), end.size(), error))
 		return false;
 	d->usable = false;
 	if (!d->file.commit()) {

@@ -74,6 +74,12 @@ public:
 	// The first entry with this name, or -1.
 	int indexOf(const QString &name, Qt::CaseSensitivity cs = Qt::CaseSensitive) const;
 	bool extract(int index, QByteArray &bytes);
+	// extract() in two steps, so that inflating can run on other threads: readStored() reads an
+	// entry's bytes as they lie in the archive; decode() inflates them (or takes them as they
+	// are), checks size and CRC-32 and is safe on any thread. A failed decode() clears data and
+	// means "BackupInvalid".
+	bool readStored(int index, QByteArray &data);
+	static bool decode(const ZipEntry &entry, QByteArray &data);
 
 	Error error() const;
 	// The module text of "BackupInvalid" or "BackupTooLarge", or the device's error.
@@ -89,6 +95,15 @@ private:
 using ZipConsumer = std::function<bool(const QString &name, const QByteArray &bytes, QString &error)>;
 bool readZip(const QString &path, const ZipLimits &limits, const ZipConsumer &consumer, QString &error);
 
+// One entry deflated ahead of writing, possibly on another thread.
+struct ZipPreparedEntry {
+	QByteArray name; // UTF-8
+	QByteArray data; // raw deflate
+	quint32 crc = 0;
+	qint64 size = 0;
+	QString error; // set when the entry cannot be written
+};
+
 // Writes one fixed, minimal layout: deflate, UTF-8 names, no extra fields, no data descriptors,
 // no comment. The target appears or is replaced only when commit() succeeds.
 class ZipWriter {
@@ -100,6 +115,9 @@ public:
 
 	bool open(const QString &path, QString &error);
 	bool add(const QString &name, const QByteArray &bytes, QString &error);
+	// Deflates at level 1; safe on any thread.
+	static ZipPreparedEntry prepare(const QString &name, const QByteArray &bytes);
+	bool add(const ZipPreparedEntry &entry, QString &error);
 	bool commit(QString &error);
 
 private:

@@ -1,0 +1,435 @@
+#include "documents/zip.h"
+#include "module/text.h"
+#include "storage/backup.h"
+#include "storage/note_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QRandomGenerator>
+#include <QThread>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstring>
+#include <sched.h>
+#include <sys/mount.h>
+
+using namespace quillmar;
+
+namespace {
+
+const QString IdA = "{3f2b8a1e-6c1d-4e59-9a61-0d3c2f8b7e11}";
+const QString IdB = "{9c0e7d52-1b4a-4f83-8e2d-5a6b7c8d9e10}";
+const QString IdC = "{0a1b2c3d-4e5f-4061-8273-94a5b6c7d8e9}";
+
+QByteArray readAll(const QString &path)
+{
+	QFile file(path);
+	return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+	QFile file(path);
+	return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray note(const QString &sceneId, const QString &html = "<p>Welcome to the show</p>")
+{
+	return encodeNoteFile(sceneId, "Scene " + sceneId.mid(1, 4), html);
+}
+
+QByteArray paragraph(int characters)
+{
+	return "<p>" + QByteArray(characters, 'a') + "</p>";
+}
+
+} // namespace
+
+class BackupTest : public QObject {
+	Q_OBJECT
+
+private:
+	QTemporaryDir m_dir;
+	int m_serial = 0;
+
+	// A fresh directory for each case, so that stray files of one cannot hide in another's.
+	QString freshDir()
+	{
+		const QString dir = m_dir.filePath(QString::number(++m_serial));
+		QDir().mkpath(dir);
+		return dir;
+	}
+
+	QString writeNote(const QString &dir, const QString &name, const QByteArray &bytes)
+	{
+		const QString path = dir + "/" + name;
+		QFile file(path);
+		if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+			return QString();
+		return path;
+	}
+
+private Q_SLOTS:
+	void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+	void singleNoteBackup_data()
+	{
+		QTest::addColumn<QString>("target");
+		QTest::newRow("lower case") << "scene.json";
+		QTest::newRow("upper case") << "SCENE.JSON";
+	}
+
+	// One note to a ".json" name is the note file itself, and restores as 0.json.
+	void singleNoteBackup()
+	{
+		QFETCH(QString, target);
+		const QString dir = freshDir();
+		const QByteArray bytes = note(IdA, QStringLiteral("<p>Grüße ◆[cue]</p>"));
+		const QString source = writeNote(dir, "Intro.json", bytes);
+		const QString backup = dir + "/" + target;
+		QString error;
+		QVERIFY2(writeBackup(backup, {source}, error), qPrintable(error));
+		QCOMPARE(readAll(backup), bytes);
+
+		const QString staging = dir + "/staging";
+		const QList<RestoreEntry> entries = readBackup(backup, staging, error);
+		QCOMPARE(entries.size(), 1);
+		QCOMPARE(entries[0].stagedPath, staging + "/0.json");
+		QCOMPARE(entries[0].sceneId, IdA);
+		QCOMPARE(readAll(entries[0].stagedPath), bytes);
+	}
+
+	void singleNoteTargetTakesOneNote()
+	{
+		const QString dir = freshDir();
+		const QStringList two = {writeNote(dir, "a.json", note(IdA)), writeNote(dir, "b.json", note(IdB))};
+		QString error;
+		QVERIFY(!writeBackup(dir + "/two.json", two, error));
+		QCOMPARE(error, text("BackupSingleNote"));
+		QVERIFY(!QFileInfo::exists(dir + "/two.json"));
+
+		QVERIFY(writeAll(dir + "/old.json", "old"));
+		QVERIFY(!writeBackup(dir + "/old.json", two, error));
+		QCOMPARE(readAll(dir + "/old.json"), QByteArray("old"));
+
+		error.clear();
+		QVERIFY(!writeBackup(dir + "/none.zip", {}, error));
+		QCOMPARE(error, text("BackupEmpty"));
+		QStringList tooMany;
+		for (int i = 0; i < 10001; ++i)
+			tooMany << two[i % 2];
+		error.clear();
+		QVERIFY(!writeBackup(dir + "/many.zip", tooMany, error));
+		QCOMPARE(error, text("BackupEmpty"));
+		QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList({"a.json", "b.json", "old.json"}));
+	}
+
+	// Several notes: an archive of the files under their own names, in the order given, which
+	// restores them byte for byte as 0.json, 1.json, ...
+	void archiveRoundTrip()
+	{
+		const QString dir = freshDir();
+		const QList<QByteArray> bytes = {note(IdA), note(IdB, QString(paragraph(10000))),
+						 note(IdC, QStringLiteral("<p>名前</p>"))};
+		const QStringList names = {"zeta.json", "Alpha.json", QStringLiteral("Ünïcode 名前.json")};
+		QStringList paths;
+		for (int i = 0; i < 3; ++i)
+			paths << writeNote(dir, names[i], bytes[i]);
+		const QString backup = dir + "/backup.zip";
+		QString error;
+		QVERIFY2(writeBackup(backup, paths, error), qPrintable(error));
+
+		ZipReader reader;
+		QVERIFY(reader.open(backup));
+		QCOMPARE(reader.entries().size(), size_t(3));
+		for (int i = 0; i < 3; ++i)
+			QCOMPARE(reader.entries()[size_t(i)].name, names[i]);
+
+		const QString staging = dir + "/staging";
+		const QList<RestoreEntry> entries = readBackup(backup, staging, error);
+		QCOMPARE(entries.size(), 3);
+		const QStringList ids = {IdA, IdB, IdC};
+		for (int i = 0; i < 3; ++i) {
+			QCOMPARE(entries[i].stagedPath, staging + "/" + QString::number(i) + ".json");
+			QCOMPARE(entries[i].sceneId, ids[i]);
+			QCOMPARE(readAll(entries[i].stagedPath), bytes[i]);
+		}
+		QCOMPARE(QDir(staging).entryList(QDir::Files | QDir::Hidden).size(), 3);
+	}
+
+	void writeFailuresLeaveTarget_data()
+	{
+		QTest::addColumn<QString>("target");
+		QTest::addColumn<QString>("fault");
+		for (const char *target : {"backup.zip", "backup.json"}) {
+			for (const char *fault : {"invalid", "missing", "link", "large"})
+				QTest::addRow("%s %s", target, fault) << target << fault;
+		}
+		QTest::newRow("same scene twice") << "backup.zip" << "duplicate";
+		QTest::newRow("same scene in another spelling") << "backup.zip" << "duplicate spelling";
+	}
+
+	// Whatever goes wrong, the existing backup stays as it was and nothing else is left behind.
+	void writeFailuresLeaveTarget()
+	{
+		QFETCH(QString, target);
+		QFETCH(QString, fault);
+		const QString dir = freshDir();
+		const QString good = writeNote(dir, "good.json", note(IdA));
+		QString bad = dir + "/bad.json";
+		QString expected;
+		if (fault == "invalid") {
+			QVERIFY(writeAll(bad, R"({"format":"OBS-Quillmar","version":2})"));
+			expected = text("BackupInvalid");
+		} else if (fault == "missing") {
+			expected = text("FileReadFailed") + bad;
+		} else if (fault == "link") {
+			QVERIFY(QFile::link(good, bad));
+			expected = text("FileReadFailed") + bad;
+		} else if (fault == "large") {
+			QFile big(bad);
+			QVERIFY(big.open(QIODevice::WriteOnly));
+			QVERIFY(big.resize(64 * 1024 * 1024 + 1));
+			expected = text("BackupTooLarge");
+		} else {
+			const QString id = fault == "duplicate" ? IdA : IdA.mid(1, 36).toUpper();
+			QVERIFY(writeAll(bad, note(id)));
+			expected = text("BackupInvalid");
+		}
+		const QStringList paths = target.endsWith(".json") ? QStringList{bad} : QStringList{good, bad};
+
+		const QString path = dir + "/" + target;
+		QVERIFY(writeAll(path, "the previous backup"));
+		const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+		QString error;
+		QVERIFY(!writeBackup(path, paths, error));
+		QCOMPARE(error, expected);
+		QCOMPARE(readAll(path), QByteArray("the previous backup"));
+		QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), before);
+	}
+
+	void restoreRefusals_data()
+	{
+		QTest::addColumn<QList<QByteArray>>("entries");
+		QTest::addColumn<QString>("error");
+		// The last entry restored alone, as a single-note backup.
+		QTest::addColumn<QString>("lastAlone");
+		QTest::newRow("paragraph of 10000")
+			<< QList<QByteArray>{note(IdA, paragraph(10000))} << QString() << QString();
+		QTest::newRow("paragraph of 10001")
+			<< QList<QByteArray>{note(IdA), note(IdB, paragraph(10001))} << "TextLimit" << "TextLimit";
+		QString many;
+		for (int i = 0; i < 20001; ++i)
+			many += "<p>x</p>";
+		QTest::newRow("20001 paragraphs") << QList<QByteArray>{note(IdA, many)} << "TextLimit" << "TextLimit";
+		QTest::newRow("200001 characters")
+			<< QList<QByteArray>{note(IdA, QString(paragraph(9999).repeated(20) + paragraph(20)))}
+			<< "TextLimit" << "TextLimit";
+		QTest::newRow("same scene twice")
+			<< QList<QByteArray>{note(IdA), note(IdA, "<p>other</p>")} << "BackupInvalid" << QString();
+		QTest::newRow("same scene without braces")
+			<< QList<QByteArray>{note(IdA), note(IdA.mid(1, 36))} << "BackupInvalid" << QString();
+		QTest::newRow("not a note")
+			<< QList<QByteArray>{note(IdA), QByteArray("{\"notes\":[]}")} << "BackupInvalid" << "BackupInvalid";
+		QTest::newRow("version 2")
+			<< QList<QByteArray>{QByteArray(note(IdA)).replace("\"version\":1", "\"version\":2")}
+			<< "BackupInvalid" << "BackupInvalid";
+		QTest::newRow("null scene") << QList<QByteArray>{note("{00000000-0000-0000-0000-000000000000}")}
+					    << "BackupInvalid" << "BackupInvalid";
+	}
+
+	// Every entry is a valid note within the limits, for a scene of its own; else nothing is
+	// restored.
+	void restoreRefusals()
+	{
+		QFETCH(QList<QByteArray>, entries);
+		QFETCH(QString, error);
+		QFETCH(QString, lastAlone);
+		const QString dir = freshDir();
+		ZipFileList files;
+		for (int i = 0; i < entries.size(); ++i)
+			files.append({QStringLiteral("note %1.json").arg(i), entries[i]});
+		QString readError;
+		QVERIFY(writeZip(dir + "/b.zip", files, readError));
+		const QList<RestoreEntry> restored = readBackup(dir + "/b.zip", dir + "/staging", readError);
+		if (error.isEmpty()) {
+			QVERIFY2(readError.isEmpty(), qPrintable(readError));
+			QCOMPARE(restored.size(), entries.size());
+		} else {
+			QVERIFY(restored.isEmpty());
+			QCOMPARE(readError, text(qPrintable(error)));
+		}
+
+		const QString single = dir + "/last.json";
+		QVERIFY(writeAll(single, entries.last()));
+		readError.clear();
+		const QList<RestoreEntry> one = readBackup(single, dir + "/staging-single", readError);
+		QCOMPARE(one.size(), lastAlone.isEmpty() ? 1 : 0);
+		QCOMPARE(readError, lastAlone.isEmpty() ? QString() : text(qPrintable(lastAlone)));
+	}
+
+	// Archives from elsewhere: entries in folders, stored entries, directory entries; staged in
+	// archive order whatever their names.
+	void restoreForeignLayout()
+	{
+		const QString dir = freshDir();
+		QString error;
+		QVERIFY(writeZip(dir + "/b.zip",
+				 {{"notes/zeta.json", note(IdA)}, {"notes/sub/alpha.JSON", note(IdB)}, {"c.json", note(IdC)}},
+				 error));
+		const QList<RestoreEntry> entries = readBackup(dir + "/b.zip", dir + "/staging", error);
+		QCOMPARE(entries.size(), 3);
+		QCOMPARE(entries[0].sceneId, IdA);
+		QCOMPARE(entries[1].sceneId, IdB);
+		QCOMPARE(QFileInfo(entries[1].stagedPath).fileName(), QString("1.json"));
+		QCOMPARE(readAll(entries[2].stagedPath), note(IdC));
+
+		// Every archive the other tools made of note files restores in full.
+		const QJsonArray archives = QJsonDocument::fromJson(readAll(QUILLMAR_SOURCE_DIR "/tests/data/zip/manifest.json"))
+						    .object()
+						    .value("archives")
+						    .toArray();
+		int restored = 0;
+		for (const QJsonValue &v : archives) {
+			const QJsonObject o = v.toObject();
+			if (!o.contains("entries"))
+				continue;
+			const QString file = QUILLMAR_SOURCE_DIR "/tests/data/zip/" + o.value("file").toString();
+			const QList<RestoreEntry> notes = readBackup(file, dir + "/tools" + QString::number(++restored), error);
+			QVERIFY2(notes.size() == o.value("entries").toArray().size(), qPrintable(file + ": " + error));
+		}
+		QVERIFY(restored >= 10);
+
+		QVERIFY(writeZip(dir + "/bad.zip", {{"a.json", note(IdA)}, {"../b.json", note(IdB)}}, error));
+		QVERIFY(readBackup(dir + "/bad.zip", dir + "/staging-bad", error).isEmpty());
+		QCOMPARE(error, text("BackupInvalid"));
+		QVERIFY(!QFileInfo::exists(dir + "/staging-bad/0.json"));
+		QVERIFY(!QFileInfo::exists(dir + "/b.json"));
+
+		QVERIFY(QFile::link(dir + "/b.zip", dir + "/link.zip"));
+		QVERIFY(readBackup(dir + "/link.zip", dir + "/staging-link", error).isEmpty());
+		QCOMPARE(error, text("FileReadFailed") + dir + "/link.zip");
+		QVERIFY(QFile::link(dir + "/staging/0.json", dir + "/link.json"));
+		QVERIFY(readBackup(dir + "/link.json", dir + "/staging-link", error).isEmpty());
+		QCOMPARE(error, text("FileReadFailed") + dir + "/link.json");
+	}
+
+	// Staging writes only new files: whatever already lies in the staging directory, a link
+	// above all, is neither replaced nor written through.
+	void stagingWritesOnlyNewFiles()
+	{
+		const QString dir = freshDir();
+		const QString source = writeNote(dir, "a.json", note(IdA));
+		QVERIFY(writeAll(dir + "/victim", "keep me"));
+		QVERIFY(QDir().mkpath(dir + "/staging"));
+		QVERIFY(QFile::link(dir + "/victim", dir + "/staging/0.json"));
+		QString error;
+		QVERIFY(readBackup(source, dir + "/staging", error).isEmpty());
+		QVERIFY(!error.isEmpty());
+		QCOMPARE(readAll(dir + "/victim"), QByteArray("keep me"));
+		QVERIFY(QFileInfo(dir + "/staging/0.json").isSymLink());
+	}
+
+	// A file system that fills up halfway: the error is the device's; the previous backup
+	// stays and no temporary file is left; a restore stops.
+	void fullDisk()
+	{
+		const QString dir = freshDir();
+		// Four notes of 180000 hexadecimal digits: half as large deflated, over 256 KiB together.
+		QStringList paths;
+		for (int n = 0; n < 4; ++n) {
+			QString html;
+			for (int p = 0; p < 20; ++p) {
+				QByteArray noise(4500, Qt::Uninitialized);
+				for (char &c : noise)
+					c = char(QRandomGenerator::global()->bounded(256));
+				html += "<p>" + QString::fromLatin1(noise.toHex()) + "</p>";
+			}
+			paths << writeNote(dir, QStringLiteral("%1.json").arg(n), note(QUuid::createUuid().toString(), html));
+		}
+		QString error;
+		QVERIFY(writeBackup(dir + "/fits.zip", paths, error));
+		const QString small = dir + "/small";
+		QVERIFY(QDir().mkpath(small));
+		// Its own mount namespace, so that the mount is this test's alone; root needs a real
+		// file system to run out of space.
+		QVERIFY(unshare(CLONE_NEWNS) == 0);
+		mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+		QVERIFY(mount("quillmar-test", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") == 0);
+		const QString full = QString::fromLocal8Bit(strerror(ENOSPC));
+
+		QVERIFY(writeAll(small + "/backup.zip", "the previous backup"));
+		QVERIFY(!writeBackup(small + "/backup.zip", paths, error));
+		QCOMPARE(error, full);
+		QCOMPARE(readAll(small + "/backup.zip"), QByteArray("the previous backup"));
+		QCOMPARE(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList{"backup.zip"});
+
+		error.clear();
+		QVERIFY(readBackup(dir + "/fits.zip", small + "/staging", error).isEmpty());
+		QCOMPARE(error, full);
+		umount2(QFile::encodeName(small).constData(), MNT_DETACH);
+	}
+
+	// Notes are checked side by side, but the failure reported is the first in order, even when
+	// a later note fails much sooner.
+	void firstFailureInOrder()
+	{
+		const QString dir = freshDir();
+		// Slow to check and over the limits: 2001 paragraphs of 100 characters in one, and a
+		// 10001-character paragraph at the end.
+		QString slow = QString(paragraph(100)).repeated(2000) + QString(paragraph(10001));
+		ZipFileList files;
+		for (int i = 0; i < 6; ++i)
+			files.append({QStringLiteral("%1.json").arg(i), note(QUuid::createUuid().toString())});
+		files.append({"slow.json", note(IdA, slow)});
+		files.append({QStringLiteral("broken.json"), QByteArray("{\"format\":\"OBS-Quillmar\"}")});
+		for (int i = 0; i < 6; ++i)
+			files.append({QStringLiteral("z%1.json").arg(i), note(IdB)});
+		QString error;
+		QVERIFY(writeZip(dir + "/b.zip", files, error));
+		QVERIFY(readBackup(dir + "/b.zip", dir + "/staging", error).isEmpty());
+		QCOMPARE(error, text("TextLimit"));
+
+		// Writing: a large file that is not a note comes before a missing one.
+		QStringList paths;
+		for (int i = 0; i < 6; ++i)
+			paths << writeNote(dir, QStringLiteral("n%1.json").arg(i), note(QUuid::createUuid().toString()));
+		QByteArray wrongVersion = note(IdC, QString(paragraph(100)).repeated(200000));
+		wrongVersion.replace("\"version\":1", "\"version\":2");
+		paths << writeNote(dir, "wrong.json", wrongVersion) << dir + "/missing.json";
+		QVERIFY(!writeBackup(dir + "/out.zip", paths, error));
+		QCOMPARE(error, text("BackupInvalid"));
+		QVERIFY(!QFileInfo::exists(dir + "/out.zip"));
+	}
+
+	// The dock runs both on a worker thread of their own.
+	void runOnWorkerThread()
+	{
+		const QString dir = freshDir();
+		const QStringList paths = {writeNote(dir, "a.json", note(IdA, "<p><b>bold</b> text</p>")),
+					   writeNote(dir, "b.json", note(IdB))};
+		bool written = false;
+		QList<RestoreEntry> entries;
+		QString writeError, readError;
+		QThread *thread = QThread::create([&] {
+			written = writeBackup(dir + "/b.zip", paths, writeError);
+			entries = readBackup(dir + "/b.zip", dir + "/staging", readError);
+		});
+		thread->start();
+		QVERIFY(thread->wait(30000));
+		delete thread;
+		QVERIFY2(written, qPrintable(writeError));
+		QVERIFY2(readError.isEmpty(), qPrintable(readError));
+		QCOMPARE(entries.size(), 2);
+	}
+};
+
+QTEST_MAIN(BackupTest)
+#include "tst_backup.moc"
