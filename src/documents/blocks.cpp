@@ -1,0 +1,240 @@
+#include "documents/blocks.h"
+
+#include "documents/blocks_model.h"
+#include "module/text.h"
+
+#include <QBrush>
+#include <QFont>
+#include <QHash>
+#include <QJsonArray>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTextList>
+
+namespace quillmar {
+
+using namespace blocks;
+
+namespace {
+
+bool plainBrush(const QBrush &brush)
+{
+	return brush.style() == Qt::NoBrush ||
+	       (brush.style() == Qt::SolidPattern && brush.color().alpha() == 255);
+}
+
+// What the model cannot carry in a character format.
+bool formatEditable(const QTextCharFormat &format, const RunStyle &style)
+{
+	return !format.isImageFormat() && !format.isAnchor() && format.objectType() == 0 &&
+	       format.property(QTextFormat::FontPixelSize).toInt() < 1 &&
+	       format.verticalAlignment() == QTextCharFormat::AlignNormal &&
+	       plainBrush(format.foreground()) && plainBrush(format.background()) &&
+	       runStyleInRange(style);
+}
+
+struct BlockValues {
+	int align = 1;
+	int indent = 0;
+	int list = 0;
+	int listIndent = 1;
+	qint64 listGroup = 0;
+	int listStart = 1;
+
+	bool inRange() const
+	{
+		return validIndent(indent) &&
+		       (listGroup == 0 ||
+			(list < 0 && validList(list) && validListIndent(listIndent) &&
+			 validListStart(listStart)));
+	}
+};
+
+BlockValues blockValues(const QTextBlock &block)
+{
+	BlockValues v;
+	const QTextBlockFormat format = block.blockFormat();
+	v.align = modelAlignment(format.alignment());
+	v.indent = format.indent();
+	if (const QTextList *list = block.textList()) {
+		const QTextListFormat lf = list->format();
+		v.list = lf.style();
+		v.listIndent = lf.indent();
+		v.listGroup = qint64(list->objectIndex()) + 1;
+		v.listStart = listStartOf(lf);
+	}
+	return v;
+}
+
+// Brings block values into the ranges a client may send; a list without a marker style becomes
+// a plain paragraph.
+void clampBlockValues(BlockValues &v)
+{
+	v.indent = qBound(0, v.indent, kMaxIndent);
+	if (v.listGroup != 0 && !(v.list < 0 && validList(v.list)))
+		v = BlockValues{v.align, v.indent};
+	v.listIndent = qBound(1, v.listIndent, kMaxListIndent);
+	v.listStart = qBound(1, v.listStart, kMaxListStart);
+}
+
+QJsonObject blockObject(const BlockValues &v, const QJsonArray &runs)
+{
+	return QJsonObject{{QStringLiteral("align"), v.align},
+			   {QStringLiteral("indent"), v.indent},
+			   {QStringLiteral("list"), v.list},
+			   {QStringLiteral("listIndent"), v.listIndent},
+			   {QStringLiteral("listGroup"), v.listGroup},
+			   {QStringLiteral("listStart"), v.listStart},
+			   {QStringLiteral("runs"), runs}};
+}
+
+QString cutFamily(const QString &family)
+{
+	if (family.size() <= kMaxFamily)
+		return family;
+	const bool splitsPair = family.at(kMaxFamily - 1).isHighSurrogate();
+	return family.left(splitsPair ? kMaxFamily - 1 : kMaxFamily);
+}
+
+// The values a client sees for text shown with the document's default font filling in.
+void resolveStyle(RunStyle &style, const QTextCharFormat &format, const QFont &defaultFont)
+{
+	const QFont font = format.font().resolve(defaultFont);
+	style.family = cutFamily(font.family());
+	const double size = font.pixelSize() >= 1 ? font.pixelSize() * 0.75 : font.pointSizeF();
+	style.size = qBound(0.0, size, kMaxSize);
+	style.weight = qBound(1, style.weight, kMaxWeight);
+	if (!plainBrush(format.foreground()))
+		style.color.clear();
+	if (!plainBrush(format.background()))
+		style.background.clear();
+}
+
+struct FormatEntry {
+	QJsonObject run;
+	bool editable = true;
+};
+
+bool overNoteLimits(const QTextDocument &document)
+{
+	return document.characterCount() - 1 > kMaxNoteCharacters ||
+	       document.blockCount() > kMaxNoteBlocks;
+}
+
+} // namespace
+
+QJsonObject documentToBlocks(const QTextDocument &document, bool resolved)
+{
+	if (overNoteLimits(document))
+		return {};
+	bool editable = document.rootFrame()->childFrames().isEmpty();
+	const QFont defaultFont = document.defaultFont();
+	QHash<int, FormatEntry> formats;
+	QJsonArray blocks;
+	int fragments = 0;
+	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+		if (block.length() - 1 > kMaxBlockCharacters)
+			return {};
+		QJsonArray runs;
+		for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+			const QTextFragment fragment = it.fragment();
+			if (!fragment.isValid())
+				continue;
+			if (++fragments > kMaxNoteRuns)
+				return {};
+			auto entry = formats.find(fragment.charFormatIndex());
+			if (entry == formats.end()) {
+				const QTextCharFormat format = fragment.charFormat();
+				RunStyle style = runStyleOf(format);
+				const bool ok = formatEditable(format, style);
+				if (resolved)
+					resolveStyle(style, format, defaultFont);
+				entry = formats.insert(fragment.charFormatIndex(),
+						       FormatEntry{runStyleToJson(style), ok});
+			}
+			QString text = fragment.text();
+			if (editable && !(entry->editable && textAllowed(text)))
+				editable = false;
+			if (resolved) {
+				text = allowedText(text);
+				if (text.isEmpty())
+					continue;
+			}
+			QJsonObject run = entry->run;
+			run.insert(QLatin1String("text"), text);
+			runs.append(run);
+		}
+		BlockValues values = blockValues(block);
+		if (editable && !values.inRange())
+			editable = false;
+		if (resolved)
+			clampBlockValues(values);
+		blocks.append(blockObject(values, runs));
+	}
+	return QJsonObject{{QStringLiteral("blocks"), blocks}, {QStringLiteral("editable"), editable}};
+}
+
+QJsonObject htmlToBlocks(const QString &html)
+{
+	return documentToBlocks(*scratchDocument(html), false);
+}
+
+bool isRemoteEditable(const QTextDocument &document)
+{
+	if (!document.rootFrame()->childFrames().isEmpty())
+		return false;
+	QHash<int, bool> formats;
+	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+		if (!blockValues(block).inRange())
+			return false;
+		for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+			const QTextFragment fragment = it.fragment();
+			if (!fragment.isValid())
+				continue;
+			auto entry = formats.find(fragment.charFormatIndex());
+			if (entry == formats.end()) {
+				const QTextCharFormat format = fragment.charFormat();
+				entry = formats.insert(fragment.charFormatIndex(),
+						       formatEditable(format, runStyleOf(format)));
+			}
+			if (!*entry || !textAllowed(fragment.text()))
+				return false;
+		}
+	}
+	return true;
+}
+
+QJsonObject runFormatToJson(const QTextCharFormat &format)
+{
+	return runStyleToJson(runStyleOf(format));
+}
+
+bool runFormatFromJson(const QJsonObject &run, QTextCharFormat &format)
+{
+	RunStyle style;
+	if (!runStyleFromJson(run, style))
+		return false;
+	mergeRunStyle(style, format);
+	return true;
+}
+
+QString htmlToPlainText(const QString &html)
+{
+	QString text = scratchDocument(html)->toPlainText();
+	text.remove(QChar::ObjectReplacementCharacter);
+	return text;
+}
+
+bool convertToBasic(const QTextDocument &document, QString &outHtml, QString *error)
+{
+	const QJsonObject basic = documentToBlocks(document, true);
+	if (basic.isEmpty()) {
+		if (error)
+			*error = text("BlocksNoteTooLong");
+		return false;
+	}
+	return applyBlocks(QString(), basic, outHtml, nullptr, error);
+}
+
+} // namespace quillmar

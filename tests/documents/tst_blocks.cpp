@@ -1,0 +1,372 @@
+// Export side of the block document: documentToBlocks, run formats, editability, plain text and
+// the conversion to basic formatting.
+
+#include "blocks_vectors.h"
+#include "documents/blocks.h"
+
+#include <QFont>
+#include <QLinearGradient>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+using namespace quillmar;
+
+namespace {
+
+QStringList blockTexts(const QTextDocument &doc)
+{
+	QStringList out;
+	for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
+		out << b.text();
+	return out;
+}
+
+// count paragraphs of `length` characters, the last one `lastLength` long.
+QString paragraphs(int count, int length, int lastLength)
+{
+	QStringList list(count - 1, QString(length, QLatin1Char('a')));
+	list << QString(lastLength, QLatin1Char('b'));
+	return list.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class TestBlocks : public QObject {
+	Q_OBJECT
+
+private Q_SLOTS:
+	void exportVectors_data()
+	{
+		QTest::addColumn<QJsonObject>("vector");
+		const QJsonArray cases = blocktest::loadCases(QStringLiteral("export.json"));
+		QVERIFY(cases.size() > 10);
+		for (const QJsonValue c : cases)
+			QTest::newRow(qPrintable(c[QLatin1String("name")].toString())) << c.toObject();
+	}
+
+	void exportVectors()
+	{
+		QFETCH(QJsonObject, vector);
+		const QString html = vector.value(QLatin1String("html")).toString();
+		const QJsonObject blocks = htmlToBlocks(html);
+		QVERIFY(!blocks.isEmpty());
+		const bool editable = vector.value(QLatin1String("editable")).toBool();
+		QCOMPARE(blocks.value(QLatin1String("editable")).toBool(), editable);
+		QTextDocument doc;
+		doc.setHtml(html);
+		QCOMPARE(isRemoteEditable(doc), editable);
+		if (vector.contains(QLatin1String("blocks"))) {
+			QString why;
+			QVERIFY2(blocktest::sameBlocks(blocks.value(QLatin1String("blocks")).toArray(),
+						       vector.value(QLatin1String("blocks")).toArray(), {},
+						       &why),
+				 qPrintable(why));
+		}
+	}
+
+	// Over any note limit, or over the run limit, there is no block document at all.
+	void exportLimits_data()
+	{
+		QTest::addColumn<QString>("plain");
+		QTest::addColumn<int>("alternating");
+		QTest::addColumn<bool>("fits");
+		QTest::newRow("200000 characters") << paragraphs(20, 10000, 9981) << 0 << true;
+		QTest::newRow("200001 characters") << paragraphs(20, 10000, 9982) << 0 << false;
+		QTest::newRow("20000 paragraphs") << paragraphs(20000, 1, 1) << 0 << true;
+		QTest::newRow("20001 paragraphs") << paragraphs(20001, 1, 1) << 0 << false;
+		QTest::newRow("10000 in a paragraph") << paragraphs(2, 1, 10000) << 0 << true;
+		QTest::newRow("10001 in a paragraph") << paragraphs(2, 1, 10001) << 0 << false;
+		QTest::newRow("100000 fragments") << QString() << 100000 << true;
+		QTest::newRow("100001 fragments") << QString() << 100001 << false;
+	}
+
+	void exportLimits()
+	{
+		QFETCH(QString, plain);
+		QFETCH(int, alternating);
+		QFETCH(bool, fits);
+		QTextDocument doc;
+		doc.setLayoutEnabled(false);
+		doc.setUndoRedoEnabled(false);
+		doc.setPlainText(plain);
+		if (alternating > 0) {
+			// Paragraphs of 9000 characters, bold and normal by turns.
+			QString html;
+			for (int i = 0; i < alternating; ++i) {
+				if (i % 9000 == 0)
+					html += QLatin1String(i ? "</p><p>" : "<p>");
+				html += QLatin1String(i % 2 ? "<b>x</b>" : "x");
+			}
+			doc.setHtml(html);
+		}
+		for (bool resolved : {false, true}) {
+			const QJsonObject blocks = documentToBlocks(doc, resolved);
+			QCOMPARE(blocks.isEmpty(), !fits);
+			if (fits)
+				QCOMPARE(blocks.value(QLatin1String("blocks")).toArray().size(), doc.blockCount());
+		}
+	}
+
+	// Resolved export: what the text is shown with, inside the ranges a client may send.
+	void resolvedExport()
+	{
+		QTextDocument doc;
+		doc.setDefaultFont(QFont(QStringLiteral("Serif"), 15));
+		doc.setHtml(QStringLiteral(
+			"<p>plain<span style=\"font-size:16px\">px</span><span style=\"color:rgba(255,0,0,128)\">"
+			"half</span><img src=\"none.png\" /><span style=\"font-size:600pt; font-family:Mono\">big</span></p>"
+			"<p style=\"-qt-block-indent:15\">far</p><ol start=\"0\"><li>zero</li></ol>"
+			"<ul style=\"list-style-type:none\"><li>bare</li></ul><p>a&#0;b&#xD800;c</p>"));
+		QTextCursor cursor(&doc);
+		cursor.movePosition(QTextCursor::End);
+		QTextCharFormat patterned;
+		patterned.setForeground(QBrush(Qt::red, Qt::Dense4Pattern));
+		patterned.setFontWeight(0);
+		cursor.insertText(QStringLiteral("dots"), patterned);
+
+		const QJsonObject unresolved = documentToBlocks(doc, false);
+		QCOMPARE(unresolved.value(QLatin1String("editable")).toBool(), false);
+		const QJsonObject resolved = documentToBlocks(doc, true);
+		QCOMPARE(resolved.value(QLatin1String("editable")).toBool(), false);
+
+		auto run = [&](int block, int index) {
+			return resolved[QLatin1String("blocks")][block][QLatin1String("runs")][index].toObject();
+		};
+		auto block = [&](int index) {
+			return resolved[QLatin1String("blocks")][index].toObject();
+		};
+		QCOMPARE(run(0, 0).value(QLatin1String("family")).toString(), QStringLiteral("Serif"));
+		QCOMPARE(run(0, 0).value(QLatin1String("size")).toDouble(), 15.0);
+		QCOMPARE(run(0, 1).value(QLatin1String("size")).toDouble(), 12.0); // 16 px
+		QCOMPARE(run(0, 2).value(QLatin1String("color")).toString(), QString());
+		// The image leaves no run of its own; the clamped size and the family follow.
+		QCOMPARE(run(0, 3).value(QLatin1String("text")).toString(), QStringLiteral("big"));
+		QCOMPARE(run(0, 3).value(QLatin1String("size")).toDouble(), 500.0);
+		QCOMPARE(run(0, 3).value(QLatin1String("family")).toString(), QStringLiteral("Mono"));
+		QCOMPARE(block(1).value(QLatin1String("indent")).toInt(), 12);
+		QCOMPARE(block(2).value(QLatin1String("list")).toInt(), -4);
+		QCOMPARE(block(2).value(QLatin1String("listStart")).toInt(), 1);
+		QCOMPARE(block(3).value(QLatin1String("list")).toInt(), 0);
+		QCOMPARE(block(3).value(QLatin1String("listGroup")).toInt(), 0);
+		QCOMPARE(run(4, 0).value(QLatin1String("text")).toString(), QStringLiteral("abc"));
+		const QJsonObject dots = run(4, 1);
+		QCOMPARE(dots.value(QLatin1String("text")).toString(), QStringLiteral("dots"));
+		QCOMPARE(dots.value(QLatin1String("color")).toString(), QString());
+		QCOMPARE(dots.value(QLatin1String("weight")).toInt(), 1);
+	}
+
+	void runFormats_data()
+	{
+		QTest::addColumn<QJsonObject>("before");
+		QTest::addColumn<QJsonObject>("run");
+		QTest::addColumn<QJsonObject>("expected");
+		auto run = [](std::initializer_list<QPair<QString, QJsonValue>> values) {
+			QJsonObject o{{QStringLiteral("weight"), 400}, {QStringLiteral("size"), 0}};
+			for (const auto &v : values)
+				o.insert(v.first, v.second);
+			return o;
+		};
+		auto out = [](std::initializer_list<QPair<QString, QJsonValue>> values) {
+			QJsonObject o{{QStringLiteral("weight"), 400},	  {QStringLiteral("italic"), false},
+				      {QStringLiteral("underline"), false}, {QStringLiteral("strike"), false},
+				      {QStringLiteral("size"), 0},	   {QStringLiteral("family"), QString()},
+				      {QStringLiteral("color"), QString()},  {QStringLiteral("background"), QString()}};
+			for (const auto &v : values)
+				o.insert(v.first, v.second);
+			return o;
+		};
+		const QJsonObject styled = run({{"weight", 700},
+						{"italic", true},
+						{"underline", true},
+						{"strike", true},
+						{"size", 14.5},
+						{"family", "Serif"},
+						{"color", "#102030"},
+						{"background", "#ffeedd"}});
+		QTest::newRow("defaults") << QJsonObject() << run({}) << out({});
+		QTest::newRow("every value") << QJsonObject() << styled
+					     << out({{"weight", 700},
+						     {"italic", true},
+						     {"underline", true},
+						     {"strike", true},
+						     {"size", 14.5},
+						     {"family", "Serif"},
+						     {"color", "#102030"},
+						     {"background", "#ffeedd"}});
+		QTest::newRow("size 0 and empty family keep the text's")
+			<< styled << run({}) << out({{"size", 14.5}, {"family", "Serif"}});
+		QTest::newRow("colour names") << QJsonObject() << run({{"color", "Red"}, {"background", "#abc"}})
+					      << out({{"color", "#ff0000"}, {"background", "#aabbcc"}});
+	}
+
+	void runFormats()
+	{
+		QFETCH(QJsonObject, before);
+		QFETCH(QJsonObject, run);
+		QFETCH(QJsonObject, expected);
+		QTextCharFormat format;
+		format.setFontLetterSpacing(150);
+		if (!before.isEmpty())
+			QVERIFY(runFormatFromJson(before, format));
+		QVERIFY(runFormatFromJson(run, format));
+		QCOMPARE(runFormatToJson(format), expected);
+		// A merge, not a replacement: what the model does not know stays.
+		QCOMPARE(format.fontLetterSpacing(), 150.0);
+	}
+
+	void rejectedRunFormats_data()
+	{
+		QTest::addColumn<QJsonObject>("run");
+		const QJsonObject ok{{QStringLiteral("weight"), 400}, {QStringLiteral("size"), 0}};
+		auto with = [&](const char *key, const QJsonValue &v) {
+			QJsonObject o = ok;
+			o.insert(QLatin1String(key), v);
+			return o;
+		};
+		QTest::newRow("no weight") << QJsonObject{{QStringLiteral("size"), 0}};
+		QTest::newRow("no size") << QJsonObject{{QStringLiteral("weight"), 400}};
+		QTest::newRow("NaN size") << with("size", qQNaN());
+		QTest::newRow("infinite size") << with("size", qInf());
+		QTest::newRow("size over 500") << with("size", 500.01);
+		QTest::newRow("weight 0") << with("weight", 0);
+		QTest::newRow("family of 201") << with("family", QString(201, QLatin1Char('f')));
+		QTest::newRow("colour of 10 letters") << with("color", QStringLiteral("aquamarine"));
+		QTest::newRow("unknown colour") << with("background", QStringLiteral("reddish"));
+		QTest::newRow("see-through colour") << with("color", QStringLiteral("#7f00ff00"));
+	}
+
+	void rejectedRunFormats()
+	{
+		QFETCH(QJsonObject, run);
+		QTextCharFormat format;
+		format.setFontWeight(300);
+		const QTextCharFormat before = format;
+		QVERIFY(!runFormatFromJson(run, format));
+		QCOMPARE(format, before);
+	}
+
+	void editability_data()
+	{
+		QTest::addColumn<int>("kind");
+		QTest::addColumn<bool>("editable");
+		QTest::newRow("empty") << 0 << true;
+		QTest::newRow("opaque colours") << 1 << true;
+		QTest::newRow("patterned colour") << 2 << false;
+		QTest::newRow("gradient background") << 3 << false;
+		QTest::newRow("alpha 254") << 4 << false;
+		QTest::newRow("frame") << 5 << false;
+		QTest::newRow("pixel size") << 6 << false;
+		QTest::newRow("superscript") << 7 << false;
+		QTest::newRow("image") << 8 << false;
+		QTest::newRow("anchor") << 9 << false;
+	}
+
+	void editability()
+	{
+		QFETCH(int, kind);
+		QFETCH(bool, editable);
+		QTextDocument doc;
+		QTextCursor cursor(&doc);
+		QTextCharFormat format;
+		QLinearGradient gradient(0, 0, 1, 1);
+		switch (kind) {
+		case 1:
+			format.setForeground(QColor(1, 2, 3));
+			format.setBackground(QColor(250, 251, 252));
+			break;
+		case 2:
+			format.setForeground(QBrush(Qt::blue, Qt::CrossPattern));
+			break;
+		case 3:
+			format.setBackground(QBrush(gradient));
+			break;
+		case 4:
+			format.setForeground(QColor(1, 2, 3, 254));
+			break;
+		case 5:
+			cursor.insertFrame(QTextFrameFormat());
+			break;
+		case 6:
+			format.setProperty(QTextFormat::FontPixelSize, 12);
+			break;
+		case 7:
+			format.setVerticalAlignment(QTextCharFormat::AlignSuperScript);
+			break;
+		case 8:
+			cursor.insertImage(QStringLiteral("none.png"));
+			break;
+		case 9:
+			format.setAnchor(true);
+			format.setAnchorHref(QStringLiteral("https://example.org/"));
+			break;
+		}
+		if (kind != 0)
+			cursor.insertText(QStringLiteral("text"), format);
+		QCOMPARE(isRemoteEditable(doc), editable);
+		QCOMPARE(documentToBlocks(doc, false).value(QLatin1String("editable")).toBool(), editable);
+	}
+
+	void plainText()
+	{
+		QCOMPARE(htmlToPlainText(QStringLiteral(
+				 "<p>a<img src=\"x.png\" />b</p><p>c<br />d&nbsp;e</p><table><tr><td>f</td><td>g</td></tr></table>")),
+			 QStringLiteral("ab\nc\nd e\nf\ng\n"));
+		QCOMPARE(htmlToPlainText(QString()), QString());
+	}
+
+	// Everything the model cannot express goes; the text stays, in reading order.
+	void convertToBasic()
+	{
+		QTextDocument doc;
+		doc.setDefaultFont(QFont(QStringLiteral("Serif"), 11));
+		doc.setHtml(QStringLiteral(
+			"<p>before <a href=\"https://example.org/\">link</a> x<sup>2</sup>"
+			"<span style=\"font-size:16px\">px</span><img src=\"none.png\" /></p>"
+			"<table><tr><td>one</td><td>two</td></tr><tr><td>three</td><td>four</td></tr></table>"
+			"<p style=\"-qt-block-indent:20\"><span style=\"color:rgba(0,0,255,100)\">after</span></p>"));
+		QTextCursor cursor(&doc);
+		cursor.movePosition(QTextCursor::End);
+		QTextCharFormat patterned;
+		patterned.setBackground(QBrush(Qt::green, Qt::Dense3Pattern));
+		cursor.insertText(QStringLiteral(" dotted"), patterned);
+		QVERIFY(!isRemoteEditable(doc));
+
+		QString html = QStringLiteral("unchanged");
+		QString error;
+		QVERIFY2(quillmar::convertToBasic(doc, html, &error), qPrintable(error));
+		QTextDocument basic;
+		basic.setHtml(html);
+		QVERIFY(isRemoteEditable(basic));
+		QStringList texts = blockTexts(basic);
+		texts.removeAll(QString());
+		QCOMPARE(texts, (QStringList{QStringLiteral("before link x2px"), QStringLiteral("one"),
+					     QStringLiteral("two"), QStringLiteral("three"), QStringLiteral("four"),
+					     QStringLiteral("after dotted")}));
+		const QJsonArray blocks = htmlToBlocks(html).value(QLatin1String("blocks")).toArray();
+		const QJsonArray first = blocks.at(0)[QLatin1String("runs")].toArray();
+		QCOMPARE(first.at(0)[QLatin1String("family")].toString(), QStringLiteral("Serif"));
+		QCOMPARE(first.at(0)[QLatin1String("size")].toDouble(), 11.0);
+		bool sawPixelText = false;
+		for (const QJsonValue run : first) {
+			if (run[QLatin1String("text")].toString() == QLatin1String("px")) {
+				sawPixelText = true;
+				QCOMPARE(run[QLatin1String("size")].toDouble(), 12.0);
+			}
+		}
+		QVERIFY(sawPixelText);
+		QCOMPARE(blocks.last()[QLatin1String("indent")].toInt(), 12);
+
+		QTextDocument tooLong;
+		tooLong.setLayoutEnabled(false);
+		tooLong.setPlainText(paragraphs(20001, 1, 1));
+		html = QStringLiteral("unchanged");
+		QVERIFY(!quillmar::convertToBasic(tooLong, html, &error));
+		QCOMPARE(html, QStringLiteral("unchanged"));
+		QVERIFY(error.startsWith(QLatin1String("BlocksNoteTooLong")));
+	}
+};
+
+QTEST_MAIN(TestBlocks)
+#include "tst_blocks.moc"
