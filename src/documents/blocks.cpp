@@ -137,6 +137,18 @@ QJsonObject documentToBlocks(const QTextDocument &document, bool resolved)
 		if (block.length() - 1 > kMaxBlockCharacters)
 			return {};
 		QJsonArray runs;
+		// The last run stays open: a surrogate pair split over two formats travels whole in
+		// the run of its first half, so that every run holds valid text.
+		QJsonObject open;
+		QString openText;
+		auto close = [&] {
+			if (resolved)
+				openText = allowedText(openText);
+			if (!open.isEmpty() && !openText.isEmpty()) {
+				open.insert(QLatin1String("text"), openText);
+				runs.append(open);
+			}
+		};
 		for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
 			const QTextFragment fragment = it.fragment();
 			if (!fragment.isValid())
@@ -153,18 +165,21 @@ QJsonObject documentToBlocks(const QTextDocument &document, bool resolved)
 				entry = formats.insert(fragment.charFormatIndex(),
 						       FormatEntry{runStyleToJson(style), ok});
 			}
+			editable = editable && entry->editable;
 			QString text = fragment.text();
-			if (editable && !(entry->editable && textAllowed(text)))
-				editable = false;
-			if (resolved) {
-				text = allowedText(text);
+			if (!openText.isEmpty() && openText.back().isHighSurrogate() &&
+			    text.front().isLowSurrogate()) {
+				openText += text.front();
+				text.remove(0, 1);
 				if (text.isEmpty())
 					continue;
 			}
-			QJsonObject run = entry->run;
-			run.insert(QLatin1String("text"), text);
-			runs.append(run);
+			close();
+			open = entry->run;
+			openText = text;
 		}
+		close();
+		editable = editable && textAllowed(block.text());
 		BlockValues values = blockValues(block);
 		if (editable && !values.inRange())
 			editable = false;
@@ -198,9 +213,11 @@ bool isRemoteEditable(const QTextDocument &document)
 				entry = formats.insert(fragment.charFormatIndex(),
 						       formatEditable(format, runStyleOf(format)));
 			}
-			if (!*entry || !textAllowed(fragment.text()))
+			if (!*entry)
 				return false;
 		}
+		if (!textAllowed(block.text()))
+			return false;
 	}
 	return true;
 }

@@ -285,6 +285,36 @@ public:
 		return !block.isValid();
 	}
 
+	// Qt writes the character format of a list item's paragraph as the style of its <li>, and
+	// reading the HTML back hands that style to the item's text and to lists nested in the item:
+	// a property the text does not set is inherited, "no colour" cannot be written, text
+	// decorations add up, and a background becomes the paragraph's. So list items keep no
+	// character properties of the model in their paragraph format; their text keeps its own.
+	void detachListItemFormats()
+	{
+		static const QTextFormat::Property properties[] = {
+			QTextFormat::ForegroundBrush, QTextFormat::BackgroundBrush,
+			QTextFormat::FontPointSize,   QTextFormat::FontFamilies,
+			QTextFormat::FontFamily,      QTextFormat::FontWeight,
+			QTextFormat::FontItalic,      QTextFormat::FontUnderline,
+			QTextFormat::TextUnderlineStyle, QTextFormat::FontStrikeOut};
+		QTextCursor cursor(m_doc.get());
+		for (QTextBlock block = m_doc->begin(); block.isValid(); block = block.next()) {
+			if (!block.textList())
+				continue;
+			QTextCharFormat item = block.charFormat();
+			bool changed = false;
+			for (QTextFormat::Property property : properties) {
+				changed = changed || item.hasProperty(property);
+				item.clearProperty(property);
+			}
+			if (changed) {
+				cursor.setPosition(block.position());
+				cursor.setBlockCharFormat(item);
+			}
+		}
+	}
+
 private:
 	struct Fragment {
 		int position;
@@ -361,6 +391,7 @@ bool apply(const QString &currentHtml, const QJsonObject &incoming, QString &new
 	edit.endEditBlock();
 	if (!target.formatBlocks(next.blocks))
 		return failure.invalid(QStringLiteral("paragraphs do not match"));
+	target.detachListItemFormats();
 	newHtml = target.document().toHtml();
 	return true;
 }

@@ -68,11 +68,12 @@ inline QJsonArray renumberGroups(const QJsonArray &blocks)
 	return out;
 }
 
-inline QString compact(const QJsonValue &value)
+inline QString compact(const QJsonValue &value, int most = 400)
 {
 	const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray())
 						  : QJsonDocument(value.toObject());
-	return QString::fromUtf8(doc.toJson(QJsonDocument::Compact)).left(400);
+	const QString text = QString::fromUtf8(doc.toJson(QJsonDocument::Compact));
+	return most < 0 ? text : text.left(most);
 }
 
 struct Compare {
