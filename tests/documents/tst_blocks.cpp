@@ -157,6 +157,41 @@ private Q_SLOTS:
 		QCOMPARE(dots.value(QLatin1String("weight")).toInt(), 1);
 	}
 
+	// A pair whose halves carry different formats travels whole with its first half, so that
+	// every run holds valid text and the note stays editable.
+	void surrogatePairOverTwoFormats_data()
+	{
+		QTest::addColumn<QString>("after");
+		QTest::addColumn<QStringList>("texts");
+		const QString pair = QStringLiteral("\U0001F600");
+		QTest::newRow("second half and more") << QStringLiteral("y") << QStringList{QLatin1String("x") + pair, QStringLiteral("y")};
+		QTest::newRow("second half alone") << QString() << QStringList{QLatin1String("x") + pair, QStringLiteral("z")};
+	}
+
+	void surrogatePairOverTwoFormats()
+	{
+		QFETCH(QString, after);
+		QFETCH(QStringList, texts);
+		const QString pair = QStringLiteral("\U0001F600");
+		QTextDocument doc;
+		QTextCursor cursor(&doc);
+		QTextCharFormat bold, light, italic;
+		bold.setFontWeight(700);
+		light.setFontWeight(300);
+		italic.setFontItalic(true);
+		cursor.insertText(QStringLiteral("x") + pair.front(), bold);
+		cursor.insertText(pair.back() + after, light);
+		if (after.isEmpty())
+			cursor.insertText(QStringLiteral("z"), italic);
+		QVERIFY(isRemoteEditable(doc));
+		const QJsonObject blocks = documentToBlocks(doc, false);
+		QVERIFY(blocks[QLatin1String("editable")].toBool());
+		QStringList runTexts;
+		for (const QJsonValue run : blocks[QLatin1String("blocks")][0][QLatin1String("runs")].toArray())
+			runTexts << run[QLatin1String("text")].toString();
+		QCOMPARE(runTexts, texts);
+	}
+
 	void runFormats_data()
 	{
 		QTest::addColumn<QJsonObject>("before");
