@@ -21,7 +21,10 @@ public:
 	explicit Random(quint32 seed) : m_gen(seed) {}
 	int below(int n) { return int(m_gen.bounded(quint32(n))); }
 	bool chance(int percent) { return below(100) < percent; }
-	template<typename T> T pick(std::initializer_list<T> values) { return values.begin()[below(int(values.size()))]; }
+	template<typename T> T pick(std::initializer_list<T> values)
+	{
+		return values.begin()[below(int(values.size()))];
+	}
 
 private:
 	QRandomGenerator m_gen;
@@ -200,16 +203,7 @@ bool listsAgree(const QJsonArray &stored, const QJsonArray &sent, QString *why)
 				     t[QLatin1String("listStart")] == s[QLatin1String("listStart")];
 		if ((t[QLatin1String("listGroup")].toDouble() != 0) != isList || continues != sharesList ||
 		    !startOk) {
-			QStringList a, e;
-			for (qsizetype k = 0; k < sent.size(); ++k) {
-				e << listKey(sent.at(k).toObject()) + QLatin1Char('@') +
-					     QString::number(sent.at(k)[QLatin1String("listStart")].toInt());
-				a << listKey(stored.at(k).toObject()) + QLatin1Char('@') +
-					     QString::number(stored.at(k)[QLatin1String("listStart")].toInt());
-			}
-			*why = QStringLiteral("lists differ at block %1\nstored: %2\nsent:   %3")
-				       .arg(i)
-				       .arg(a.join(QLatin1Char(' ')), e.join(QLatin1Char(' ')));
+			*why = QStringLiteral("lists differ at block %1").arg(i);
 			return false;
 		}
 	}
@@ -277,14 +271,16 @@ private Q_SLOTS:
 			const QString context = QStringLiteral("seed %1, round %2").arg(seed).arg(round);
 			QString stored;
 			QVERIFY2(randomNote(r, stored), qPrintable(context));
-			const QJsonArray sent = r.chance(50) ? mutate(r, htmlToBlocks(stored)[QLatin1String("blocks")].toArray())
-							     : randomBlocks(r);
+			const QJsonArray sent =
+				r.chance(50) ? mutate(r, htmlToBlocks(stored)[QLatin1String("blocks")].toArray())
+					     : randomBlocks(r);
 			if (sent.isEmpty())
 				continue;
 			QString out, error;
 			bool limit = true;
 			const QString message = keep(context, stored, sent);
-			QVERIFY2(applyBlocks(stored, QJsonObject{{QStringLiteral("blocks"), sent}}, out, &limit, &error),
+			const QJsonObject document{{QStringLiteral("blocks"), sent}};
+			QVERIFY2(applyBlocks(stored, document, out, &limit, &error),
 				 qPrintable(error + QStringLiteral("\n") + message));
 			QVERIFY(!limit);
 			const QJsonObject result = htmlToBlocks(out);
