@@ -116,10 +116,21 @@ struct FormatEntry {
 	bool editable = true;
 };
 
+// Checked before anything is built, so that an oversized note costs no more than one walk.
 bool overNoteLimits(const QTextDocument &document)
 {
-	return document.characterCount() - 1 > kMaxNoteCharacters ||
-	       document.blockCount() > kMaxNoteBlocks;
+	if (document.characterCount() - 1 > kMaxNoteCharacters ||
+	    document.blockCount() > kMaxNoteBlocks)
+		return true;
+	int fragments = 0;
+	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+		if (block.length() - 1 > kMaxBlockCharacters)
+			return true;
+		for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it)
+			if (it.fragment().isValid() && ++fragments > kMaxNoteRuns)
+				return true;
+	}
+	return false;
 }
 
 } // namespace
@@ -132,10 +143,7 @@ QJsonObject documentToBlocks(const QTextDocument &document, bool resolved)
 	const QFont defaultFont = document.defaultFont();
 	QHash<int, FormatEntry> formats;
 	QJsonArray blocks;
-	int fragments = 0;
 	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-		if (block.length() - 1 > kMaxBlockCharacters)
-			return {};
 		QJsonArray runs;
 		// The last run stays open: a surrogate pair split over two formats travels whole in
 		// the run of its first half, so that every run holds valid text.
@@ -153,8 +161,6 @@ QJsonObject documentToBlocks(const QTextDocument &document, bool resolved)
 			const QTextFragment fragment = it.fragment();
 			if (!fragment.isValid())
 				continue;
-			if (++fragments > kMaxNoteRuns)
-				return {};
 			auto entry = formats.find(fragment.charFormatIndex());
 			if (entry == formats.end()) {
 				const QTextCharFormat format = fragment.charFormat();
@@ -248,7 +254,7 @@ bool convertToBasic(const QTextDocument &document, QString &outHtml, QString *er
 	const QJsonObject basic = documentToBlocks(document, true);
 	if (basic.isEmpty()) {
 		if (error)
-			*error = text("BlocksNoteTooLong");
+			*error = text("TextLimit");
 		return false;
 	}
 	return applyBlocks(QString(), basic, outHtml, nullptr, error);

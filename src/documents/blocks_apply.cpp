@@ -51,7 +51,7 @@ struct Failure {
 		return false;
 	}
 	bool invalid(QString d) { return set("BlocksInvalid", std::move(d)); }
-	bool tooLong(QString d) { return set("BlocksNoteTooLong", std::move(d), true); }
+	bool tooLong(QString d) { return set("TextLimit", std::move(d), true); }
 	QString message() const
 	{
 		return detail.isEmpty() ? text(key) : text(key) + QStringLiteral(" (%1)").arg(detail);
@@ -160,10 +160,9 @@ public:
 	QTextDocument &document() { return *m_doc; }
 
 	// Replaces the text between the longest common prefix and suffix of the stored and the new
-	// text; returns the replaced stretch [first, end) in new positions. Both texts hold paragraph,
-	// line separators and no-break spaces as they are, so that a soft break never stands in for
-	// a paragraph break. A surrogate pair is never split.
-	void replaceText(const QString &next, int &first, int &end)
+	// text. Both texts hold paragraph and line separators and no-break spaces as they are, so
+	// that a soft break never stands in for a paragraph break. A surrogate pair is never split.
+	void replaceText(const QString &next)
 	{
 		const QString old = m_doc->toRawText();
 		const qsizetype oldLength = old.size();
@@ -179,8 +178,6 @@ public:
 			++s;
 		if (s > 0 && old.at(oldLength - s).isLowSurrogate())
 			--s;
-		first = int(p);
-		end = int(newLength - s);
 		if (oldLength - s == p && newLength - s == p)
 			return;
 		QTextCursor cursor(m_doc.get());
@@ -193,9 +190,9 @@ public:
 			cursor.removeSelectedText();
 	}
 
-	// Merges every run's format into its text. Text outside the replaced stretch that already
-	// shows the run's format is left as it is, with whatever the model does not see.
-	void formatRanges(const std::vector<Range> &ranges, int first, int end)
+	// Merges every run's format into its text, where the text does not show it already: text
+	// that does is left as it is, with whatever the model does not see.
+	void formatRanges(const std::vector<Range> &ranges)
 	{
 		std::vector<char> needed(ranges.size(), 0);
 		collectFragments();
@@ -205,10 +202,6 @@ public:
 			const int rEnd = r.position + r.length;
 			if (r.length == 0)
 				continue;
-			if (r.position < end && rEnd > first) {
-				needed[i] = 1;
-				continue;
-			}
 			while (f < m_fragments.size() && m_fragments[f].end <= r.position)
 				++f;
 			for (size_t g = f; g < m_fragments.size() && m_fragments[g].position < rEnd; ++g) {
@@ -382,12 +375,10 @@ bool apply(const QString &currentHtml, const QJsonObject &incoming, QString &new
 		newHtml = currentHtml;
 		return true;
 	}
-	int first = 0;
-	int end = 0;
 	QTextCursor edit(&target.document());
 	edit.beginEditBlock();
-	target.replaceText(next.text, first, end);
-	target.formatRanges(next.ranges, first, end);
+	target.replaceText(next.text);
+	target.formatRanges(next.ranges);
 	edit.endEditBlock();
 	if (!target.formatBlocks(next.blocks))
 		return failure.invalid(QStringLiteral("paragraphs do not match"));
