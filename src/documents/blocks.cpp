@@ -116,6 +116,35 @@ struct FormatEntry {
 	bool editable = true;
 };
 
+// The run object of every character format of one document, made once per format.
+class FormatTable {
+public:
+	FormatTable(const QTextDocument &document, bool resolved)
+		: m_defaultFont(document.defaultFont()), m_resolved(resolved)
+	{
+	}
+
+	const FormatEntry &of(const QTextFragment &fragment)
+	{
+		auto entry = m_entries.find(fragment.charFormatIndex());
+		if (entry == m_entries.end()) {
+			const QTextCharFormat format = fragment.charFormat();
+			RunStyle style = runStyleOf(format);
+			const bool editable = formatEditable(format, style);
+			if (m_resolved)
+				resolveStyle(style, format, m_defaultFont);
+			entry = m_entries.insert(fragment.charFormatIndex(),
+						 FormatEntry{runStyleToJson(style), editable});
+		}
+		return *entry;
+	}
+
+private:
+	QHash<int, FormatEntry> m_entries;
+	QFont m_defaultFont;
+	bool m_resolved;
+};
+
 // Checked before anything is built, so that an oversized note costs no more than one walk.
 bool overNoteLimits(const QTextDocument &document)
 {
@@ -140,8 +169,7 @@ QJsonObject documentToBlocks(const QTextDocument &document, bool resolved)
 	if (overNoteLimits(document))
 		return {};
 	bool editable = document.rootFrame()->childFrames().isEmpty();
-	const QFont defaultFont = document.defaultFont();
-	QHash<int, FormatEntry> formats;
+	FormatTable formats(document, resolved);
 	QJsonArray blocks;
 	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
 		QJsonArray runs;
@@ -161,17 +189,8 @@ QJsonObject documentToBlocks(const QTextDocument &document, bool resolved)
 			const QTextFragment fragment = it.fragment();
 			if (!fragment.isValid())
 				continue;
-			auto entry = formats.find(fragment.charFormatIndex());
-			if (entry == formats.end()) {
-				const QTextCharFormat format = fragment.charFormat();
-				RunStyle style = runStyleOf(format);
-				const bool ok = formatEditable(format, style);
-				if (resolved)
-					resolveStyle(style, format, defaultFont);
-				entry = formats.insert(fragment.charFormatIndex(),
-						       FormatEntry{runStyleToJson(style), ok});
-			}
-			editable = editable && entry->editable;
+			const FormatEntry &entry = formats.of(fragment);
+			editable = editable && entry.editable;
 			QString text = fragment.text();
 			if (!openText.isEmpty() && openText.back().isHighSurrogate() &&
 			    text.front().isLowSurrogate()) {
@@ -181,7 +200,7 @@ QJsonObject documentToBlocks(const QTextDocument &document, bool resolved)
 					continue;
 			}
 			close();
-			open = entry->run;
+			open = entry.run;
 			openText = text;
 		}
 		close();
@@ -205,23 +224,13 @@ bool isRemoteEditable(const QTextDocument &document)
 {
 	if (!document.rootFrame()->childFrames().isEmpty())
 		return false;
-	QHash<int, bool> formats;
+	FormatTable formats(document, false);
 	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
 		if (!blockValues(block).inRange())
 			return false;
-		for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
-			const QTextFragment fragment = it.fragment();
-			if (!fragment.isValid())
-				continue;
-			auto entry = formats.find(fragment.charFormatIndex());
-			if (entry == formats.end()) {
-				const QTextCharFormat format = fragment.charFormat();
-				entry = formats.insert(fragment.charFormatIndex(),
-						       formatEditable(format, runStyleOf(format)));
-			}
-			if (!*entry)
+		for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it)
+			if (it.fragment().isValid() && !formats.of(it.fragment()).editable)
 				return false;
-		}
 		if (!textAllowed(block.text()))
 			return false;
 	}
