@@ -22,7 +22,7 @@ namespace {
 
 constexpr qint64 kNoNumber = std::numeric_limits<qint64>::min();
 
-struct BlockSpec {
+struct WantedBlock {
 	int align;
 	int indent;
 	int list;
@@ -72,7 +72,7 @@ QString where(int block, int run = -1, const char *what = nullptr)
 // blocks, the way the stored document holds its own text.
 struct Incoming {
 	QString text;
-	std::vector<BlockSpec> blocks;
+	std::vector<WantedBlock> blocks;
 	std::vector<Range> ranges;
 
 	bool read(const QJsonArray &array, Failure &failure)
@@ -85,10 +85,10 @@ struct Incoming {
 			if (!value.isObject())
 				return failure.invalid(where(bi));
 			const QJsonObject block = value.toObject();
-			BlockSpec spec;
-			if (!readBlock(block, spec, bi, failure))
+			WantedBlock wanted;
+			if (!readBlock(block, wanted, bi, failure))
 				return false;
-			blocks.push_back(spec);
+			blocks.push_back(wanted);
 			const QJsonValue runs = block.value(QLatin1String("runs"));
 			if (!runs.isArray())
 				return failure.invalid(where(bi, -1, "runs"));
@@ -129,25 +129,25 @@ struct Incoming {
 		return true;
 	}
 
-	static bool readBlock(const QJsonObject &block, BlockSpec &spec, int bi, Failure &failure)
+	static bool readBlock(const QJsonObject &block, WantedBlock &wanted, int bi, Failure &failure)
 	{
 		struct Field {
 			const char *key;
 			bool (*valid)(qint64);
 			int *out;
 		};
-		const Field fields[] = {{"align", validAlign, &spec.align},
-					{"indent", validIndent, &spec.indent},
-					{"list", validList, &spec.list},
-					{"listIndent", validListIndent, &spec.listIndent},
-					{"listStart", validListStart, &spec.listStart}};
+		const Field fields[] = {{"align", validAlign, &wanted.align},
+					{"indent", validIndent, &wanted.indent},
+					{"list", validList, &wanted.list},
+					{"listIndent", validListIndent, &wanted.listIndent},
+					{"listStart", validListStart, &wanted.listStart}};
 		for (const Field &field : fields) {
 			const qint64 v = block.value(QLatin1String(field.key)).toInteger(kNoNumber);
 			if (!field.valid(v))
 				return failure.invalid(where(bi, -1, field.key));
 			*field.out = int(v);
 		}
-		spec.listGroup = block.value(QLatin1String("listGroup")).toDouble(0);
+		wanted.listGroup = block.value(QLatin1String("listGroup")).toDouble(0);
 		return true;
 	}
 };
@@ -233,46 +233,46 @@ public:
 
 	// Block alignment, indent and lists; false when the document's blocks do not pair up with
 	// the incoming ones.
-	bool formatBlocks(const std::vector<BlockSpec> &specs)
+	bool formatBlocks(const std::vector<WantedBlock> &wantedBlocks)
 	{
 		QTextCursor cursor(m_doc.get());
 		QTextList *current = nullptr;
-		const BlockSpec *previous = nullptr;
+		const WantedBlock *previous = nullptr;
 		QTextBlock block = m_doc->begin();
-		for (const BlockSpec &spec : specs) {
+		for (const WantedBlock &wanted : wantedBlocks) {
 			if (!block.isValid())
 				return false;
 			QTextBlockFormat format = block.blockFormat();
-			if (modelAlignment(format.alignment()) != spec.align ||
-			    format.indent() != spec.indent) {
-				format.setAlignment(Qt::Alignment(spec.align));
-				format.setIndent(spec.indent);
+			if (modelAlignment(format.alignment()) != wanted.align ||
+			    format.indent() != wanted.indent) {
+				format.setAlignment(Qt::Alignment(wanted.align));
+				format.setIndent(wanted.indent);
 				cursor.setPosition(block.position());
 				cursor.setBlockFormat(format);
 			}
 			QTextList *own = block.textList();
-			if (spec.list == 0) {
+			if (wanted.list == 0) {
 				if (own)
 					leaveList(cursor, block);
 				current = nullptr;
-			} else if (current && previous && previous->listGroup == spec.listGroup &&
-				   previous->list == spec.list && previous->listIndent == spec.listIndent) {
+			} else if (current && previous && previous->listGroup == wanted.listGroup &&
+				   previous->list == wanted.list && previous->listIndent == wanted.listIndent) {
 				if (own != current)
 					current->add(block);
-			} else if (own && own->objectIndex() + 1 == spec.listGroup &&
-				   own->format().style() == spec.list &&
-				   own->format().indent() == spec.listIndent &&
-				   listStartOf(own->format()) == spec.listStart) {
+			} else if (own && own->objectIndex() + 1 == wanted.listGroup &&
+				   own->format().style() == wanted.list &&
+				   own->format().indent() == wanted.listIndent &&
+				   listStartOf(own->format()) == wanted.listStart) {
 				current = own;
 			} else {
 				QTextListFormat listFormat;
-				listFormat.setStyle(QTextListFormat::Style(spec.list));
-				listFormat.setIndent(spec.listIndent);
-				listFormat.setStart(spec.listStart);
+				listFormat.setStyle(QTextListFormat::Style(wanted.list));
+				listFormat.setIndent(wanted.listIndent);
+				listFormat.setStart(wanted.listStart);
 				cursor.setPosition(block.position());
 				current = cursor.createList(listFormat);
 			}
-			previous = &spec;
+			previous = &wanted;
 			block = block.next();
 		}
 		return !block.isValid();
