@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextDocumentFragment>
 #include <QTextList>
 #include <QTextTable>
 
@@ -25,8 +26,7 @@ public:
 protected:
 	QVariant retrieveData(const QString &mimeType, QMetaType type) const override
 	{
-		if (mimeType == QLatin1String("text/html"))
-			++htmlReads;
+		htmlReads += mimeType == QLatin1String("text/html");
 		return QMimeData::retrieveData(mimeType, type);
 	}
 };
@@ -48,11 +48,6 @@ void paste(Editor &editor, QMimeData *data)
 	QTest::keyClick(&editor, Qt::Key_V, Qt::ControlModifier);
 }
 
-void typeKey(Editor &editor, Qt::Key key, const QString &text, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-	QTest::sendKeyEvent(QTest::Click, &editor, key, text, modifiers);
-}
-
 bool sendInputMethod(Editor &editor, const QString &preedit, const QString &commit, int from = 0, int length = 0)
 {
 	QInputMethodEvent event(preedit, {});
@@ -65,15 +60,14 @@ bool sendInputMethod(Editor &editor, const QString &preedit, const QString &comm
 bool drop(Editor &editor, int position, QMimeData *dropped)
 {
 	const std::unique_ptr<QMimeData> owner(dropped);
-	const QMimeData *data = dropped;
 	QTextCursor at(editor.document());
 	at.setPosition(position);
 	const QPoint point = editor.cursorRect(at).center();
-	QDragEnterEvent enter(point, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+	QDragEnterEvent enter(point, Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
 	QApplication::sendEvent(editor.viewport(), &enter);
-	QDragMoveEvent move(point, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+	QDragMoveEvent move(point, Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
 	QApplication::sendEvent(editor.viewport(), &move);
-	QDropEvent event(point, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+	QDropEvent event(point, Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
 	event.setAccepted(false);
 	QApplication::sendEvent(editor.viewport(), &event);
 	return event.isAccepted();
@@ -87,11 +81,6 @@ void select(Editor &editor, int from, int to)
 	editor.setTextCursor(cursor);
 }
 
-void placeCursor(Editor &editor, int position)
-{
-	select(editor, position, position);
-}
-
 } // namespace
 
 class EditingTest : public QObject {
@@ -102,9 +91,11 @@ class EditingTest : public QObject {
 
 	Editor &editor() { return *m_editor; }
 	QTextDocument *document() { return m_editor->document(); }
-	void load(const QString &plain)
+	void load(const QString &plain, int from = -1, int to = -1)
 	{
 		m_editor->setPlainText(plain);
+		if (from >= 0)
+			select(*m_editor, from, to < 0 ? from : to);
 		m_refusals = 0;
 	}
 
@@ -119,162 +110,162 @@ private Q_SLOTS:
 	}
 	void cleanup() { m_editor.reset(); }
 
-	void typingInAFullNote()
+	// In a full note, typed text is refused with one message per key; shortcuts are not typing.
+	void keysInAFullNote_data()
 	{
-		load(noteOfLength(kNoteCharLimit));
-		editor().moveCursor(QTextCursor::End);
+		QTest::addColumn<int>("key");
+		QTest::addColumn<QString>("text");
+		QTest::addColumn<int>("modifiers");
+		QTest::addColumn<bool>("checked");
+		QTest::newRow("letter") << int(Qt::Key_X) << "x" << int(Qt::NoModifier) << true;
+		QTest::newRow("AltGr") << int(Qt::Key_Q) << "@" << int(Qt::ControlModifier | Qt::AltModifier) << true;
+		QTest::newRow("Meta") << int(Qt::Key_B) << "b" << int(Qt::MetaModifier) << true;
+		QTest::newRow("Ctrl+keypad") << int(Qt::Key_5) << "5" << int(Qt::ControlModifier | Qt::KeypadModifier) << true;
+		QTest::newRow("Shift+Return") << int(Qt::Key_Return) << "\r" << int(Qt::ShiftModifier) << true;
+		QTest::newRow("Ctrl+B") << int(Qt::Key_B) << "b" << int(Qt::ControlModifier) << false;
+		QTest::newRow("Ctrl+Shift+B") << int(Qt::Key_B) << "B" << int(Qt::ControlModifier | Qt::ShiftModifier) << false;
+	}
+	void keysInAFullNote()
+	{
+		QFETCH(int, key);
+		QFETCH(QString, text);
+		QFETCH(int, modifiers);
+		QFETCH(bool, checked);
+		load(noteOfLength(kNoteCharLimit), kNoteCharLimit);
 		const QString full = editor().toPlainText();
-
-		for (int i = 1; i <= 3; ++i) {
-			QTest::keyClick(&editor(), Qt::Key_X);
-			QCOMPARE(m_refusals, i);
+		for (int i = 1; i <= 2; ++i) {
+			QTest::sendKeyEvent(QTest::Click, &editor(), Qt::Key(key), text, Qt::KeyboardModifiers(modifiers));
+			QCOMPARE(m_refusals, checked ? i : 0);
 		}
-		typeKey(editor(), Qt::Key_Q, QStringLiteral("@"), Qt::ControlModifier | Qt::AltModifier); // AltGr
-		QCOMPARE(m_refusals, 4);
 		QCOMPARE(editor().toPlainText(), full);
+	}
 
-		// Meta and keypad combinations with printable text do type.
-		typeKey(editor(), Qt::Key_B, QStringLiteral("b"), Qt::MetaModifier);
-		typeKey(editor(), Qt::Key_5, QStringLiteral("5"), Qt::ControlModifier | Qt::KeypadModifier);
-		QCOMPARE(m_refusals, 6);
-		QCOMPARE(editor().toPlainText(), full);
-
-		// Shortcuts are not typing and go through unchecked.
-		typeKey(editor(), Qt::Key_B, QStringLiteral("b"), Qt::ControlModifier);
-		typeKey(editor(), Qt::Key_B, QStringLiteral("B"), Qt::ControlModifier | Qt::ShiftModifier);
-		QTest::keyClick(&editor(), Qt::Key_A, Qt::ControlModifier);
-		QCOMPARE(m_refusals, 6);
-		QCOMPARE(editor().textCursor().selectedText().size(), kNoteCharLimit);
-
-		// Typing over a selection of one character keeps the count.
-		select(editor(), 100, 101);
+	void deletingMakesRoom()
+	{
+		load(noteOfLength(kNoteCharLimit), 100, 101);
+		// Typing over one selected character keeps the count.
 		QTest::keyClick(&editor(), Qt::Key_Z);
 		QCOMPARE(document()->characterAt(100), QChar(u'z'));
-		QCOMPARE(noteChars(document()), kNoteCharLimit);
-
-		// Deleting always fits, and makes room for exactly one more character.
 		editor().moveCursor(QTextCursor::End);
 		QTest::keyClick(&editor(), Qt::Key_Backspace);
-		placeCursor(editor(), 0);
+		select(editor(), 0, 0);
 		QTest::keyClick(&editor(), Qt::Key_Delete);
 		QCOMPARE(noteChars(document()), kNoteCharLimit - 2);
-		typeKey(editor(), Qt::Key_Q, QStringLiteral("@"), Qt::ControlModifier | Qt::AltModifier);
+		QTest::keyClick(&editor(), Qt::Key_Return, Qt::ShiftModifier);
 		QTest::keyClick(&editor(), Qt::Key_Y);
+		QCOMPARE(m_refusals, 0);
 		QCOMPARE(noteChars(document()), kNoteCharLimit);
-		QCOMPARE(document()->characterAt(0), QChar(u'@'));
-		QCOMPARE(m_refusals, 6);
 		QTest::keyClick(&editor(), Qt::Key_Y);
-		QCOMPARE(m_refusals, 7);
+		QCOMPARE(m_refusals, 1);
 		QCOMPARE(noteChars(document()), kNoteCharLimit);
 	}
 
 	void breaksAtTheParagraphLimit()
 	{
-		load(QString(kNoteParagraphLimit - 1, u'\n'));
-		editor().moveCursor(QTextCursor::End);
+		load(QString(kNoteParagraphLimit - 1, u'\n'), kNoteParagraphLimit - 1);
 		QTest::keyClick(&editor(), Qt::Key_Return);
 		QTest::keyClick(&editor(), Qt::Key_Enter, Qt::KeypadModifier);
 		QCOMPARE(m_refusals, 2);
-		QCOMPARE(document()->blockCount(), kNoteParagraphLimit);
-
 		// Shift+Return breaks the line, not the paragraph.
 		QTest::keyClick(&editor(), Qt::Key_Return, Qt::ShiftModifier);
 		QCOMPARE(m_refusals, 2);
 		QCOMPARE(document()->blockCount(), kNoteParagraphLimit);
 		QCOMPARE(document()->lastBlock().text(), QString(QChar(QChar::LineSeparator)));
 
-		placeCursor(editor(), 0);
+		select(editor(), 0, 0);
 		QTest::keyClick(&editor(), Qt::Key_Delete);
-		QCOMPARE(document()->blockCount(), kNoteParagraphLimit - 1);
 		QTest::keyClick(&editor(), Qt::Key_Return);
 		QCOMPARE(document()->blockCount(), kNoteParagraphLimit);
 		QCOMPARE(m_refusals, 2);
 	}
 
-	void lineSeparatorIsOneCharacter()
-	{
-		load(noteOfLength(kNoteCharLimit));
-		editor().moveCursor(QTextCursor::End);
-		const int paragraphs = document()->blockCount();
-		QTest::keyClick(&editor(), Qt::Key_Return, Qt::ShiftModifier);
-		QCOMPARE(m_refusals, 1);
-		QTest::keyClick(&editor(), Qt::Key_Backspace);
-		QTest::keyClick(&editor(), Qt::Key_Return, Qt::ShiftModifier);
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(noteChars(document()), kNoteCharLimit);
-		QCOMPARE(document()->blockCount(), paragraphs);
-	}
-
-	// Deleting the separator between two paragraphs joins them.
+	// Removing the separator between a 6000- and a 4000/4001-character paragraph joins them.
 	void joins_data()
 	{
 		QTest::addColumn<int>("second");
+		QTest::addColumn<int>("from");
+		QTest::addColumn<int>("to");
 		QTest::addColumn<int>("key");
 		QTest::addColumn<int>("modifiers");
-		QTest::addColumn<bool>("atEndOfFirst");
-		QTest::addColumn<bool>("joins");
-		const int none = Qt::NoModifier;
+		const int none = Qt::NoModifier, ctrl = Qt::ControlModifier;
 		for (const int second : {4000, 4001}) {
-			const bool fits = second == 4000;
-			const QByteArray size = QByteArray::number(6000 + second);
-			QTest::newRow("Delete at the end, " + size) << second << int(Qt::Key_Delete) << none << true << fits;
-			QTest::newRow("Backspace at the start, " + size)
-				<< second << int(Qt::Key_Backspace) << none << false << fits;
-			QTest::newRow("Ctrl+Delete at the end, " + size)
-				<< second << int(Qt::Key_Delete) << int(Qt::ControlModifier) << true << fits;
+			const QByteArray size = ", " + QByteArray::number(6000 + second);
+			QTest::newRow("Delete at the end" + size) << second << 6000 << 6000 << int(Qt::Key_Delete) << none;
+			QTest::newRow("Backspace at the start" + size) << second << 6001 << 6001 << int(Qt::Key_Backspace) << none;
+			QTest::newRow("Ctrl+Delete at the end" + size) << second << 6000 << 6000 << int(Qt::Key_Delete) << ctrl;
+			QTest::newRow("Ctrl+X of the break" + size) << second << 6000 << 6001 << int(Qt::Key_X) << ctrl;
+			// Key 0 and 1 stand for the checked delete and cut that menus and buttons use.
+			QTest::newRow("checked delete of the break" + size) << second << 6000 << 6001 << 0 << none;
+			QTest::newRow("checked cut of the break" + size) << second << 6000 << 6001 << 1 << none;
 		}
 	}
 	void joins()
 	{
 		QFETCH(int, second);
+		QFETCH(int, from);
+		QFETCH(int, to);
 		QFETCH(int, key);
 		QFETCH(int, modifiers);
-		QFETCH(bool, atEndOfFirst);
-		QFETCH(bool, joins);
-		load(paragraphs({6000, second}));
-		placeCursor(editor(), atEndOfFirst ? 6000 : 6001);
-		QTest::keyClick(&editor(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-		QCOMPARE(document()->blockCount(), joins ? 1 : 2);
-		QCOMPARE(m_refusals, joins ? 0 : 1);
-		QCOMPARE(noteChars(document()), 6000 + second + (joins ? 0 : 1));
-	}
-
-	void cutKey()
-	{
-		load(paragraphs({6000, 4001}));
+		const bool fits = second == 4000;
+		load(paragraphs({6000, second}), from, to);
+		const QString cut = editor().textCursor().selection().toPlainText();
 		QApplication::clipboard()->setText(QStringLiteral("before"));
-		select(editor(), 6000, 6001);
-		QTest::keyClick(&editor(), Qt::Key_X, Qt::ControlModifier);
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(document()->blockCount(), 2);
-		QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
-
-		select(editor(), 5999, 6001);
-		QTest::keyClick(&editor(), Qt::Key_X, Qt::ControlModifier);
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(document()->blockCount(), 1);
-		QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("a\n"));
+		if (key == 0)
+			QCOMPARE(editor().checkedDelete(), fits);
+		else if (key == 1)
+			QCOMPARE(editor().checkedCut(), fits);
+		else
+			QTest::keyClick(&editor(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+		QCOMPARE(document()->blockCount(), fits ? 1 : 2);
+		QCOMPARE(m_refusals, fits ? 0 : 1);
+		QCOMPARE(noteChars(document()), 6000 + second + (fits ? 0 : 1));
+		// A refused cut leaves the clipboard alone.
+		const bool cuts = key == Qt::Key_X || key == 1;
+		QCOMPARE(QApplication::clipboard()->text(), fits && cuts ? cut : QStringLiteral("before"));
 	}
 
-	void pastePlainText()
+	// Pastes whose plain text or HTML may carry more than it seems.
+	void pasteLimits_data()
 	{
-		load(QString(kNoteParagraphLimit - 11, u'\n'));
-		paste(editor(), mimeData(QStringLiteral("a\r\nb\r\nc\rd\r\ne\r\nf\r\ng\r\nh\r\ni\r\nj\r\nk")));
-		QCOMPARE(m_refusals, 0);
-		QCOMPARE(document()->blockCount(), kNoteParagraphLimit);
+		QTest::addColumn<QString>("note");
+		QTest::addColumn<int>("from");
+		QTest::addColumn<int>("to");
+		QTest::addColumn<QString>("plain");
+		QTest::addColumn<QString>("html");
+		QTest::addColumn<bool>("fits");
+		const QString crlf = QStringLiteral("a\r\nb\rc") + QStringLiteral("\r\nx").repeated(8);
+		const QString nearlyFull = QString(kNoteParagraphLimit - 11, u'\n');
+		QTest::newRow("CR LF is one break, at the limit") << nearlyFull << 0 << 0 << crlf << QString() << true;
+		QTest::newRow("CR LF is one break, one over") << nearlyFull << 0 << 0 << crlf + "\r\ny" << QString() << false;
+		QTest::newRow("replacing a selection makes room")
+			<< noteOfLength(kNoteCharLimit) << 10 << 20 << "0123456789" << QString() << true;
+		// A 2 x 2 table adds 4 cells and the end of its frame.
+		const QString table = QStringLiteral("<table><tr><td>a</td><td>b</td></tr><tr><td>c</td><td>d</td></tr></table>");
+		QTest::newRow("table one over the paragraph limit")
+			<< QString(kNoteParagraphLimit - 5, u'\n') << 0 << 0 << "a\tb\nc\td" << table << false;
+		QTest::newRow("table at the paragraph limit")
+			<< QString(kNoteParagraphLimit - 6, u'\n') << 0 << 0 << "a\tb\nc\td" << table << true;
+		// Inside a paragraph a pasted list starts a paragraph of its own.
+		const QString list = QStringLiteral("<ul><li>a</li></ul>");
+		QTest::newRow("list inside a paragraph, one over") << noteOfLength(kNoteCharLimit - 1) << 3 << 3 << "a" << list << false;
+		QTest::newRow("list inside a paragraph, at the limit") << noteOfLength(kNoteCharLimit - 2) << 3 << 3 << "a" << list << true;
+		QTest::newRow("too many paragraphs by itself")
+			<< QString() << 0 << 0 << "x" << QStringLiteral("<p>x</p>").repeated(kNoteParagraphLimit + 1) << false;
+	}
+	void pasteLimits()
+	{
+		QFETCH(QString, note);
+		QFETCH(int, from);
+		QFETCH(int, to);
+		QFETCH(QString, plain);
+		QFETCH(QString, html);
+		QFETCH(bool, fits);
+		load(note, from, to);
+		paste(editor(), mimeData(plain, html));
+		QCOMPARE(m_refusals, fits ? 0 : 1);
+		QVERIFY(fitsNoteLimits(*document()));
 		QVERIFY(!editor().toPlainText().contains(u'\r'));
-
-		load(QString(kNoteParagraphLimit - 11, u'\n'));
-		paste(editor(), mimeData(QStringLiteral("a\r\nb\r\nc\rd\r\ne\r\nf\r\ng\r\nh\r\ni\r\nj\r\nk\r\nl")));
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(document()->blockCount(), kNoteParagraphLimit - 10);
-
-		// A paste may replace a selection that makes room for it.
-		load(noteOfLength(kNoteCharLimit));
-		select(editor(), 10, 20);
-		paste(editor(), mimeData(QStringLiteral("0123456789")));
-		QCOMPARE(m_refusals, 0);
-		QCOMPARE(editor().toPlainText().mid(10, 10), QStringLiteral("0123456789"));
+		QCOMPARE(document()->isUndoAvailable(), fits); // a refused paste leaves no trace
 	}
 
 	void pasteHtml()
@@ -290,57 +281,15 @@ private Q_SLOTS:
 		QCOMPARE(noteChars(document()), kNoteCharLimit - 5);
 
 		// Formatting survives.
-		load(QStringLiteral("start "));
-		editor().moveCursor(QTextCursor::End);
+		load(QStringLiteral("start "), 6);
 		paste(editor(), mimeData(QStringLiteral("bold red\nitem"),
-					 QStringLiteral("<b>bold</b> <span style=\"color:#ff0000\">red</span>"
-							"<ul><li>item</li></ul>")));
+					 QStringLiteral("<b>bold</b> <span style=\"color:#ff0000\">red</span><ul><li>item</li></ul>")));
 		QCOMPARE(m_refusals, 0);
-		const QTextCursor bold = document()->find(QStringLiteral("bold"));
-		QCOMPARE(bold.charFormat().fontWeight(), int(QFont::Bold));
-		const QTextCursor red = document()->find(QStringLiteral("red"));
-		QCOMPARE(red.charFormat().foreground().color(), QColor(Qt::red));
+		QCOMPARE(document()->find(QStringLiteral("bold")).charFormat().fontWeight(), int(QFont::Bold));
+		QCOMPARE(document()->find(QStringLiteral("red")).charFormat().foreground().color(), QColor(Qt::red));
 		const QTextCursor item = document()->find(QStringLiteral("item"));
 		QVERIFY(item.block().textList());
 		QCOMPARE(editor().textCursor().position(), item.position());
-	}
-
-	// HTML may carry more paragraphs and characters than its plain alternative shows.
-	void pasteHtmlStructure_data()
-	{
-		QTest::addColumn<QString>("note");
-		QTest::addColumn<int>("position");
-		QTest::addColumn<QString>("html");
-		QTest::addColumn<QString>("plain");
-		QTest::addColumn<bool>("fits");
-		const QString table = QStringLiteral("<table><tr><td>a</td><td>b</td></tr><tr><td>c</td><td>d</td></tr></table>");
-		// A 2 x 2 table adds 4 cells and the end of its frame.
-		QTest::newRow("table one over the paragraph limit")
-			<< QString(kNoteParagraphLimit - 5, u'\n') << 0 << table << "a\tb\nc\td" << false;
-		QTest::newRow("table at the paragraph limit")
-			<< QString(kNoteParagraphLimit - 6, u'\n') << 0 << table << "a\tb\nc\td" << true;
-		// Inside a paragraph a pasted list starts a paragraph of its own.
-		const QString list = QStringLiteral("<ul><li>a</li></ul>");
-		QTest::newRow("list inside a paragraph, one over")
-			<< noteOfLength(kNoteCharLimit - 1) << 3 << list << "a" << false;
-		QTest::newRow("list inside a paragraph, at the limit")
-			<< noteOfLength(kNoteCharLimit - 2) << 3 << list << "a" << true;
-		QTest::newRow("too many paragraphs by itself")
-			<< QString() << 0 << QStringLiteral("<p>x</p>").repeated(kNoteParagraphLimit + 1) << "x" << false;
-	}
-	void pasteHtmlStructure()
-	{
-		QFETCH(QString, note);
-		QFETCH(int, position);
-		QFETCH(QString, html);
-		QFETCH(QString, plain);
-		QFETCH(bool, fits);
-		load(note);
-		placeCursor(editor(), position);
-		paste(editor(), mimeData(plain, html));
-		QCOMPARE(m_refusals, fits ? 0 : 1);
-		QVERIFY(fitsNoteLimits(*document()));
-		QCOMPARE(document()->isUndoAvailable(), fits); // a refused paste leaves no trace
 	}
 
 	// Replacing a selection across table cells only empties the cells, so it frees less room
@@ -353,9 +302,7 @@ private Q_SLOTS:
 		QTextTable *table = end.insertTable(2, 2);
 		for (int cell = 0; cell < 4; ++cell)
 			table->cellAt(cell / 2, cell % 2).firstCursorPosition().insertText(QString(1, QChar(u'a' + cell)));
-		QTextCursor filler(document());
-		filler.insertText(QString(kNoteCharLimit - noteChars(document()), u'f'));
-		QCOMPARE(noteChars(document()), kNoteCharLimit);
+		QTextCursor(document()).insertText(QString(kNoteCharLimit - noteChars(document()), u'f'));
 		document()->clearUndoRedoStacks();
 
 		QTextCursor cells = table->cellAt(0, 0).firstCursorPosition();
@@ -368,18 +315,9 @@ private Q_SLOTS:
 		QVERIFY(fitsNoteLimits(*document()));
 	}
 
-	void pasteIntoReadOnly()
-	{
-		load(QStringLiteral("text"));
-		editor().setReadOnly(true);
-		paste(editor(), mimeData(QStringLiteral("more")));
-		QCOMPARE(editor().toPlainText(), QStringLiteral("text"));
-	}
-
 	void inputMethod()
 	{
-		load(noteOfLength(kNoteCharLimit));
-		placeCursor(editor(), 50);
+		load(noteOfLength(kNoteCharLimit), 50);
 		const QString full = editor().toPlainText();
 
 		// Composing inserts nothing yet and is not checked; committing is.
@@ -396,17 +334,15 @@ private Q_SLOTS:
 		select(editor(), 50, 51);
 		sendInputMethod(editor(), QString(), QStringLiteral("xyz"), -2, 2);
 		QCOMPARE(m_refusals, 1);
-		QCOMPARE(noteChars(document()), kNoteCharLimit);
-		QCOMPARE(editor().toPlainText(), full.left(48) + QStringLiteral("xyz") + full.mid(51));
-
-		const QString edited = editor().toPlainText();
+		const QString edited = full.left(48) + QStringLiteral("xyz") + full.mid(51);
+		QCOMPARE(editor().toPlainText(), edited);
 		select(editor(), 50, 51);
 		QVERIFY(sendInputMethod(editor(), QString(), QStringLiteral("wxyz"), -2, 2));
 		QCOMPARE(m_refusals, 2);
 		QCOMPARE(editor().toPlainText(), edited);
 
 		// Replacing without a selection, as dead keys and correction do.
-		placeCursor(editor(), 20);
+		select(editor(), 20, 20);
 		sendInputMethod(editor(), QString(), QStringLiteral("é"), -1, 1);
 		QCOMPARE(document()->characterAt(19), QChar(u'é'));
 		QVERIFY(sendInputMethod(editor(), QString(), QStringLiteral("éé"), -1, 1));
@@ -418,8 +354,7 @@ private Q_SLOTS:
 	{
 		// Starting to compose over a selection deletes it; here that would join the two
 		// paragraphs into one of 10001 characters.
-		load(paragraphs({6000, 4001}));
-		select(editor(), 6000, 6001);
+		load(paragraphs({6000, 4001}), 6000, 6001);
 		QVERIFY(sendInputMethod(editor(), QStringLiteral("か"), QString()));
 		QCOMPARE(m_refusals, 1);
 		QCOMPARE(document()->blockCount(), 2);
@@ -436,7 +371,6 @@ private Q_SLOTS:
 		editor().show();
 		QVERIFY(QTest::qWaitForWindowExposed(&editor()));
 		load(paragraphs({20, 20}));
-
 		QVERIFY(drop(editor(), 5, mimeData(QStringLiteral("DROP"))));
 		QCOMPARE(editor().toPlainText().mid(5, 4), QStringLiteral("DROP"));
 
@@ -446,77 +380,42 @@ private Q_SLOTS:
 		QVERIFY(!drop(editor(), 5, mimeData(QString(kParagraphCharLimit + 1, u'x'))));
 		QVERIFY(!drop(editor(), 5, mimeData(QString(), QStringLiteral("<p>x</p>").repeated(kNoteParagraphLimit + 1))));
 		QCOMPARE(m_refusals, 0);
-		QCOMPARE(editor().toPlainText(), before);
-
 		// Content that fits alone but not in this note is refused with one.
 		QVERIFY(!drop(editor(), 5, mimeData(QString(kParagraphCharLimit - 10, u'x'))));
 		QCOMPARE(m_refusals, 1);
 		QCOMPARE(editor().toPlainText(), before);
 
 		QVERIFY(drop(editor(), 30, mimeData(QStringLiteral("plain"), QStringLiteral("<i>rich</i>"))));
-		QCOMPARE(m_refusals, 1);
-		const QTextCursor rich = document()->find(QStringLiteral("rich"));
-		QVERIFY(rich.charFormat().fontItalic());
+		QVERIFY(document()->find(QStringLiteral("rich")).charFormat().fontItalic());
 	}
 
-	void checkedEdits()
+	void checkedPlainText()
 	{
-		load(paragraphs({6000, 4001}));
-		select(editor(), 6000, 6001);
-		QVERIFY(!editor().checkedDelete());
-		QVERIFY(!editor().checkedCut());
-		QCOMPARE(m_refusals, 2);
-		QCOMPARE(document()->blockCount(), 2);
-
-		select(editor(), 5999, 6001);
-		QVERIFY(editor().checkedCut());
-		QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("a\n"));
-		QCOMPARE(document()->blockCount(), 1);
-		select(editor(), 0, 10);
-		QVERIFY(editor().checkedDelete());
-		QCOMPARE(noteChars(document()), 9990);
-		QVERIFY(!editor().textCursor().hasSelection());
-		QVERIFY(!editor().checkedDelete()); // nothing selected
-		QCOMPARE(m_refusals, 2);
-
 		load(QString(kNoteParagraphLimit - 4, u'\n'));
 		QVERIFY(editor().checkedInsertPlainText(QStringLiteral("a\r\nb\rc")));
-		QCOMPARE(document()->blockCount(), kNoteParagraphLimit - 1);
-		QVERIFY(!editor().toPlainText().contains(u'\r'));
 		QVERIFY(!editor().checkedInsertPlainText(QStringLiteral("\r\n\r\n")));
 		QCOMPARE(m_refusals, 1);
 		QCOMPARE(document()->blockCount(), kNoteParagraphLimit - 1);
-
-		editor().setReadOnly(true);
-		select(editor(), 0, 1);
-		QVERIFY(!editor().checkedInsertPlainText(QStringLiteral("x")));
-		QVERIFY(!editor().checkedDelete());
-		QVERIFY(!editor().checkedCut());
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(document()->blockCount(), kNoteParagraphLimit - 1);
+		QVERIFY(!editor().toPlainText().contains(u'\r'));
+		QVERIFY(!editor().checkedDelete()); // nothing selected
 	}
 
-	void readOnlyPassesKeys()
+	// A read-only note takes keys without a message and changes through no path.
+	void readOnly()
 	{
-		load(noteOfLength(kNoteCharLimit));
+		load(noteOfLength(kNoteCharLimit), 0, 3);
 		editor().setReadOnly(true);
 		const QString full = editor().toPlainText();
-		select(editor(), 0, 3);
 		QTest::keyClick(&editor(), Qt::Key_X);
 		QTest::keyClick(&editor(), Qt::Key_Delete);
 		QTest::keyClick(&editor(), Qt::Key_C, Qt::ControlModifier);
+		QCOMPARE(QApplication::clipboard()->text(), full.left(3));
+		paste(editor(), mimeData(QStringLiteral("more")));
+		QVERIFY(!editor().checkedInsertPlainText(QStringLiteral("x")));
+		QVERIFY(!editor().checkedDelete());
+		QVERIFY(!editor().checkedCut());
 		QCOMPARE(m_refusals, 0);
 		QCOMPARE(editor().toPlainText(), full);
-		QCOMPARE(QApplication::clipboard()->text(), full.left(3));
-	}
-
-	void handlerIsReleased()
-	{
-		auto token = std::make_shared<int>(0);
-		m_editor->setLimitHandler([token] { ++*token; });
-		QCOMPARE(token.use_count(), 2);
-		m_editor.reset();
-		QCOMPARE(token.use_count(), 1);
 	}
 };
 
