@@ -110,7 +110,10 @@ private Q_SLOTS:
 	void wheelZoom()
 	{
 		Editor editor;
-		editor.setNoteHtml(QStringLiteral("<p><span style=\"font-size:12pt\">abc</span></p>"));
+		editor.resize(300, 200);
+		editor.setNoteHtml(QStringLiteral("<p><span style=\"font-size:12pt\">abc</span></p>").repeated(200));
+		editor.show();
+		QVERIFY(QTest::qWaitForWindowExposed(&editor));
 		const auto size = [&editor] { return pointSizeAt(editor.document(), 0); };
 		// 3 x 40 units make one notch.
 		QVERIFY(wheel(editor, 40));
@@ -120,9 +123,12 @@ private Q_SLOTS:
 		QCOMPARE(size(), 13.0);
 
 		// A wheel event without Control in between starts the count again.
-		for (const auto modifiers : {Qt::ControlModifier, Qt::ControlModifier, Qt::NoModifier, Qt::ControlModifier,
-					     Qt::ControlModifier})
-			wheel(editor, 40, modifiers);
+		wheel(editor, 40);
+		wheel(editor, 40);
+		wheel(editor, -240, Qt::NoModifier);
+		QVERIFY(editor.verticalScrollBar()->value() > 0);
+		wheel(editor, 40);
+		wheel(editor, 40);
 		QCOMPARE(size(), 13.0);
 		wheel(editor, 40);
 		QCOMPARE(size(), 14.0);
@@ -139,17 +145,6 @@ private Q_SLOTS:
 		editor.setReadOnly(true);
 		QVERIFY(wheel(editor, -120));
 		QCOMPARE(size(), 144.0);
-	}
-
-	void plainWheelScrolls()
-	{
-		Editor editor;
-		editor.resize(300, 200);
-		editor.setPlainText(QString(200, u'\n'));
-		editor.show();
-		QVERIFY(QTest::qWaitForWindowExposed(&editor));
-		wheel(editor, -240, Qt::NoModifier);
-		QVERIFY(editor.verticalScrollBar()->value() > 0);
 		QCOMPARE(editor.document()->defaultFont(), editor.font());
 	}
 
@@ -210,8 +205,8 @@ private Q_SLOTS:
 		QTest::keyClick(&editor, Qt::Key_Return, Qt::ShiftModifier);
 		QCOMPARE(leftMargin(editor), gutterWidthFor(editor.font(), 1));
 		QTest::keyClick(&editor, Qt::Key_Return);
-		QCOMPARE(leftMargin(editor), gutterWidthFor(editor.font(), 2));
 		QCOMPARE(gutterOf(editor)->width(), gutterWidthFor(editor.font(), 2));
+		QCOMPARE(leftMargin(editor), gutterOf(editor)->width());
 		QTest::keyClick(&editor, Qt::Key_Backspace);
 		QCOMPARE(leftMargin(editor), gutterWidthFor(editor.font(), 1));
 
