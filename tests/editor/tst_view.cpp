@@ -227,16 +227,14 @@ private Q_SLOTS:
 	void gutterPainting()
 	{
 		QWidget window;
-		QPalette outer = window.palette();
-		outer.setColor(QPalette::Highlight, QColor(0, 0, 255));
-		outer.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
-		window.setPalette(outer);
+		QPalette palette = window.palette();
+		palette.setColor(QPalette::Highlight, QColor(0, 0, 255));
+		palette.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+		palette.setColor(QPalette::Base, QColor(255, 255, 255));
+		palette.setColor(QPalette::Window, QColor(224, 224, 224));
+		palette.setColor(QPalette::WindowText, QColor(0, 0, 0));
+		window.setPalette(palette);
 		auto *editor = new Editor(&window);
-		QPalette own = editor->palette();
-		own.setColor(QPalette::Base, QColor(255, 255, 255));
-		own.setColor(QPalette::Window, QColor(224, 224, 224));
-		own.setColor(QPalette::WindowText, QColor(0, 0, 0));
-		editor->setPalette(own);
 		(new QVBoxLayout(&window))->addWidget(editor);
 		window.resize(320, 320);
 		editor->setPlainText(QStringLiteral("one\n%1\nthree").arg(QStringLiteral("wrapped words ").repeated(30)));
