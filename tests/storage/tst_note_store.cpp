@@ -159,6 +159,7 @@ private Q_SLOTS:
 		QTest::newRow("CONSOLE is fine") << "CONSOLE" << "CONSOLE";
 		QTest::newRow("dots and spaces") << " . .. . " << "Scene";
 		QTest::newRow("trailing dots") << "Intro..." << "Intro";
+		QTest::newRow("trimmed") << "  Talk  " << "Talk";
 		QTest::newRow("forbidden and control characters")
 			<< QString::fromUtf8("a<b>c:d\"e/f\\g|h?i*j\tk\x01l") << "a_b_c_d_e_f_g_h_i_j_k_l";
 		QTest::newRow("NFC") << QString::fromUtf8("Cafe\xCC\x81") << QString::fromUtf8("Caf\xC3\xA9");
@@ -219,11 +220,13 @@ private Q_SLOTS:
 		QTest::newRow("null uuid") << note(ours, "1", "\"sceneId\":\"00000000-0000-0000-0000-000000000000\"")
 					   << "BackupInvalid";
 		QTest::newRow("not a uuid") << note(ours, "1", "\"sceneId\":\"scene-1\"") << "BackupInvalid";
+		QTest::newRow("uuid as number") << note(ours, "1", "\"sceneId\":7") << "BackupInvalid";
 		QTest::newRow("missing html") << QByteArray("{\"format\":\"OBS-Quillmar\"," + id +
 							   ",\"sceneName\":\"A\",\"version\":1}")
 					      << "BackupInvalid";
 		QTest::newRow("array") << QByteArray("[1,2]") << "BackupInvalid";
 		QTest::newRow("truncated") << note(ours, "1", id).chopped(3) << "BackupInvalid";
+		QTest::newRow("empty") << QByteArray() << "BackupInvalid";
 		QTest::newRow("above 64 MiB") << QByteArray(MaxNoteFileBytes + 1, ' ') << "BackupTooLarge";
 	}
 
