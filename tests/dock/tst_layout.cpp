@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QMenu>
 #include <QSettings>
 #include <QSlider>
 #include <QTimer>

@@ -7,7 +7,6 @@
 #include "storage/note_store.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

@@ -9,8 +9,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QScrollBar>
-#include <QSettings>
-#include <QTextBlock>
 #include <QTextCursor>
 
 #include <memory>
