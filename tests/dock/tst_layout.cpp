@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QMenu>
 #include <QSettings>
 #include <QSlider>
 #include <QTimer>
@@ -32,98 +31,47 @@ QString settingsPath()
 	return test::moduleConfigDir() + QStringLiteral("/settings.ini");
 }
 
-void describe(QWidget *widget, int depth, QStringList &out);
+void describe(QWidget *widget, QStringList &out);
 
-void describeLayout(QLayout *layout, int depth, QStringList &out)
+void describeLayout(QLayout *layout, QStringList &out)
 {
 	for (int i = 0; i < layout->count(); ++i) {
-		QLayoutItem *item = layout->itemAt(i);
-		if (item->widget())
-			describe(item->widget(), depth, out);
-		else if (item->layout())
-			describeLayout(item->layout(), depth, out);
+		if (QWidget *w = layout->itemAt(i)->widget())
+			describe(w, out);
+		else if (QLayout *inner = layout->itemAt(i)->layout())
+			describeLayout(inner, out);
 	}
 }
 
-// One line per widget in layout order, indented by containment; tool bars list their actions
-// ("|" for a separator, the widget's name for an embedded widget).
-void describe(QWidget *widget, int depth, QStringList &out)
+// Widgets in layout order as "name[children]"; tool bars list their actions ("|" for a separator,
+// the widget's name for an embedded widget).
+void describe(QWidget *widget, QStringList &out)
 {
-	const QString indent(depth * 2, QLatin1Char(' '));
-	out << indent + widget->objectName();
+	QStringList children;
 	if (auto *bar = qobject_cast<QToolBar *>(widget)) {
 		for (QAction *action : bar->actions()) {
 			QString name = action->isSeparator() ? QStringLiteral("|") : action->objectName();
 			if (name.isEmpty() && bar->widgetForAction(action))
 				name = bar->widgetForAction(action)->objectName();
-			out << indent + QStringLiteral("  ") + name;
+			children << name;
 		}
-		return;
+	} else if (widget->layout()) {
+		describeLayout(widget->layout(), children);
 	}
-	if (widget->layout())
-		describeLayout(widget->layout(), depth + 1, out);
+	out << (children.isEmpty() ? widget->objectName()
+				   : widget->objectName() + QLatin1Char('[') + children.join(QLatin1Char(' ')) + QLatin1Char(']'));
 }
 
-const char ExpectedTree[] = R"(QuillmarContent
-  topControls
-    scenePrefix
-    sceneLabel
-    saveStatus
-    formatToolbar
-      importDocument
-      exportDocument
-      |
-      chooseFont
-      fontSize
-      |
-      formatBold
-      formatItalic
-      formatUnderline
-      formatStrike
-      |
-      textColor
-      highlight
-      clearFormat
-      formatPainter
-      |
-      insertMark
-      nextMark
-    searchText
-      searchStatus
-      findPrevious
-      findNext
-      clearSearch
-  saveError
-  noteEditor
-  bottomControls
-    readingControls
-      readMode
-      scrollPlay
-      scrollTop
-      readingGuide
-      startCountdown
-      paragraphToolbar
-        |
-        alignLeft
-        alignCenter
-        alignRight
-        alignJustify
-        |
-        listStyle
-        decreaseIndent
-        increaseIndent
-        |
-        insertTime
-      speedStartSeparator
-      scrollSlider
-      scrollSpeed
-      speedEndSeparator
-    readingMetrics
-      documentStatus
-      characterSeparator
-      characterCount
-      percentSeparator
-      scrollPercent)";
+const char ExpectedTree[] =
+	"QuillmarContent[topControls[scenePrefix sceneLabel saveStatus "
+	"formatToolbar[importDocument exportDocument | chooseFont fontSize | formatBold formatItalic "
+	"formatUnderline formatStrike | textColor highlight clearFormat formatPainter | insertMark nextMark] "
+	"searchText[searchStatus findPrevious findNext clearSearch]] "
+	"saveError noteEditor "
+	"bottomControls[readingControls[readMode scrollPlay scrollTop readingGuide startCountdown "
+	"paragraphToolbar[| alignLeft alignCenter alignRight alignJustify | listStyle decreaseIndent increaseIndent "
+	"| insertTime] speedStartSeparator scrollSlider scrollSpeed speedEndSeparator] "
+	"readingMetrics[documentStatus characterSeparator characterCount percentSeparator scrollPercent]]]";
 
 QPalette themePalette(const QColor &window, const QColor &text)
 {
@@ -136,11 +84,10 @@ QPalette themePalette(const QColor &window, const QColor &text)
 	return palette;
 }
 
-// The most common opaque colour of an icon, that is, its stroke colour.
-QRgb inkColour(const QIcon &icon, QIcon::State state = QIcon::Off)
+// The first opaque pixel of an icon, that is, its stroke colour.
+QRgb inkColour(const QIcon &icon)
 {
-	const QImage image = icon.pixmap(QSize(48, 48), QIcon::Normal, state).toImage().convertToFormat(
-		QImage::Format_ARGB32);
+	const QImage image = icon.pixmap(QSize(48, 48)).toImage().convertToFormat(QImage::Format_ARGB32);
 	for (int y = 0; y < image.height(); ++y)
 		for (int x = 0; x < image.width(); ++x)
 			if (qAlpha(image.pixel(x, y)) == 255)
@@ -148,13 +95,16 @@ QRgb inkColour(const QIcon &icon, QIcon::State state = QIcon::Off)
 	return 0xff000000;
 }
 
+const QPalette Light = themePalette(QColor(0xef, 0xf0, 0xf1), QColor(0x23, 0x26, 0x29));
+const QPalette Dark = themePalette(QColor(0x27, 0x2a, 0x33), QColor(0xe6, 0xe7, 0xea));
+constexpr QRgb DarkInk = 0xe6e7ea;
+
 class StyleChangeCounter : public QObject {
 public:
 	int count = 0;
 	bool eventFilter(QObject *, QEvent *event) override
 	{
-		if (event->type() == QEvent::StyleChange)
-			++count;
+		count += event->type() == QEvent::StyleChange;
 		return false;
 	}
 };
@@ -173,6 +123,7 @@ class DockLayoutTest : public QObject {
 			qWarning("no child %s", name);
 		return found;
 	}
+	QAction *buttonAction(const char *name) const { return child<QToolButton>(name)->defaultAction(); }
 
 	void makeDock()
 	{
@@ -180,9 +131,16 @@ class DockLayoutTest : public QObject {
 		m_dock->resize(1200, 500);
 	}
 
+	void showDock()
+	{
+		makeDock();
+		m_dock->show();
+		QVERIFY(QTest::qWaitForWindowExposed(m_dock.get()));
+	}
+
 	bool stacked() const
 	{
-		QWidget *bottom = m_dock->findChild<QWidget *>(QStringLiteral("bottomControls"));
+		QWidget *bottom = child<QWidget>("bottomControls");
 		return static_cast<QBoxLayout *>(bottom->layout())->direction() == QBoxLayout::TopToBottom;
 	}
 
@@ -206,23 +164,20 @@ private Q_SLOTS:
 	{
 		makeDock();
 		QStringList tree;
-		describe(m_dock.get(), 0, tree);
-		QCOMPARE(tree.join(QLatin1Char('\n')), QString::fromUtf8(ExpectedTree));
+		describe(m_dock.get(), tree);
+		QCOMPARE(tree.join(QString()), QString::fromLatin1(ExpectedTree));
 
 		// Outside the layouts.
 		auto *band = child<QWidget>("readingBand");
 		QCOMPARE(band->parentWidget(), child<Editor>("noteEditor")->viewport());
 		QVERIFY(band->isHidden() && band->testAttribute(Qt::WA_TransparentForMouseEvents));
-		QCOMPARE(band->focusPolicy(), Qt::NoFocus);
 		auto *qr = child<QToolButton>("remoteQrButton");
 		QCOMPARE(qr->parentWidget(), m_dock.get());
 		QVERIFY(qr->isHidden());
 		QCOMPARE(qr->size(), QSize(24, 24));
-		QCOMPARE(qr->focusPolicy(), Qt::NoFocus);
 		QCOMPARE(inkColour(qr->icon()), m_dock->palette().color(QPalette::WindowText).rgb() & 0xffffff);
 		auto *timer = child<QTimer>("autoClearTimer");
 		QVERIFY(timer->isSingleShot() && !timer->isActive());
-		QCOMPARE(timer->timerType(), Qt::CoarseTimer);
 
 		// Every row widget is laid out by its own rectangle.
 		for (const char *row : {"topControls", "bottomControls"})
@@ -240,37 +195,33 @@ private Q_SLOTS:
 				if (action->isSeparator() || action->objectName().isEmpty())
 					continue;
 				++tools;
-				const QVariant kind = action->property(IconProperty);
-				QVERIFY2(kind.isValid() && kind.toInt() >= 0 && kind.toInt() < IconKindCount,
+				const int kind = action->property(IconProperty).toInt();
+				QVERIFY2(action->property(IconProperty).isValid() && kind >= 0 && kind < IconKindCount &&
+						 !action->icon().isNull(),
 					 qPrintable(action->objectName()));
-				QVERIFY(!action->icon().isNull());
 				QVERIFY2(action->toolTip() == action->text() && !action->text().isEmpty(),
 					 qPrintable(action->objectName()));
 			}
 		}
 		QCOMPARE(tools, 13 + 7);
+		QCOMPARE(buttonAction("readMode")->property(IconProperty).toInt(), 20);
 		QCOMPARE(child<QAction>("formatBold")->shortcut(), QKeySequence(QKeySequence::Bold));
-		QCOMPARE(child<QAction>("formatBold")->shortcutContext(), Qt::WidgetWithChildrenShortcut);
 		QVERIFY(m_dock->actions().contains(child<QAction>("formatUnderline")));
-		QCOMPARE(child<QAction>("alignCenter")->property("paragraphAlignment").toInt(), 4);
-		QCOMPARE(child<QToolButton>("listStyle")->menu()->actions().last()->data().toInt(), 0);
+		for (const char *name : {"ScrollTip", "TopTip", "Countdown", "SpeedTip", "GoTo", "RemoteQR", "ReadTip",
+					 "ReadingGuide", "MoreTools", "InitialStatus", "NoScene", "FindPlaceholder",
+					 "FindPrevious", "FindNext", "CloseSearch", "FontSizeTip", "ListStyle", "ListDisc",
+					 "RemoveList", "AtTop"})
+			QVERIFY2(text(name) != QLatin1String(name), name);
 
+		// Slider and spin box always agree.
 		auto *speed = child<QDoubleSpinBox>("scrollSpeed");
 		auto *slider = child<QSlider>("scrollSlider");
 		QCOMPARE(speed->value(), 1.0);
 		QCOMPARE(slider->value(), 10);
-		// Slider and spin box always agree.
 		slider->setValue(25);
 		QCOMPARE(speed->value(), 2.5);
 		speed->setValue(4.2);
 		QCOMPARE(slider->value(), 42);
-
-		for (const char *name : {"ScrollTip", "TopTip", "Countdown", "SpeedTip", "GoTo",
-					 "RemoteQR", "ReadTip", "ReadingGuide", "MoreTools", "InitialStatus",
-					 "NoScene", "FindPlaceholder", "FindPrevious", "FindNext", "CloseSearch",
-					 "FontSizeTip", "ListStyle", "ListDisc", "RemoveList", "AtTop"})
-			QVERIFY2(text(name) != QLatin1String(name), name);
-		QCOMPARE(child<QToolButton>("readMode")->defaultAction()->property(IconProperty).toInt(), 20);
 	}
 
 	void themeFollowsPalette()
@@ -278,79 +229,42 @@ private Q_SLOTS:
 		makeDock();
 		auto *saveError = child<QLabel>("saveError");
 		auto *slider = child<QSlider>("scrollSlider");
-		auto *readMode = child<QToolButton>("readMode");
-
-		const QPalette dark = themePalette(QColor(0x27, 0x2a, 0x33), QColor(0xe6, 0xe7, 0xea));
-		m_dock->setPalette(dark);
+		m_dock->setPalette(Dark);
 		QVERIFY(saveError->styleSheet().contains(QStringLiteral("background: #4b2525;")));
 		QVERIFY(slider->styleSheet().contains(QStringLiteral("background: #d8dce3;")));
-		QCOMPARE(inkColour(readMode->defaultAction()->icon()), 0xe6e7eaU);
-		QCOMPARE(inkColour(child<QAction>("formatBold")->icon()), 0xe6e7eaU);
-		QCOMPARE(inkColour(child<QToolButton>("findNext")->icon()), 0xe6e7eaU);
+		QCOMPARE(inkColour(buttonAction("readMode")->icon()), DarkInk);
+		QCOMPARE(inkColour(child<QAction>("formatBold")->icon()), DarkInk);
+		QCOMPARE(inkColour(child<QToolButton>("findNext")->icon()), DarkInk);
 		// Quiet labels take the window text at reduced alpha.
 		QCOMPARE(child<QLabel>("characterCount")->palette().color(QPalette::Disabled, QPalette::WindowText),
 			 QColor(0xe6, 0xe7, 0xea, 170));
 		QVERIFY(child<Editor>("noteEditor")->styleSheet().contains(QStringLiteral("color: #e6e7ea;")));
 
-		// Lightness 128 is light.
-		const QPalette grey = themePalette(QColor(128, 128, 128), QColor(0x10, 0x10, 0x10));
-		m_dock->setPalette(grey);
+		m_dock->setPalette(Light);
 		QVERIFY(saveError->styleSheet().contains(QStringLiteral("background: #fff0ec;")));
 		QVERIFY(slider->styleSheet().contains(QStringLiteral("background: #606975;")));
-		QCOMPARE(inkColour(readMode->defaultAction()->icon()), 0x101010U);
+		QCOMPARE(inkColour(buttonAction("readMode")->icon()), 0x232629U);
 
 		// A palette change that leaves every sheet alone does not restyle anything.
 		StyleChangeCounter counter;
 		slider->installEventFilter(&counter);
 		child<QToolButton>("scrollPlay")->installEventFilter(&counter);
-		QPalette sameSheets = grey;
+		QPalette sameSheets = Light;
 		sameSheets.setColor(QPalette::ToolTipBase, Qt::yellow);
 		m_dock->setPalette(sameSheets);
 		QCOMPARE(counter.count, 0);
-		m_dock->setPalette(dark);
+		m_dock->setPalette(Dark);
 		QVERIFY(counter.count >= 2);
-	}
-
-	// The host changes themes by replacing the application's palette and style sheet; the
-	// children are repolished after the dock has seen the change.
-	void themeSurvivesHostRestyle()
-	{
-		makeDock();
-		m_dock->show();
-		QVERIFY(QTest::qWaitForWindowExposed(m_dock.get()));
-		const QPalette original = QApplication::palette();
-		const QPalette light = themePalette(QColor(0xef, 0xf0, 0xf1), QColor(0x23, 0x26, 0x29));
-		const QPalette dark = themePalette(QColor(0x27, 0x2a, 0x33), QColor(0xe6, 0xe7, 0xea));
-		QApplication::setPalette(light);
-		qApp->setStyleSheet(QStringLiteral("QDockWidget { } /* light */"));
-		QApplication::setPalette(dark);
-		qApp->setStyleSheet(QStringLiteral("QDockWidget { } /* dark */"));
-		auto *bar = child<QToolBar>("paragraphToolbar");
-		auto *more = bar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"));
-		for (const char *name : {"scenePrefix", "saveStatus", "documentStatus", "characterCount", "scrollPercent"})
-			QTRY_COMPARE(child<QLabel>(name)->palette().color(QPalette::Active, QPalette::WindowText),
-				     QColor(0xe6, 0xe7, 0xea, 170));
-		// Every tool stays on its bar instead of moving into the overflow menu.
-		QTRY_VERIFY(!more->isVisible());
-		QVERIFY(bar->widgetForAction(child<QAction>("insertTime"))->isVisible());
-		QCOMPARE(inkColour(more->icon()), 0xe6e7eaU);
-		QCOMPARE(more->toolTip(), text("MoreTools"));
-		QApplication::setPalette(original);
-		qApp->setStyleSheet(QString());
 	}
 
 	void bottomRowStacksWhenNarrow()
 	{
-		makeDock();
-		m_dock->show();
-		QVERIFY(QTest::qWaitForWindowExposed(m_dock.get()));
+		showDock();
 		auto *bottom = child<QWidget>("bottomControls");
 		auto *reading = child<QWidget>("readingControls");
 		auto *metrics = child<QWidget>("readingMetrics");
-
 		QTRY_VERIFY(!stacked());
 		QCOMPARE(bottom->height(), reading->height());
-		QVERIFY(metrics->geometry().left() >= reading->geometry().right());
 
 		// Side by side exactly while both rows fit next to each other; the host never makes the
 		// dock narrower than its minimum, the test goes below it to reach the edge.
@@ -365,7 +279,6 @@ private Q_SLOTS:
 		QTRY_COMPARE(bottom->height(), reading->height() + 8 + metrics->sizeHint().height());
 		QTRY_VERIFY(metrics->geometry().top() >= reading->geometry().bottom());
 		QVERIFY(bottom->rect().contains(metrics->geometry()));
-		QVERIFY(bottom->rect().contains(reading->geometry()));
 
 		m_dock->resize(1400, 500);
 		QTRY_VERIFY(!stacked());
@@ -381,7 +294,6 @@ private Q_SLOTS:
 		QTest::addRow("negative") << QVariant(-1) << 0;
 		QTest::addRow("too many") << QVariant(40000) << 0;
 		QTest::addRow("upper bound") << QVariant(36500) << 36500;
-		QTest::addRow("thirty") << QVariant(30) << 30;
 		QTest::addRow("garbage") << QVariant(QStringLiteral("soon")) << 0;
 	}
 
@@ -401,16 +313,15 @@ private Q_SLOTS:
 		QCOMPARE(m_dock->autoClearScenes(), (QSet<QString>{QStringLiteral("a"), QStringLiteral("b")}));
 		QVERIFY(!m_dock->autoClearAll());
 		// No stored flags: the guide is on and the countdown off.
-		QVERIFY(child<QToolButton>("readingGuide")->defaultAction()->isChecked());
+		QVERIFY(buttonAction("readingGuide")->isChecked());
 		QVERIFY(!child<QCheckBox>("startCountdown")->isChecked());
-		QVERIFY(!child<QToolButton>("readMode")->defaultAction()->isChecked());
+		QVERIFY(!buttonAction("readMode")->isChecked());
 
 		// Toggles are stored at once and read back by the next dock.
-		child<QToolButton>("readingGuide")->defaultAction()->toggle();
+		buttonAction("readingGuide")->toggle();
 		child<QCheckBox>("startCountdown")->setChecked(true);
-		m_dock.reset();
 		makeDock();
-		QVERIFY(!child<QToolButton>("readingGuide")->defaultAction()->isChecked());
+		QVERIFY(!buttonAction("readingGuide")->isChecked());
 		QVERIFY(child<QCheckBox>("startCountdown")->isChecked());
 	}
 
@@ -420,66 +331,67 @@ private Q_SLOTS:
 		auto *format = child<QToolBar>("formatToolbar");
 		auto *paragraph = child<QToolBar>("paragraphToolbar");
 		auto *search = child<QLineEdit>("searchText");
+		auto usable = [format](bool enabledOnly = true) {
+			QStringList names;
+			for (QAction *action : format->actions())
+				if ((action->isEnabled() || !enabledOnly) && !action->isSeparator())
+					names << action->objectName();
+			return names;
+		};
 		// No scene: nothing to format or search.
-		QVERIFY(!format->isEnabled());
-		QVERIFY(!paragraph->isEnabled());
-		QVERIFY(!search->isEnabled());
+		QVERIFY(!format->isEnabled() && !paragraph->isEnabled() && !search->isEnabled());
 		QVERIFY(!child<QAction>("findText")->isEnabled());
 
 		test::Scene scene("Layout scene");
 		m_dock->showSceneNote(scene.source());
 		QVERIFY(format->isEnabled() && paragraph->isEnabled() && search->isEnabled());
-		for (QAction *action : format->actions())
-			QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
+		QCOMPARE(usable(), usable(false));
 
 		// Read mode: only export and next mark stay usable.
-		child<QToolButton>("readMode")->defaultAction()->trigger();
+		buttonAction("readMode")->trigger();
 		QVERIFY(m_dock->isLocked());
-		QVERIFY(format->isEnabled());
-		QVERIFY(!paragraph->isEnabled());
-		QStringList usable;
-		for (QAction *action : format->actions())
-			if (action->isEnabled() && !action->isSeparator())
-				usable << action->objectName();
-		QCOMPARE(usable, (QStringList{QStringLiteral("exportDocument"), QStringLiteral("nextMark")}));
-		QVERIFY(search->isEnabled());
-
-		child<QToolButton>("readMode")->defaultAction()->trigger();
+		QVERIFY(format->isEnabled() && search->isEnabled() && !paragraph->isEnabled());
+		QCOMPARE(usable(), (QStringList{QStringLiteral("exportDocument"), QStringLiteral("nextMark")}));
+		buttonAction("readMode")->trigger();
 		QVERIFY(paragraph->isEnabled());
-		QVERIFY(child<QAction>("formatBold")->isEnabled());
+		QCOMPARE(usable(), usable(false));
 	}
 
-	// Renders the dock for a person to look at: light and dark, wide and narrow.
-	void screenshots()
+	// Renders the dock for a person to look at (light and dark, wide and narrow) after the host
+	// changed themes its way: a new application palette and style sheet, children repolished after
+	// the dock has seen the change.
+	void hostThemesAndScreenshots()
 	{
 		const QString outDir = qEnvironmentVariable("QUILLMAR_TEST_OUTPUT", QDir::tempPath()) +
 				       QStringLiteral("/dock");
 		QVERIFY(QDir().mkpath(outDir));
-		makeDock();
+		showDock();
 		test::Scene scene("Morning show");
 		m_dock->showSceneNote(scene.source());
 		child<Editor>("noteEditor")->setPlainText(QStringLiteral("Welcome everyone!\nToday: three topics.\n"));
-		m_dock->show();
-		QVERIFY(QTest::qWaitForWindowExposed(m_dock.get()));
-		const struct {
-			const char *name;
-			QPalette palette;
-		} themes[] = {
-			{"light", themePalette(QColor(0xef, 0xf0, 0xf1), QColor(0x23, 0x26, 0x29))},
-			{"dark", themePalette(QColor(0x27, 0x2a, 0x33), QColor(0xe6, 0xe7, 0xea))},
-		};
 		const QPalette original = QApplication::palette();
-		for (const auto &theme : themes) {
-			// As the host does when its theme changes: a new palette and a new style sheet.
-			QApplication::setPalette(theme.palette);
-			qApp->setStyleSheet(QStringLiteral("QDockWidget { } /* %1 */").arg(QLatin1String(theme.name)));
+		const std::pair<const char *, QPalette> themes[] = {{"light", Light}, {"dark", Dark}};
+		for (const auto &[name, palette] : themes) {
+			QApplication::setPalette(palette);
+			qApp->setStyleSheet(QStringLiteral("QDockWidget { } /* %1 */").arg(QLatin1String(name)));
 			for (int width : {1200, 700}) {
 				m_dock->resize(width, 360);
 				QTest::qWait(100);
-				const QString path = QStringLiteral("%1/dock-%2-%3.png").arg(outDir, QLatin1String(theme.name)).arg(width);
-				QVERIFY(m_dock->grab().save(path));
+				QVERIFY(m_dock->grab().save(
+					QStringLiteral("%1/dock-%2-%3.png").arg(outDir, QLatin1String(name)).arg(width)));
 			}
 		}
+		// Still dark, and wide enough: every tool stays on its bar instead of the overflow menu.
+		m_dock->resize(1200, 360);
+		for (const char *name : {"scenePrefix", "saveStatus", "documentStatus", "characterCount", "scrollPercent"})
+			QTRY_COMPARE(child<QLabel>(name)->palette().color(QPalette::Active, QPalette::WindowText),
+				     QColor(0xe6, 0xe7, 0xea, 170));
+		auto *bar = child<QToolBar>("paragraphToolbar");
+		auto *more = bar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"));
+		QTRY_VERIFY(!more->isVisible());
+		QVERIFY(bar->widgetForAction(child<QAction>("insertTime"))->isVisible());
+		QCOMPARE(inkColour(more->icon()), DarkInk);
+		QCOMPARE(more->toolTip(), text("MoreTools"));
 		QApplication::setPalette(original);
 		qApp->setStyleSheet(QString());
 	}

@@ -29,8 +29,6 @@ private Q_SLOTS:
 		QTest::addColumn<bool>("dark");
 		QTest::addRow("127 grey") << QColor(127, 127, 127) << true;
 		QTest::addRow("128 grey") << QColor(128, 128, 128) << false;
-		QTest::addRow("black") << QColor(Qt::black) << true;
-		QTest::addRow("OBS dark") << QColor(0x27, 0x2a, 0x33) << true;
 		// Lightness is (max + min) / 2, not the average of three channels.
 		QTest::addRow("saturated blue, lightness 127") << QColor(0, 0, 254) << true;
 		QTest::addRow("saturated yellow, lightness 128") << QColor(255, 255, 1) << false;
@@ -44,9 +42,8 @@ private Q_SLOTS:
 		QCOMPARE(theme::isDark(p), dark);
 		QCOMPARE(theme::saveErrorSheet(dark).contains(QStringLiteral("#4b2525")), dark);
 		QCOMPARE(theme::saveErrorSheet(dark).contains(QStringLiteral("#fff0ec")), !dark);
-		const QString slider = theme::sliderSheet(p);
-		QCOMPARE(slider.contains(QStringLiteral("background: #d8dce3;")), dark);
-		QCOMPARE(slider.contains(QStringLiteral("background: #606975;")), !dark);
+		QCOMPARE(theme::sliderSheet(p).contains(QStringLiteral("background: #d8dce3;")), dark);
+		QCOMPARE(theme::sliderSheet(p).contains(QStringLiteral("background: #606975;")), !dark);
 	}
 
 	void derivedColours()
@@ -54,30 +51,17 @@ private Q_SLOTS:
 		const QPalette p = palette(QColor(0xf0, 0xf0, 0xf0), QColor(0x10, 0x20, 0x30));
 		// (text + 3 window) / 4 per channel, truncated.
 		QCOMPARE(theme::lineColor(p), QColor(0xb8, 0xbc, 0xc0));
-		QCOMPARE(theme::lineColor(p).alpha(), 255);
 		QCOMPARE(theme::mutedText(p), QStringLiteral("rgba(16, 32, 48, 170)"));
 		QCOMPARE(theme::separatorSheet(p), QStringLiteral("QFrame { border: 0px; background: #b8bcc0; }"));
 		QVERIFY(theme::searchFieldSheet(p).contains(QStringLiteral("placeholder-text-color: rgba(16, 32, 48, 170);")));
-		QVERIFY(theme::searchFieldSheet(p).contains(QStringLiteral("color: rgba(16, 32, 48, 170); }")));
-
-		const QString slider = theme::sliderSheet(p);
-		QVERIFY(slider.startsWith(QStringLiteral("QSlider::groove:horizontal { height: 4px; border-radius: 2px; "
-							 "background: #b8bcc0; }")));
-		QVERIFY(slider.endsWith(QStringLiteral("QSlider::handle:horizontal:hover { background: #2a82da; }")));
-
 		// Mid for checked buttons; the button colour made 20 % brighter for hover (64 * 1.2, rounded).
 		const QString buttons = theme::toolButtonSheet(p);
 		QVERIFY(buttons.contains(QStringLiteral("QToolButton:checked { background: #808080; }")));
 		QVERIFY(buttons.contains(QStringLiteral("hover { background: #4d4d4d; }")));
-		QVERIFY(buttons.contains(QStringLiteral("min-width: 28px; max-width: 28px; min-height: 24px; "
-							"max-height: 24px; icon-size: 18px;")));
-		const QString bars = theme::toolBarSheet(p);
-		QVERIFY(bars.startsWith(QStringLiteral("QToolBar { border: 0px;")));
-		QVERIFY(bars.contains(QStringLiteral("QToolBar::separator { width: 1px; background: #b8bcc0;")));
-		QVERIFY(bars.endsWith(buttons));
-
-		for (const QString &sheet : {theme::editorSheet(p, QString(), QString()), slider, buttons, bars,
-					     theme::separatorSheet(p), theme::searchFieldSheet(p)})
+		QVERIFY(theme::toolBarSheet(p).endsWith(buttons));
+		// Unfilled placeholders would leave a '%' behind.
+		for (const QString &sheet : {theme::editorSheet(p, QString(), QString()), theme::sliderSheet(p), buttons,
+					     theme::toolBarSheet(p), theme::searchFieldSheet(p)})
 			QVERIFY2(!sheet.contains(QLatin1Char('%')), qPrintable(sheet));
 	}
 
@@ -87,10 +71,6 @@ private Q_SLOTS:
 		QTest::addColumn<QString>("background");
 		QTest::addColumn<QString>("expected");
 		QTest::addRow("none") << QString() << QString() << QString();
-		QTest::addRow("text") << QStringLiteral("#ff0000") << QString()
-				      << QStringLiteral("selection-color: #ff0000;");
-		QTest::addRow("background") << QString() << QStringLiteral("#00ff00")
-					    << QStringLiteral("selection-background-color: #00ff00;");
 		QTest::addRow("both") << QStringLiteral("#ff0000") << QStringLiteral("#00ff00")
 				      << QStringLiteral("selection-color: #ff0000;selection-background-color: #00ff00;");
 		// A colour name with a percent sign must not be taken for a placeholder.
@@ -102,22 +82,13 @@ private Q_SLOTS:
 		QFETCH(QString, text);
 		QFETCH(QString, background);
 		QFETCH(QString, expected);
-		const QPalette p = palette(QColor(0xf0, 0xf0, 0xf0), QColor(0x10, 0x20, 0x30));
-		const QString sheet = theme::editorSheet(p, text, background);
+		const QString sheet = theme::editorSheet(palette(QColor(0xf0, 0xf0, 0xf0), QColor(0x10, 0x20, 0x30)),
+							 text, background);
+		QVERIFY2(sheet.startsWith(QStringLiteral("QTextEdit { color: #102030; ") + expected +
+					  QStringLiteral(" border: 1px solid palette(highlight); } ")),
+			 qPrintable(sheet));
 		// #f0f0f0 made darker by 115: brightness 240 / 1.15 = 208.7, rounded.
-		const QString head = QStringLiteral("QTextEdit { color: #102030; ") + expected +
-				     QStringLiteral(" border: 1px solid palette(highlight); } ");
-		QVERIFY2(sheet.startsWith(head), qPrintable(sheet));
-		QVERIFY(sheet.contains(QStringLiteral("QTextEdit[readOnly=\"true\"], QTextEdit:!focus { "
-						      "background-color: #d1d1d1; }")));
-		QVERIFY(sheet.endsWith(QStringLiteral("QTextEdit[searchMatch=\"true\"] { selection-background-color: "
-						      "#fff200; selection-color: #202126; }")));
-	}
-
-	void sceneLabelShowsLock()
-	{
-		QCOMPARE(theme::sceneLabelSheet(true), QStringLiteral("font-weight: bold; color: palette(highlight);"));
-		QCOMPARE(theme::sceneLabelSheet(false), QStringLiteral("font-weight: bold;"));
+		QVERIFY(sheet.contains(QStringLiteral("QTextEdit:!focus { background-color: #d1d1d1; }")));
 	}
 };
 

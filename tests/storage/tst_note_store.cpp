@@ -33,20 +33,15 @@ void writeBytes(const QString &path, const QByteArray &bytes)
 	QCOMPARE(f.write(bytes), bytes.size());
 }
 
-// The scene's link as compact JSON, or empty without one.
-QByteArray linkJson(obs_source_t *scene)
+// The scene's link, or an empty object without one.
+QJsonObject link(obs_source_t *scene)
 {
 	obs_data_t *settings = obs_source_get_private_settings(scene);
 	obs_data_t *link = obs_data_get_obj(settings, "quillmar");
-	QByteArray json = link ? QByteArray(obs_data_get_json(link)) : QByteArray();
+	const QByteArray json = link ? QByteArray(obs_data_get_json(link)) : QByteArray();
 	obs_data_release(link);
 	obs_data_release(settings);
-	return QJsonDocument::fromJson(json).toJson(QJsonDocument::Compact);
-}
-
-QJsonObject link(obs_source_t *scene)
-{
-	return QJsonDocument::fromJson(linkJson(scene)).object();
+	return QJsonDocument::fromJson(json).object();
 }
 
 void setLink(obs_source_t *scene, const QString &id, const QString &file, const QString &name)
@@ -109,6 +104,25 @@ class NoteStoreTest : public QObject {
 
 	NoteStore store() const { return NoteStore(m_notes); }
 	QString notePath(const QString &file) const { return m_notes + QLatin1Char('/') + file; }
+	static QString linkedFile(obs_source_t *scene) { return link(scene).value(QStringLiteral("file")).toString(); }
+
+	// Puts something other than a plain note file where the note file of a scene goes.
+	void spoil(const QString &kind, const QString &path, const QString &elsewhere)
+	{
+		QFile::remove(path);
+		if (kind == QLatin1String("symlink"))
+			QVERIFY(QFile::link(elsewhere, path));
+		else if (kind == QLatin1String("dangling"))
+			QVERIFY(QFile::link(notePath(QStringLiteral("missing.json")), path));
+		else if (kind == QLatin1String("directory"))
+			QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+		else if (kind == QLatin1String("malformed"))
+			writeBytes(path, "{\"format\":\"OBS-Quillmar\",");
+		else if (kind == QLatin1String("huge")) {
+			writeBytes(path, "");
+			QVERIFY(QFile::resize(path, MaxNoteFileBytes + 1));
+		}
+	}
 
 private Q_SLOTS:
 	void initTestCase()
@@ -144,11 +158,10 @@ private Q_SLOTS:
 		QTest::newRow("lpt9 lower case with dot") << "lpt9.Intro" << "_lpt9.Intro";
 		QTest::newRow("CONSOLE is fine") << "CONSOLE" << "CONSOLE";
 		QTest::newRow("dots and spaces") << " . .. . " << "Scene";
-		QTest::newRow("empty") << "" << "Scene";
 		QTest::newRow("trailing dots") << "Intro..." << "Intro";
-		QTest::newRow("forbidden characters") << "a<b>c:d\"e/f\\g|h?i*j" << "a_b_c_d_e_f_g_h_i_j";
-		QTest::newRow("control characters") << QString::fromUtf8("a\tb\x01" "c") << "a_b_c";
 		QTest::newRow("trimmed") << "  Talk  " << "Talk";
+		QTest::newRow("forbidden and control characters")
+			<< QString::fromUtf8("a<b>c:d\"e/f\\g|h?i*j\tk\x01l") << "a_b_c_d_e_f_g_h_i_j_k_l";
 		QTest::newRow("NFC") << QString::fromUtf8("Cafe\xCC\x81") << QString::fromUtf8("Caf\xC3\xA9");
 		QTest::newRow("100 units") << QString(150, QLatin1Char('a')) << QString(100, QLatin1Char('a'));
 		QTest::newRow("no split surrogate at 100")
@@ -163,11 +176,7 @@ private Q_SLOTS:
 	{
 		QFETCH(QString, name);
 		QFETCH(QString, expected);
-		const QString base = sanitizeNoteFileName(name);
-		QCOMPARE(base, expected);
-		QVERIFY(base.size() <= 101);
-		QVERIFY(base.toUtf8().size() <= 181);
-		QVERIFY(!base.back().isHighSurrogate());
+		QCOMPARE(sanitizeNoteFileName(name), expected);
 	}
 
 	void noteFileRoundTripsAndIsCompact()
@@ -180,13 +189,8 @@ private Q_SLOTS:
 		QVERIFY(bytes.startsWith("{\"format\":\"OBS-Quillmar\",\"html\":"));
 		QVERIFY(bytes.endsWith(",\"sceneId\":\"0d3f5c1e-8a0b-4bde-9a55-2f8e4c6d7b10\","
 				       "\"sceneName\":\"Intro \\\"1\\\"\",\"version\":1}"));
-		// What any JSON writer would give for the same object.
-		QJsonObject object{{QStringLiteral("format"), QStringLiteral("OBS-Quillmar")},
-				   {QStringLiteral("html"), html},
-				   {QStringLiteral("sceneId"), id},
-				   {QStringLiteral("sceneName"), QStringLiteral("Intro \"1\"")},
-				   {QStringLiteral("version"), 1}};
-		QCOMPARE(QJsonDocument::fromJson(bytes).object(), object);
+		// What any JSON reader makes of it.
+		QCOMPARE(QJsonDocument::fromJson(bytes).object().value(QStringLiteral("html")).toString(), html);
 
 		NoteFileRecord record;
 		QString error;
@@ -194,7 +198,10 @@ private Q_SLOTS:
 		QCOMPARE(record.html, html);
 		QCOMPARE(record.sceneId, id);
 		QCOMPARE(record.sceneName, QStringLiteral("Intro \"1\""));
-		QVERIFY(error.isEmpty());
+		// Braced UUIDs are UUIDs too.
+		QVERIFY(parseNoteFile(encodeNoteFile(QLatin1Char('{') + id + QLatin1Char('}'), QStringLiteral("A"), QString()),
+				      record, error));
+		QCOMPARE(record.html, QString());
 	}
 
 	void malformedNoteFilesAreRefused_data()
@@ -206,19 +213,19 @@ private Q_SLOTS:
 			return "{\"format\":" + format + ",\"html\":\"<p>x</p>\"," + sceneId +
 			       ",\"sceneName\":\"A\",\"version\":" + version + "}";
 		};
-		QTest::newRow("version 2") << note("\"OBS-Quillmar\"", "2", id) << "BackupInvalid";
-		QTest::newRow("version as string") << note("\"OBS-Quillmar\"", "\"1\"", id) << "BackupInvalid";
+		const QByteArray ours = "\"OBS-Quillmar\"";
+		QTest::newRow("version 2") << note(ours, "2", id) << "BackupInvalid";
+		QTest::newRow("version as string") << note(ours, "\"1\"", id) << "BackupInvalid";
 		QTest::newRow("other format") << note("\"OBS-Notes\"", "1", id) << "BackupInvalid";
-		QTest::newRow("null uuid")
-			<< note("\"OBS-Quillmar\"", "1", "\"sceneId\":\"00000000-0000-0000-0000-000000000000\"")
-			<< "BackupInvalid";
-		QTest::newRow("not a uuid") << note("\"OBS-Quillmar\"", "1", "\"sceneId\":\"scene-1\"") << "BackupInvalid";
-		QTest::newRow("uuid as number") << note("\"OBS-Quillmar\"", "1", "\"sceneId\":7") << "BackupInvalid";
+		QTest::newRow("null uuid") << note(ours, "1", "\"sceneId\":\"00000000-0000-0000-0000-000000000000\"")
+					   << "BackupInvalid";
+		QTest::newRow("not a uuid") << note(ours, "1", "\"sceneId\":\"scene-1\"") << "BackupInvalid";
+		QTest::newRow("uuid as number") << note(ours, "1", "\"sceneId\":7") << "BackupInvalid";
 		QTest::newRow("missing html") << QByteArray("{\"format\":\"OBS-Quillmar\"," + id +
 							   ",\"sceneName\":\"A\",\"version\":1}")
 					      << "BackupInvalid";
 		QTest::newRow("array") << QByteArray("[1,2]") << "BackupInvalid";
-		QTest::newRow("truncated") << note("\"OBS-Quillmar\"", "1", id).chopped(3) << "BackupInvalid";
+		QTest::newRow("truncated") << note(ours, "1", id).chopped(3) << "BackupInvalid";
 		QTest::newRow("empty") << QByteArray() << "BackupInvalid";
 		QTest::newRow("above 64 MiB") << QByteArray(MaxNoteFileBytes + 1, ' ') << "BackupTooLarge";
 	}
@@ -235,16 +242,6 @@ private Q_SLOTS:
 		QCOMPARE(record.html, QStringLiteral("kept"));
 	}
 
-	void bracedUuidIsAccepted()
-	{
-		NoteFileRecord record;
-		QString error;
-		QVERIFY(parseNoteFile(encodeNoteFile(QStringLiteral("{0d3f5c1e-8a0b-4bde-9a55-2f8e4c6d7b10}"),
-						     QStringLiteral("A"), QString()),
-				      record, error));
-		QCOMPARE(record.html, QString());
-	}
-
 	void saveWritesFileAndLinkAndReadsBack()
 	{
 		test::Scene scene("Intro");
@@ -252,12 +249,11 @@ private Q_SLOTS:
 		QString error;
 		QCOMPARE(notes.readNote(scene.source(), error), QString());
 		QVERIFY(error.isEmpty());
-		QVERIFY(!notes.takeCollectionDirty());
 
 		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>one</p>"), error));
-		QCOMPARE(link(scene.source()).value(QStringLiteral("id")).toString(), scene.uuid());
-		QCOMPARE(link(scene.source()).value(QStringLiteral("file")).toString(), QStringLiteral("Intro.json"));
-		QCOMPARE(link(scene.source()).value(QStringLiteral("name")).toString(), QStringLiteral("Intro"));
+		QCOMPARE(link(scene.source()), (QJsonObject{{QStringLiteral("id"), scene.uuid()},
+							    {QStringLiteral("file"), QStringLiteral("Intro.json")},
+							    {QStringLiteral("name"), QStringLiteral("Intro")}}));
 		QCOMPARE(fileBytes(notePath(QStringLiteral("Intro.json"))),
 			 encodeNoteFile(scene.uuid(), QStringLiteral("Intro"), QStringLiteral("<p>one</p>")));
 		QVERIFY(notes.takeCollectionDirty());
@@ -267,7 +263,6 @@ private Q_SLOTS:
 		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>two</p>"), error));
 		QVERIFY(!notes.takeCollectionDirty());
 		QCOMPARE(notes.readNote(scene.source(), error), QStringLiteral("<p>two</p>"));
-		QVERIFY(error.isEmpty());
 
 		// The file removed by hand: no note, no error.
 		QVERIFY(QFile::remove(notePath(QStringLiteral("Intro.json"))));
@@ -283,24 +278,17 @@ private Q_SLOTS:
 		NoteStore notes = store();
 		QString error;
 		QStringList files;
-		{
-			test::Scene upper("Intro");
-			test::Scene lower("intro");
-			test::Scene con("CON");
-			test::Scene dots(". .");
-			for (auto *s : {&upper, &lower, &con, &dots}) {
-				QVERIFY(notes.saveNote(s->source(), QStringLiteral("<p>%1</p>").arg(s->uuid()), error));
-				files << link(s->source()).value(QStringLiteral("file")).toString();
-			}
+		for (const char *name : {"Intro", "intro", "CON", ". ."}) {
+			test::Scene scene(name); // deleted again at once: its file stays and stays taken
+			QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>%1</p>").arg(scene.uuid()), error));
+			files << linkedFile(scene.source());
 		}
 		QCOMPARE(files, (QStringList{QStringLiteral("Intro.json"), QStringLiteral("intro_2.json"),
 					     QStringLiteral("_CON.json"), QStringLiteral("Scene.json")}));
-
-		// Deleted scenes keep their files, and their names stay taken.
 		QCOMPARE(QDir(m_notes).entryList(QDir::Files).size(), 4);
 		test::Scene again("INTRO");
 		QVERIFY(notes.saveNote(again.source(), QStringLiteral("<p>new</p>"), error));
-		QCOMPARE(link(again.source()).value(QStringLiteral("file")).toString(), QStringLiteral("INTRO_3.json"));
+		QCOMPARE(linkedFile(again.source()), QStringLiteral("INTRO_3.json"));
 
 		// Reserved names from a restore and hidden entries count as taken too.
 		writeBytes(notePath(QStringLiteral(".hidden.json")), "{}");
@@ -340,11 +328,10 @@ private Q_SLOTS:
 
 		test::Scene copy("Copy");
 		setLink(copy.source(), ownId ? copy.uuid() : original.uuid(), file, QStringLiteral("Intro"));
-		QCOMPARE(notes.resolveNotePath(copy.source()), QString());
 		QCOMPARE(notes.readNote(copy.source(), error), QString());
 		QVERIFY(error.isEmpty());
 		QVERIFY(notes.saveNote(copy.source(), QStringLiteral("<p>copy</p>"), error));
-		QCOMPARE(link(copy.source()).value(QStringLiteral("file")).toString(), QStringLiteral("Copy.json"));
+		QCOMPARE(linkedFile(copy.source()), QStringLiteral("Copy.json"));
 		QCOMPARE(link(copy.source()).value(QStringLiteral("id")).toString(), copy.uuid());
 		QCOMPARE(fileBytes(notePath(QStringLiteral("Intro.json"))), before);
 		QVERIFY(QFile::exists(notePath(QStringLiteral("sub/Intro.json"))));
@@ -361,9 +348,7 @@ private Q_SLOTS:
 		const QDateTime old = QDateTime::fromSecsSinceEpoch(1600000000);
 		test::Scene scene("A");
 		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error, old));
-		QCOMPARE(QFileInfo(notePath(QStringLiteral("A.json"))).lastModified(), old);
 		notes.takeCollectionDirty();
-
 		QVERIFY(notes.syncSceneName(scene.source(), error)); // nothing to do
 		QVERIFY(!notes.takeCollectionDirty());
 
@@ -373,7 +358,7 @@ private Q_SLOTS:
 		QCOMPARE(QFileInfo(notePath(QStringLiteral("B.json"))).lastModified(), old);
 		QCOMPARE(recordAt(notePath(QStringLiteral("B.json"))).sceneName, QStringLiteral("B"));
 		QCOMPARE(recordAt(notePath(QStringLiteral("B.json"))).html, QStringLiteral("<p>a</p>"));
-		QCOMPARE(link(scene.source()).value(QStringLiteral("file")).toString(), QStringLiteral("B.json"));
+		QCOMPARE(linkedFile(scene.source()), QStringLiteral("B.json"));
 		QVERIFY(notes.takeCollectionDirty());
 
 		// Only the case differs: same file, new name inside and in the link, nothing deleted.
@@ -381,38 +366,10 @@ private Q_SLOTS:
 		QVERIFY(notes.saveNote(intro.source(), QStringLiteral("<p>i</p>"), error));
 		obs_source_set_name(intro.source(), "intro");
 		QVERIFY(notes.syncSceneName(intro.source(), error));
-		QCOMPARE(link(intro.source()).value(QStringLiteral("file")).toString(), QStringLiteral("Intro.json"));
+		QCOMPARE(linkedFile(intro.source()), QStringLiteral("Intro.json"));
 		QCOMPARE(link(intro.source()).value(QStringLiteral("name")).toString(), QStringLiteral("intro"));
 		QCOMPARE(recordAt(notePath(QStringLiteral("Intro.json"))).sceneName, QStringLiteral("intro"));
 		QCOMPARE(QDir(m_notes).entryList(QDir::Files).size(), 2);
-
-		// A rename to a name whose file is taken by a deleted scene gets the next free name.
-		{
-			test::Scene gone("C");
-			QVERIFY(notes.saveNote(gone.source(), QStringLiteral("<p>c</p>"), error));
-		}
-		obs_source_set_name(scene.source(), "C");
-		QVERIFY(notes.syncSceneName(scene.source(), error));
-		QCOMPARE(link(scene.source()).value(QStringLiteral("file")).toString(), QStringLiteral("C_2.json"));
-		QCOMPARE(recordAt(notePath(QStringLiteral("C.json"))).html, QStringLiteral("<p>c</p>"));
-	}
-
-	void renameOfAnUnreadableNoteChangesNothing()
-	{
-		NoteStore notes = store();
-		QString error;
-		test::Scene scene("A");
-		test::Scene other("Other");
-		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error));
-		const QByteArray foreign = encodeNoteFile(other.uuid(), QStringLiteral("Other"), QStringLiteral("<p>o</p>"));
-		writeBytes(notePath(QStringLiteral("A.json")), foreign);
-		const QByteArray linkBefore = linkJson(scene.source());
-		obs_source_set_name(scene.source(), "B");
-		QVERIFY(!notes.syncSceneName(scene.source(), error));
-		QCOMPARE(error, text("NoteSceneMismatch"));
-		QCOMPARE(fileBytes(notePath(QStringLiteral("A.json"))), foreign);
-		QVERIFY(!QFile::exists(notePath(QStringLiteral("B.json"))));
-		QCOMPARE(linkJson(scene.source()), linkBefore);
 	}
 
 	void unreadableNotesAreLoadErrors_data()
@@ -421,13 +378,13 @@ private Q_SLOTS:
 		QTest::addColumn<QString>("key");
 		QTest::newRow("other scene") << "foreign" << "NoteSceneMismatch";
 		QTest::newRow("malformed") << "malformed" << "BackupInvalid";
-		QTest::newRow("version 2") << "version" << "BackupInvalid";
 		QTest::newRow("symbolic link") << "symlink" << "FileReadFailed";
 		QTest::newRow("dangling symbolic link") << "dangling" << "FileReadFailed";
 		QTest::newRow("directory") << "directory" << "FileReadFailed";
 		QTest::newRow("above 64 MiB") << "huge" << "BackupTooLarge";
 	}
 
+	// Also: a rename of such a note changes nothing.
 	void unreadableNotesAreLoadErrors()
 	{
 		QFETCH(QString, kind);
@@ -439,41 +396,31 @@ private Q_SLOTS:
 		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error));
 		const QString path = notePath(QStringLiteral("A.json"));
 		const QString elsewhere = notePath(QStringLiteral("elsewhere.data"));
-		writeBytes(elsewhere, encodeNoteFile(scene.uuid(), QStringLiteral("A"), QStringLiteral("<p>x</p>")));
-		QFile::remove(path);
+		const QByteArray elsewhereBytes = encodeNoteFile(scene.uuid(), QStringLiteral("A"), QStringLiteral("<p>x</p>"));
+		writeBytes(elsewhere, elsewhereBytes);
+		spoil(kind, path, elsewhere);
 		if (kind == QLatin1String("foreign"))
 			writeBytes(path, encodeNoteFile(other.uuid(), QStringLiteral("B"), QStringLiteral("<p>b</p>")));
-		else if (kind == QLatin1String("malformed"))
-			writeBytes(path, "{\"format\":\"OBS-Quillmar\",");
-		else if (kind == QLatin1String("version"))
-			writeBytes(path, encodeNoteFile(scene.uuid(), QStringLiteral("A"), QString()).replace(
-						 "\"version\":1", "\"version\":2"));
-		else if (kind == QLatin1String("symlink"))
-			QVERIFY(QFile::link(elsewhere, path));
-		else if (kind == QLatin1String("dangling"))
-			QVERIFY(QFile::link(notePath(QStringLiteral("missing.json")), path));
-		else if (kind == QLatin1String("directory"))
-			QVERIFY(QDir().mkpath(path));
-		else if (kind == QLatin1String("huge")) {
-			writeBytes(path, "");
-			QVERIFY(QFile::resize(path, MaxNoteFileBytes + 1));
-		}
 		const QByteArray before = fileBytes(path);
+		const QJsonObject linkBefore = link(scene.source());
+		const QString expected = text(key.toUtf8().constData());
 		QCOMPARE(notes.readNote(scene.source(), error), QString());
-		QVERIFY(error.startsWith(text(key.toUtf8().constData())));
-		if (key == QLatin1String("FileReadFailed"))
-			QCOMPARE(error, text("FileReadFailed") + path);
+		QCOMPARE(error, key == QLatin1String("FileReadFailed") ? expected + path : expected);
 
+		// Reading by path checks the file, not whose it is.
 		QByteArray bytes;
 		NoteFileRecord record;
-		QString atError;
-		// Reading by path checks the file, not whose it is.
-		QCOMPARE(NoteStore::readNoteFileAt(path, bytes, record, atError), kind == QLatin1String("foreign"));
+		QCOMPARE(NoteStore::readNoteFileAt(path, bytes, record, error), kind == QLatin1String("foreign"));
 		if (kind != QLatin1String("foreign"))
-			QVERIFY(atError.startsWith(text(key.toUtf8().constData())));
+			QVERIFY(error.startsWith(expected));
+
+		obs_source_set_name(scene.source(), "Renamed");
+		QVERIFY(!notes.syncSceneName(scene.source(), error));
+		QVERIFY(error.startsWith(expected));
+		QVERIFY(!QFile::exists(notePath(QStringLiteral("Renamed.json"))));
+		QCOMPARE(link(scene.source()), linkBefore);
 		QCOMPARE(fileBytes(path), before);
-		QCOMPARE(fileBytes(elsewhere).size(), encodeNoteFile(scene.uuid(), QStringLiteral("A"),
-								     QStringLiteral("<p>x</p>")).size());
+		QCOMPARE(fileBytes(elsewhere), elsewhereBytes);
 	}
 
 	void failedSavesLeaveFileAndLinkAsTheyWere_data()
@@ -506,13 +453,9 @@ private Q_SLOTS:
 		const QString path = notePath(QStringLiteral("A.json"));
 		const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere.json"));
 
-		if (kind == QLatin1String("symlink")) {
-			writeBytes(elsewhere, "elsewhere");
-			QFile::remove(path);
-			QVERIFY(QFile::link(elsewhere, path));
-		} else if (kind == QLatin1String("directory")) {
-			QFile::remove(path);
-			QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+		writeBytes(elsewhere, "elsewhere");
+		if (kind == QLatin1String("symlink") || kind == QLatin1String("directory")) {
+			spoil(kind, path, elsewhere);
 		} else if (kind == QLatin1String("readonly")) {
 			QVERIFY(remountReadOnly(m_notes));
 		} else if (kind == QLatin1String("full")) {
@@ -526,25 +469,22 @@ private Q_SLOTS:
 			obs_source_set_name(scene.source(), "B");
 
 		const QByteArray fileBefore = fileBytes(path);
-		const QByteArray linkBefore = linkJson(scene.source());
+		const QJsonObject linkBefore = link(scene.source());
 		const QStringList entriesBefore = QDir(m_notes).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 		const QString big = QStringLiteral("<p>%1</p>").arg(QString(100000, QLatin1Char('n')));
 
 		QVERIFY(!notes.saveNote(scene.source(), big, error));
 		QVERIFY(!error.isEmpty());
+		if (renamed) // the rename is refused the same way
+			QVERIFY(!notes.syncSceneName(scene.source(), error));
 		QCOMPARE(fileBytes(path), fileBefore);
-		QCOMPARE(linkJson(scene.source()), linkBefore);
+		QCOMPARE(link(scene.source()), linkBefore);
 		QCOMPARE(QDir(m_notes).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entriesBefore);
 		QVERIFY(!notes.takeCollectionDirty());
 		if (kind == QLatin1String("symlink")) {
 			QCOMPARE(error, text("NoteSaveFailed"));
 			QVERIFY(QFileInfo(path).isSymLink());
 			QCOMPARE(fileBytes(elsewhere), QByteArray("elsewhere"));
-		}
-		if (renamed) { // the rename is refused the same way
-			QVERIFY(!notes.syncSceneName(scene.source(), error));
-			QCOMPARE(linkJson(scene.source()), linkBefore);
-			QCOMPARE(fileBytes(path), fileBefore);
 		}
 	}
 
@@ -577,6 +517,7 @@ private Q_SLOTS:
 		QString error;
 		test::Scene scene("A");
 		const QDateTime cutoff = QDateTime::currentDateTime().addDays(-7);
+		const QDateTime tomorrow = QDateTime::currentDateTime().addDays(1);
 		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), cutoff, error)); // no note
 
 		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error, cutoff.addSecs(60)));
@@ -587,35 +528,16 @@ private Q_SLOTS:
 		QVERIFY(notes.saveNote(scene.source(), QStringLiteral("<p>a</p>"), error, cutoff));
 		QVERIFY(notes.clearNoteIfNotNewer(scene.source(), cutoff, error));
 		QCOMPARE(notes.readNote(scene.source(), error), QString());
-		QVERIFY(error.isEmpty());
-		QVERIFY(QFile::exists(notePath(QStringLiteral("A.json"))));
 		QVERIFY(QFileInfo(notePath(QStringLiteral("A.json"))).lastModified() > cutoff);
-		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), QDateTime::currentDateTime().addDays(1), error));
+		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), tomorrow, error)); // already empty
 
 		// A foreign file is reported and left alone.
 		test::Scene other("B");
 		const QByteArray foreign = encodeNoteFile(other.uuid(), QStringLiteral("B"), QStringLiteral("<p>b</p>"));
 		writeBytes(notePath(QStringLiteral("A.json")), foreign);
-		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), QDateTime::currentDateTime().addDays(1), error));
+		QVERIFY(!notes.clearNoteIfNotNewer(scene.source(), tomorrow, error));
 		QCOMPARE(error, text("NoteSceneMismatch"));
 		QCOMPARE(fileBytes(notePath(QStringLiteral("A.json"))), foreign);
-	}
-
-	void orphanedNotesGoToTheirOwnFile()
-	{
-		NoteStore notes = store();
-		QString error;
-		const QString id = QStringLiteral("0d3f5c1e-8a0b-4bde-9a55-2f8e4c6d7b10");
-		const QString loaded = notePath(QStringLiteral("Gone.json"));
-		QCOMPARE(notes.saveOrphanedNote(id, QStringLiteral("Gone"), loaded, QStringLiteral("<p>1</p>"), error),
-			 loaded);
-		QCOMPARE(recordAt(loaded).html, QStringLiteral("<p>1</p>"));
-		QCOMPARE(recordAt(loaded).sceneId, id);
-		// Never had a file: a fresh name, not someone else's.
-		const QString fresh = notes.saveOrphanedNote(id, QStringLiteral("Gone"), {}, QStringLiteral("<p>2</p>"), error);
-		QCOMPARE(fresh, notePath(QStringLiteral("Gone_2.json")));
-		QCOMPARE(recordAt(loaded).html, QStringLiteral("<p>1</p>"));
-		QVERIFY(!notes.takeCollectionDirty());
 	}
 };
 
