@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Runs a command with DISPLAY set to a private Xvfb server (inside the build root).
+# Xvfb picks a free display itself (-displayfd), so parallel runs, even from other roots that
+# share the abstract socket namespace, never collide.
 set -euo pipefail
-for n in $(seq 90 140); do
-  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=$n; break; }
-done
-Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >/tmp/xvfb-$display.log 2>&1 &
+fifo=$(mktemp -u /tmp/xvfb-fd.XXXXXX)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$fifo" >/tmp/xvfb-$$.log 2>&1 &
 xpid=$!
-trap 'kill $xpid 2>/dev/null; wait $xpid 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.05; done
+trap 'kill $xpid 2>/dev/null; wait $xpid 2>/dev/null || true; rm -f "$fifo"' EXIT
+if ! read -r -t 30 display <"$fifo"; then
+  echo "xvfb.sh: Xvfb did not start:" >&2; cat /tmp/xvfb-$$.log >&2; exit 1
+fi
 export DISPLAY=":$display"
 "$@"
