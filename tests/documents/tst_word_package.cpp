@@ -82,8 +82,10 @@ private Q_SLOTS:
 		QCOMPARE(note.paragraphs(),
 			 QStringList({"Plain paragraph.", "Cue line not bold", "bold italic under strike small mono red quietly",
 				      "yellow green cyan magenta blue red darkYellow lightGray", "E=mc2 H2O",
-				      QStringLiteral("a\tb\u2028c"), "visible end", "apple", "apple pie", "banana", "one", "two",
-				      "interruption", "three", "cell one", "cell two", "Picture:", "Right", "Justified", ""}));
+				      QStringLiteral("a\tb\u2028c"), "visible end",
+				      // List Bullet and List Bullet 2 are two lists; List Number carries on over the plain paragraph.
+				      "[disc 1 #0] apple", "[disc 1 #1] apple pie", "[disc 1 #0] banana", "[decimal 1 #2] one",
+				      "[decimal 1 #2] two", "interruption", "[decimal 1 #2] three", "cell one", "cell two", "Picture:", "Right", "Justified", ""}));
 		note.expect({// The document defaults give 11 pt.
 			     {0, "Plain", "size", "11"},
 			     // Script Cue is bold and based on Script Base (14 pt, #112233, centred), itself on Normal.
@@ -103,21 +105,6 @@ private Q_SLOTS:
 		QCOMPARE(note.alignment(17), Qt::AlignRight);
 		QCOMPARE(note.alignment(18), Qt::AlignJustify);
 		QVERIFY(!note.result.html.contains(QStringLiteral("SECRET")));
-
-		// List Bullet and List Bullet 2 are two single-level bullet lists; List Number carries on
-		// over the plain paragraph.
-		QTextList *bullets = note.list(7);
-		QVERIFY(bullets);
-		QCOMPARE(bullets->format().style(), QTextListFormat::ListDisc);
-		QCOMPARE(note.list(9), bullets);
-		QVERIFY(note.list(8));
-		QVERIFY(note.list(8) != bullets);
-		QTextList *numbers = note.list(10);
-		QVERIFY(numbers);
-		QCOMPARE(numbers->format().style(), QTextListFormat::ListDecimal);
-		QVERIFY(!note.list(12));
-		QCOMPARE(note.list(13), numbers);
-		QCOMPARE(numbers->itemNumber(note.block(13)), 2);
 	}
 
 	void pandoc()
@@ -127,26 +114,17 @@ private Q_SLOTS:
 		// Footnote reference, table and picture were dropped.
 		QVERIFY(note.result.simplified);
 		QCOMPARE(note.paragraphs(), QStringList({"Opening", "Intro with bold, italic, struck, H2O and x2, and a link.",
-							 "first bullet", "nested bullet", "second bullet", "three", "four",
+							 "[disc 1 #0] first bullet", "[disc 2 #1] nested bullet", "[disc 1 #0] second bullet",
+							 "[decimal 1 #2] three", "[decimal 1 #2] four",
 							 "Between lists.", "A", "B", "1", "2", "", "pic"}));
 		note.expect({{0, "Opening", "weight", "700"}, {0, "Opening", "size", "16"}, {0, "Opening", "color", "#4f81bd"},
 			     {1, "Intro", "size", "12"}, {1, "bold", "weight", "700"}, {1, "italic", "italic", "yes"},
 			     {1, "struck", "strike", "yes"}, {1, "2O", "vertical", "sub"}, {1, "2,", "vertical", "super"},
 			     {1, "link", "color", "#4f81bd"}});
 
-		QTextList *bullets = note.list(2);
-		QVERIFY(bullets);
-		QCOMPARE(bullets->format().style(), QTextListFormat::ListDisc);
-		QCOMPARE(note.list(3)->format().indent(), 2);
-		QCOMPARE(note.list(4), bullets);
-		QTextList *numbers = note.list(5);
-		QVERIFY(numbers);
-		QCOMPARE(numbers->format().style(), QTextListFormat::ListDecimal);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-		QCOMPARE(numbers->format().start(), 3);
+		QCOMPARE(note.list(5)->format().start(), 3);
 #endif
-		QCOMPARE(note.list(6), numbers);
-		QVERIFY(!note.list(7));
 	}
 
 	void libreOffice()
@@ -156,10 +134,13 @@ private Q_SLOTS:
 		// Table and picture were dropped.
 		QVERIFY(note.result.simplified);
 		QCOMPARE(note.paragraphs(),
-			 QStringList({"Opening", "Cue line", "Say quietly now",
+			 QStringList({// LibreOffice ties its headings to an outline level that shows no number.
+				      "Opening", "Cue line", "Say quietly now",
 				      "bold italic under strike small mono red marked shaded", "E=mc2 and H2O",
-				      QStringLiteral("a\tb\u2028c"), "See the site on page 1.", "Kept added text", "four", "five",
-				      "five a", "Interruption", "six", "dot", "circle", "Right", "Justified", "cell one",
+				      QStringLiteral("a\tb\u2028c"), "See the site on page 1.", "Kept added text",
+				      // The numbered list starts at 4 (below) and carries on after the interruption.
+				      "[decimal 1 #0] four", "[decimal 1 #0] five", "[a 2 #1] five a", "Interruption",
+				      "[decimal 1 #0] six", "[disc 1 #2] dot", "[disc 2 #3] circle", "Right", "Justified", "cell one",
 				      "cell two", "Picture:", "Loud calm", "", ""}));
 		note.expect({{0, "Opening", "weight", "700"}, {0, "Opening", "size", "18"}, {1, "Cue", "weight", "700"},
 			     // Its defaults name a CJK font in the East Asian slot; Latin text keeps the Latin font.
@@ -174,8 +155,6 @@ private Q_SLOTS:
 			     {6, "the site", "color", "#000080"},
 			     // A bold paragraph mark with a run that turns bold off.
 			     {20, "Loud", "weight", "700"}, {20, "calm", "weight", "400"}});
-		// LibreOffice ties its headings to an outline level that shows no number.
-		QVERIFY(!note.list(0));
 		QCOMPARE(note.alignment(1), Qt::AlignHCenter);
 		QCOMPARE(note.alignment(15), Qt::AlignRight);
 		QCOMPARE(note.alignment(16), Qt::AlignJustify);
@@ -185,21 +164,9 @@ private Q_SLOTS:
 		// An empty paragraph of 20 pt.
 		QCOMPARE(note.block(21).charFormat().fontPointSize(), 20.0);
 
-		// The numbered list starts at 4 and carries on after the interruption.
-		QTextList *numbers = note.list(8);
-		QVERIFY(numbers);
-		QCOMPARE(numbers->format().style(), QTextListFormat::ListDecimal);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-		QCOMPARE(numbers->format().start(), 4);
+		QCOMPARE(note.list(8)->format().start(), 4);
 #endif
-		QCOMPARE(note.list(9), numbers);
-		QCOMPARE(note.list(10)->format().style(), QTextListFormat::ListLowerAlpha);
-		QCOMPARE(note.list(10)->format().indent(), 2);
-		QVERIFY(!note.list(11));
-		QCOMPARE(note.list(12), numbers);
-		QCOMPARE(numbers->itemNumber(note.block(12)), 2);
-		QCOMPARE(note.list(13)->format().style(), QTextListFormat::ListDisc);
-		QCOMPARE(note.list(14)->format().indent(), 2);
 	}
 
 	void refusedFiles_data()
@@ -241,9 +208,9 @@ private Q_SLOTS:
 		QFETCH(ZipFileList, parts);
 		QFETCH(bool, damaged);
 		QFETCH(QString, error);
-		const QString path = m_dir.filePath(QLatin1String(QTest::currentDataTag()) + QStringLiteral(".docx"));
+		const QString name = QLatin1String(QTest::currentDataTag()) + QStringLiteral(".docx"), path = m_dir.filePath(name);
 		if (!parts.isEmpty()) {
-			package(path, parts);
+			package(name, parts);
 			if (damaged)
 				damageFirstCrc(path);
 		} else if (size == -2) {

@@ -66,11 +66,25 @@ inline QString describe(const QTextCharFormat &f, const QByteArray &property)
 struct Note {
 	explicit Note(WordImportResult imported) : result(std::move(imported)) { document.setHtml(result.html); }
 
+	// The text of each paragraph; a list item starts with its list's style, indent and number in
+	// order of appearance, such as "[decimal 1 #0] ".
 	QStringList paragraphs() const
 	{
+		static const char *const styles[] = {"disc", "circle", "square", "decimal", "a", "A", "i", "I"};
 		QStringList out;
-		for (QTextBlock b = document.begin(); b.isValid(); b = b.next())
-			out << b.text();
+		QList<QTextList *> lists;
+		for (QTextBlock b = document.begin(); b.isValid(); b = b.next()) {
+			QTextList *list = b.textList();
+			if (list && !lists.contains(list))
+				lists << list;
+			const int style = list ? -1 - int(list->format().style()) : 0;
+			out << (list ? QStringLiteral("[%1 %2 #%3] ")
+						.arg(QLatin1String(style >= 0 && style < 8 ? styles[style] : "?"))
+						.arg(list->format().indent())
+						.arg(lists.indexOf(list))
+				     : QString()) +
+				       b.text();
+		}
 		return out;
 	}
 
