@@ -30,10 +30,10 @@ Note fixture(const char *name)
 	return Note(importWordDocument(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/docx/") + QLatin1String(name)));
 }
 
-QByteArray simpleDocument(const QByteArray &text)
-{
-	return documentXml(paragraph(text));
-}
+QByteArray simpleDocument(const QByteArray &text) { return documentXml(paragraph(text)); }
+
+// Sizes that stand for files of another kind.
+constexpr qint64 kDirectory = -2, kFifo = -3;
 
 const QByteArray kContentTypes =
 	R"(<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"/>)";
@@ -59,16 +59,12 @@ class TestWordPackage : public QObject {
 private:
 	QTemporaryDir m_dir;
 
-	QString package(const QString &name, const ZipFileList &files)
+	void package(const QString &name, const ZipFileList &files)
 	{
-		const QString path = m_dir.filePath(name);
 		QString error;
-		if (!writeZip(path, files, error))
-			qWarning("writeZip: %s", qPrintable(error));
-		return path;
+		QVERIFY2(writeZip(m_dir.filePath(name), files, error), qPrintable(error));
 	}
 
-	Note imported(const char *name, const ZipFileList &files) { return Note(importWordDocument(package(QLatin1String(name), files))); }
 
 private Q_SLOTS:
 	void initTestCase() { QVERIFY(m_dir.isValid()); }
@@ -169,115 +165,106 @@ private Q_SLOTS:
 #endif
 	}
 
-	void refusedFiles_data()
+	void packages_data()
 	{
 		QTest::addColumn<QByteArray>("content"); // written as the file, if not empty
-		QTest::addColumn<qint64>("size");        // the file's size, if not negative; -2 makes a directory
+		QTest::addColumn<qint64>("size");        // the file's size, if not negative; or one of the kinds below
 		QTest::addColumn<ZipFileList>("parts");  // else a package of these parts
 		QTest::addColumn<bool>("damaged");       // with a wrong checksum for its first part
-		QTest::addColumn<QString>("error");
+		QTest::addColumn<QString>("error");      // how the error starts, or empty
+		QTest::addColumn<QStringList>("note");   // the note's text and the first word's weight
 		const auto sized = [](const char *name, qint64 size, const char *error) {
-			QTest::newRow(name) << QByteArray() << size << ZipFileList() << false << text(error);
+			QTest::newRow(name) << QByteArray() << size << ZipFileList() << false << text(error) << QStringList();
 		};
-		const auto zipped = [](const char *name, const ZipFileList &parts, const char *error, bool damaged = false) {
-			QTest::newRow(name) << QByteArray() << qint64(-1) << parts << damaged << text(error);
+		const auto zipped = [](const char *name, const ZipFileList &parts, const char *error, const QStringList &note = {},
+				       bool damaged = false) {
+			QTest::newRow(name) << QByteArray() << qint64(-1) << parts << damaged << (error ? text(error) : QString()) << note;
 		};
 		sized("missing", -1, "WordSizeError");
-		sized("directory", -2, "WordSizeError");
+		sized("directory", kDirectory, "WordSizeError");
+		// A FIFO has no end: opening it must neither block nor read from it.
+		sized("named pipe", kFifo, "WordSizeError");
 		sized("101 MiB", kWordMaxFileSize + 1024 * 1024, "WordSizeError");
 		sized("exactly 100 MiB, not a zip", kWordMaxFileSize, "WordOpenError");
 		sized("empty file", 0, "WordOpenError");
 		QTest::newRow("text file") << QByteArray("Just some words, not a package.\n") << qint64(-1) << ZipFileList() << false
-					   << text("WordOpenError");
+					   << text("WordOpenError") << QStringList();
 		zipped("zip without document", {{"[Content_Types].xml", kContentTypes}, {"word/styles.xml", "<w:styles/>"}}, "WordBodyError");
 		zipped("empty document part", {{"[Content_Types].xml", kContentTypes}, {"word/document.xml", {}}}, "WordBodyError");
 		QByteArray huge = simpleDocument("x");
 		huge.insert(huge.indexOf("<w:p>"), QByteArray(int(kWordMaxPartSize) + 1 - huge.size(), ' '));
 		zipped("document part over 24 MiB", {{"word/document.xml", huge}}, "WordBodyError");
 		zipped("damaged document part", {{"word/document.xml", simpleDocument("x")}, {"[Content_Types].xml", kContentTypes}},
-		       "WordBodyError", true);
+		       "WordBodyError", {}, true);
 		zipped("two parts of one name", {{"word/document.xml", simpleDocument("one")}, {"Word/Document.xml", simpleDocument("two")}},
 		       "WordOpenError");
 		zipped("document only as a folder", {{"word/document.xml/", {}}, {"[Content_Types].xml", kContentTypes}}, "WordBodyError");
+		// A broken document part in a sound package is reported with the parser's message.
+		zipped("broken document part", {{"word/document.xml", simpleDocument("x").chopped(3)}}, "WordXmlError");
+
+		// Only the document part is required; parts are matched like package part names.
+		const QByteArray styles = R"(<w:styles xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"
+					  R"(<w:style w:type="paragraph" w:default="1" w:styleId="Normal"><w:rPr><w:b/></w:rPr></w:style></w:styles>)";
+		zipped("document alone", {{"word/document.xml", simpleDocument("bare")}}, nullptr, {"bare", "400"});
+		zipped("names of other case", {{"WORD/Styles.XML", styles}, {"Word/Document.xml", simpleDocument("cased")}}, nullptr, {"cased", "700"});
+		// A styles part over 24 MiB counts as missing; the text still comes in.
+		QByteArray bigStyles = styles;
+		bigStyles.insert(bigStyles.indexOf("<w:style "), QByteArray(int(kWordMaxPartSize), ' '));
+		zipped("styles over 24 MiB", {{"word/document.xml", simpleDocument("plain")}, {"word/styles.xml", bigStyles}}, nullptr, {"plain", "400"});
+		// Media larger than any part may be do not spoil the package.
+		zipped("media over 24 MiB", {{"word/document.xml", simpleDocument("media")}, {"word/media/video.bin", QByteArray(65 * 1024 * 1024, '\0')}},
+		       nullptr, {"media", "400"});
 	}
 
-	void refusedFiles()
+	void packages()
 	{
 		QFETCH(QByteArray, content);
 		QFETCH(qint64, size);
 		QFETCH(ZipFileList, parts);
 		QFETCH(bool, damaged);
 		QFETCH(QString, error);
+		QFETCH(QStringList, note);
 		const QString name = QLatin1String(QTest::currentDataTag()) + QStringLiteral(".docx"), path = m_dir.filePath(name);
+		const QByteArray native = QFile::encodeName(path);
 		if (!parts.isEmpty()) {
 			package(name, parts);
 			if (damaged)
 				damageFirstCrc(path);
-		} else if (size == -2) {
+		} else if (size == kDirectory) {
 			QVERIFY(QDir(m_dir.path()).mkpath(path));
+		} else if (size == kFifo) {
+#ifdef Q_OS_UNIX
+			QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+#else
+			QSKIP("no named pipes here");
+#endif
 		} else if (!content.isEmpty() || size >= 0) {
 			QFile f(path);
 			QVERIFY(f.open(QIODevice::WriteOnly));
 			QCOMPARE(f.write(content), content.size());
 			QVERIFY(size < 0 || f.resize(size));
 		}
-		const WordImportResult result = importWordDocument(path);
-		QCOMPARE(result.error, error);
-		QVERIFY(result.html.isEmpty());
-		QVERIFY(!result.simplified);
-	}
-
-	// Only the document part is required; parts are matched like package part names.
-	void partsOfAPackage()
-	{
-		const QByteArray styles = R"(<w:styles xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"
-					  R"(<w:style w:type="paragraph" w:default="1" w:styleId="Normal"><w:rPr><w:b/></w:rPr></w:style></w:styles>)";
-		const Note bare = imported("bare.docx", {{"word/document.xml", simpleDocument("bare")}});
-		QVERIFY2(bare.result.error.isEmpty(), qPrintable(bare.result.error));
-		QCOMPARE(bare.paragraphs(), QStringList{"bare"});
-		bare.expect({{0, "bare", "weight", "400"}});
-
-		const Note cased = imported("cased.docx", {{"WORD/Styles.XML", styles}, {"Word/Document.xml", simpleDocument("cased")}});
-		QVERIFY2(cased.result.error.isEmpty(), qPrintable(cased.result.error));
-		QCOMPARE(cased.paragraphs(), QStringList{"cased"});
-		cased.expect({{0, "cased", "weight", "700"}});
-
-		// A styles part over 24 MiB counts as missing; the text still comes in.
-		QByteArray bigStyles = styles;
-		bigStyles.insert(bigStyles.indexOf("<w:style "), QByteArray(int(kWordMaxPartSize), ' '));
-		const Note unstyled = imported("bigstyles.docx", {{"word/document.xml", simpleDocument("plain")}, {"word/styles.xml", bigStyles}});
-		QVERIFY2(unstyled.result.error.isEmpty(), qPrintable(unstyled.result.error));
-		unstyled.expect({{0, "plain", "weight", "400"}});
-
-		// Media larger than any part may be do not spoil the package.
-		const Note media = imported("media.docx", {{"word/document.xml", simpleDocument("with media")},
-							   {"word/media/video.bin", QByteArray(65 * 1024 * 1024, '\0')}});
-		QVERIFY2(media.result.error.isEmpty(), qPrintable(media.result.error));
-		QCOMPARE(media.paragraphs(), QStringList{"with media"});
-
-		// A broken document part in a sound package is reported with the parser's message.
-		const Note broken = imported("broken.docx", {{"word/document.xml", simpleDocument("x").chopped(3)}});
-		QVERIFY(broken.result.error.startsWith(text("WordXmlError")));
-	}
-
-#ifdef Q_OS_UNIX
-	// A FIFO has no end: opening it must neither block nor read from it.
-	void namedPipe()
-	{
-		const QString path = m_dir.filePath(QStringLiteral("pipe.docx"));
-		QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
 		auto import = std::async(std::launch::async, [path] { return importWordDocument(path); });
 		if (import.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-			// Release the blocked reader so that the test can end.
-			const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
-			if (fd >= 0)
+#ifdef Q_OS_UNIX
+			// Release a reader blocked on the pipe so that the test can end.
+			if (const int fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK); fd >= 0)
 				::close(fd);
-			import.wait();
-			QFAIL("the import blocked on a FIFO");
-		}
-		QCOMPARE(import.get().error, text("WordSizeError"));
-	}
 #endif
+			import.wait();
+			QFAIL("the import blocked");
+		}
+		const Note imported(import.get());
+		if (error.isEmpty()) {
+			QVERIFY2(imported.result.error.isEmpty(), qPrintable(imported.result.error));
+			QCOMPARE(imported.paragraphs(), QStringList{note[0]});
+			QCOMPARE(describe(imported.formatOf(note[0]), "weight"), note[1]);
+		} else {
+			QVERIFY2(imported.result.error.startsWith(error), qPrintable(imported.result.error));
+			QVERIFY(imported.result.html.isEmpty());
+			QVERIFY(!imported.result.simplified);
+		}
+	}
 };
 
 QTEST_MAIN(TestWordPackage)
