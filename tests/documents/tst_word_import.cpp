@@ -78,7 +78,7 @@ private Q_SLOTS:
 		row("dstrike", {}, "<w:dstrike/>", "strike", "yes");
 		row("u double", {}, val("u", "double"), "underline", "single");
 		row("u wave", {}, val("u", "wave"), "underline", "single");
-		row("u none over underline", val("u", "single"), val("u", "none"), "underline", "0");
+		row("u none over underline", val("u", "single"), val("u", "none"), "underline", "none");
 		for (const auto &[sz, points] : {std::pair{"21", "10.5"}, {"2", "1"}, {"1000", "500"}})
 			row(qPrintable(QStringLiteral("sz %1").arg(sz)), {}, val("sz", sz), "size", points);
 		for (const char *bad : {"1", "1001", "big"})
@@ -103,8 +103,7 @@ private Q_SLOTS:
 		row("highlight after shd wins", {}, R"(<w:shd w:fill="00FF00"/>)" + val("highlight", "darkRed"), "background", "#800000");
 		row("superscript", {}, val("vertAlign", "superscript"), "vertical", "super");
 		row("subscript", {}, val("vertAlign", "subscript"), "vertical", "sub");
-		row("baseline over superscript", val("vertAlign", "superscript"), val("vertAlign", "baseline"), "vertical",
-		    qPrintable(QString::number(int(QTextCharFormat::AlignNormal))));
+		row("baseline over superscript", val("vertAlign", "superscript"), val("vertAlign", "baseline"), "vertical", "normal");
 		row("unknown properties skipped whole", {}, "<w:rPrChange><w:rPr><w:b/></w:rPr></w:rPrChange><w:i/>", "weight", "400");
 	}
 

@@ -82,7 +82,7 @@ private Q_SLOTS:
 			     {3, "cyan", "background", "#00ffff"}, {3, "magenta", "background", "#ff00ff"},
 			     {3, "blue", "background", "#0000ff"}, {3, "red", "background", "#ff0000"},
 			     {3, "darkYellow", "background", "#808000"}, {3, "lightGray", "background", "#c0c0c0"},
-			     {4, "2", "vertical", "super"}, {4, "2O", "vertical", "sub"}, {4, "O", "vertical", "0"}});
+			     {4, "2", "vertical", "super"}, {4, "2O", "vertical", "sub"}, {4, "O", "vertical", "normal"}});
 		QCOMPARE(note.alignment(0), Qt::AlignLeft);
 		QCOMPARE(note.alignment(1), Qt::AlignHCenter);
 		QCOMPARE(note.alignment(17), Qt::AlignRight);

@@ -43,6 +43,7 @@ inline QString describe(const QTextCharFormat &f, const QByteArray &property)
 		return yes(f.fontItalic());
 	if (property == "underline")
 		return f.underlineStyle() == QTextCharFormat::SingleUnderline ? QStringLiteral("single")
+		       : f.underlineStyle() == QTextCharFormat::NoUnderline   ? QStringLiteral("none")
 									      : QString::number(int(f.underlineStyle()));
 	if (property == "strike")
 		return yes(f.fontStrikeOut());
@@ -55,10 +56,9 @@ inline QString describe(const QTextCharFormat &f, const QByteArray &property)
 	if (property == "background")
 		return color(f.background());
 	if (property == "vertical") {
+		static const char *const names[] = {"normal", "super", "sub"}; // in the order of the enum
 		const int v = int(f.verticalAlignment());
-		return v == QTextCharFormat::AlignSuperScript ? QStringLiteral("super")
-		       : v == QTextCharFormat::AlignSubScript ? QStringLiteral("sub")
-							      : QString::number(v);
+		return v >= 0 && v < 3 ? QLatin1String(names[v]) : QString::number(v);
 	}
 	return QStringLiteral("?");
 }
