@@ -179,6 +179,10 @@ private Q_SLOTS:
 		QVERIFY(!expectedNames.isEmpty());
 		QCOMPARE(names, expectedNames);
 		QCOMPARE(digests, expectedDigests);
+		// They hold note files, and restore in full as a backup.
+		QTemporaryDir staging;
+		QCOMPARE(readBackup(dataDir() + "/" + file, staging.filePath("s"), readError).size(), names.size());
+		QCOMPARE(readError, QString());
 	}
 };
 

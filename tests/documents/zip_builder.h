@@ -107,15 +107,6 @@ struct Archive {
 	// Where the archive starts in its file: offsets are recorded as if that many bytes preceded it.
 	quint32 base = 0;
 
-	qint64 directoryOffset() const
-	{
-		qint64 size = base;
-		for (const Item &item : items)
-			size += 30 + (item.localName.isNull() ? item.name : item.localName).size() + item.localExtra.size() +
-				item.data.size() + item.afterData.size();
-		return size;
-	}
-
 	QByteArray build() const
 	{
 		QByteArray out, directory;
