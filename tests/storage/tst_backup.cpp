@@ -93,31 +93,6 @@ private Q_SLOTS:
 		QCOMPARE(readAll(entries[0].stagedPath), bytes);
 	}
 
-	void noteCountRefusals()
-	{
-		const QString dir = freshDir();
-		const QStringList two = {writeAll(dir + "/a.json", note(IdA)), writeAll(dir + "/b.json", note(IdB))};
-		QVERIFY(!writeAll(dir + "/old.json", "old").isEmpty());
-		QStringList tooMany;
-		for (int i = 0; i < 10001; ++i)
-			tooMany << two[i % 2];
-		const struct {
-			const char *target;
-			QStringList paths;
-			const char *error;
-		} refusals[] = {{"two.json", two, "BackupSingleNote"},
-				{"old.json", two, "BackupSingleNote"},
-				{"none.zip", {}, "BackupEmpty"},
-				{"many.zip", tooMany, "BackupEmpty"}};
-		for (const auto &r : refusals) {
-			QString error;
-			QVERIFY2(!writeBackup(dir + "/" + r.target, r.paths, error), r.target);
-			QCOMPARE(error, text(r.error));
-		}
-		QCOMPARE(readAll(dir + "/old.json"), QByteArray("old"));
-		QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList({"a.json", "b.json", "old.json"}));
-	}
-
 	// Several notes, written and restored on a worker thread as the dock does: an archive of the
 	// files under their own names in the order given, which restores them byte for byte as
 	// 0.json, 1.json, ... Archives from elsewhere, with folders, restore in archive order too.
@@ -182,9 +157,13 @@ private Q_SLOTS:
 		}
 		QTest::newRow("same scene twice") << "backup.zip" << "duplicate";
 		QTest::newRow("same scene in another spelling") << "backup.zip" << "duplicate spelling";
+		QTest::newRow("two notes to a note file") << "backup.json" << "two";
+		QTest::newRow("no notes") << "backup.zip" << "none";
+		QTest::newRow("10001 notes") << "backup.zip" << "10001";
 	}
 
-	// Whatever goes wrong, the existing backup stays as it was and nothing else is left behind.
+	// Whatever goes wrong, no backup appears, an existing one stays as it was, and nothing else
+	// is left behind.
 	void writeFailuresLeaveTarget()
 	{
 		QFETCH(QString, target);
@@ -192,6 +171,7 @@ private Q_SLOTS:
 		const QString dir = freshDir();
 		const QString good = writeAll(dir + "/good.json", note(IdA));
 		const QString bad = dir + "/bad.json";
+		QStringList paths = target.endsWith(".json") ? QStringList{bad} : QStringList{good, bad};
 		QString expected = text("BackupInvalid");
 		if (fault == "invalid") {
 			QVERIFY(!writeAll(bad, R"({"format":"OBS-Quillmar","version":2})").isEmpty());
@@ -202,18 +182,27 @@ private Q_SLOTS:
 			QFile big(bad);
 			QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(64 * 1024 * 1024 + 1));
 			expected = text("BackupTooLarge");
+		} else if (fault == "two") {
+			QVERIFY(!writeAll(bad, note(IdB)).isEmpty());
+			paths = {good, bad};
+			expected = text("BackupSingleNote");
+		} else if (fault == "none" || fault == "10001") {
+			paths = fault == "none" ? QStringList() : QStringList(10001, good);
+			expected = text("BackupEmpty");
 		} else {
 			QVERIFY(!writeAll(bad, note(fault == "duplicate" ? IdA : IdA.mid(1, 36).toUpper())).isEmpty());
 		}
-		const QStringList paths = target.endsWith(".json") ? QStringList{bad} : QStringList{good, bad};
 
-		const QString path = writeAll(dir + "/" + target, "the previous backup");
-		const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
-		QString error;
-		QVERIFY(!writeBackup(path, paths, error));
-		QCOMPARE(error, expected);
+		const QString path = dir + "/" + target;
+		for (const bool existing : {false, true}) {
+			QVERIFY(!existing || !writeAll(path, "the previous backup").isEmpty());
+			const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+			QString error;
+			QVERIFY(!writeBackup(path, paths, error));
+			QCOMPARE(error, expected);
+			QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), before);
+		}
 		QCOMPARE(readAll(path), QByteArray("the previous backup"));
-		QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), before);
 	}
 
 	void restoreRefusals_data()
