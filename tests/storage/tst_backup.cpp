@@ -68,39 +68,15 @@ private:
 private Q_SLOTS:
 	void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-	void singleNoteBackup_data()
-	{
-		QTest::addColumn<QString>("target");
-		QTest::newRow("lower case") << "scene.json";
-		QTest::newRow("upper case") << "SCENE.JSON";
-	}
-
-	// One note to a ".json" name is the note file itself, and restores as 0.json.
-	void singleNoteBackup()
-	{
-		QFETCH(QString, target);
-		const QString dir = freshDir();
-		const QByteArray bytes = note(IdA, QStringLiteral("<p>Grüße ◆[cue]</p>"));
-		const QString backup = dir + "/" + target;
-		QString error;
-		QVERIFY2(writeBackup(backup, {writeAll(dir + "/Intro.json", bytes)}, error), qPrintable(error));
-		QCOMPARE(readAll(backup), bytes);
-
-		const QList<RestoreEntry> entries = readBackup(backup, dir + "/staging", error);
-		QCOMPARE(entries.size(), 1);
-		QCOMPARE(entries[0].stagedPath, dir + "/staging/0.json");
-		QCOMPARE(entries[0].sceneId, IdA);
-		QCOMPARE(readAll(entries[0].stagedPath), bytes);
-	}
-
-	// Several notes, written and restored on a worker thread as the dock does: an archive of the
-	// files under their own names in the order given, which restores them byte for byte as
-	// 0.json, 1.json, ... Archives from elsewhere, with folders, restore in archive order too.
-	void archiveRoundTrip()
+	// Written and restored on a worker thread, as the dock does. One note to a ".json" name is
+	// the note file itself; several make an archive of the files under their own names in the
+	// order given. Each restores byte for byte as 0.json, 1.json, ..., in archive order, and so do
+	// archives from elsewhere with folders.
+	void roundTrips()
 	{
 		const QString dir = freshDir();
 		const QList<QByteArray> bytes = {note(IdA), note(IdB, QString(paragraph(10000))),
-						 note(IdC, QStringLiteral("<p><b>名前</b></p>"))};
+						 note(IdC, QStringLiteral("<p><b>Grüße</b> ◆[cue] 名前</p>"))};
 		const QStringList names = {"zeta.json", "Alpha.json", QStringLiteral("Ünïcode 名前.json")};
 		QStringList paths;
 		ZipFileList foreign;
@@ -108,37 +84,40 @@ private Q_SLOTS:
 			paths << writeAll(dir + "/" + names[i], bytes[i]);
 			foreign.append({QStringList{"notes/zeta.json", "notes/sub/alpha.JSON", "c.json"}[i], bytes[i]});
 		}
+		const QStringList backups = {dir + "/SCENE.JSON", dir + "/backup.zip", dir + "/foreign.zip"};
 		QString error;
-		QVERIFY(writeZip(dir + "/foreign.zip", foreign, error));
-		bool written = false;
-		QList<RestoreEntry> ours, theirs;
-		QString writeError, readError;
+		QVERIFY(writeZip(backups[2], foreign, error));
+		QList<QList<RestoreEntry>> restored;
 		QThread *thread = QThread::create([&] {
-			written = writeBackup(dir + "/backup.zip", paths, writeError);
-			ours = readBackup(dir + "/backup.zip", dir + "/staging", readError);
-			theirs = readBackup(dir + "/foreign.zip", dir + "/staging-foreign", readError);
+			if (writeBackup(backups[0], {paths[2]}, error) && writeBackup(backups[1], paths, error)) {
+				for (const QString &backup : backups)
+					restored << readBackup(backup, backup + ".staged", error);
+			}
 		});
 		thread->start();
 		QVERIFY(thread->wait(30000));
 		delete thread;
-		QVERIFY2(written, qPrintable(writeError));
-		QVERIFY2(readError.isEmpty(), qPrintable(readError));
-
+		QVERIFY2(error.isEmpty(), qPrintable(error));
+		QCOMPARE(readAll(backups[0]), bytes[2]);
 		ZipReader reader;
-		QVERIFY(reader.open(dir + "/backup.zip"));
+		QVERIFY(reader.open(backups[1]));
 		QCOMPARE(reader.entries().size(), size_t(3));
 		for (int i = 0; i < 3; ++i)
 			QCOMPARE(reader.entries()[size_t(i)].name, names[i]);
+
 		const QStringList ids = {IdA, IdB, IdC};
-		const std::pair<QString, QList<RestoreEntry>> runs[] = {{dir + "/staging", ours}, {dir + "/staging-foreign", theirs}};
-		for (const auto &[staging, entries] : runs) {
-			QCOMPARE(entries.size(), 3);
-			for (int i = 0; i < 3; ++i) {
-				QCOMPARE(entries[i].stagedPath, staging + "/" + QString::number(i) + ".json");
-				QCOMPARE(entries[i].sceneId, ids[i]);
-				QCOMPARE(readAll(entries[i].stagedPath), bytes[i]);
+		QCOMPARE(restored.size(), 3);
+		for (int run = 0; run < 3; ++run) {
+			const int first = run == 0 ? 2 : 0;
+			const QString staging = backups[run] + ".staged";
+			QCOMPARE(restored[run].size(), 3 - first);
+			QCOMPARE(QDir(staging).entryList(QDir::Files | QDir::Hidden).size(), 3 - first);
+			for (int i = first; i < 3; ++i) {
+				const RestoreEntry &entry = restored[run][i - first];
+				QCOMPARE(entry.stagedPath, QStringLiteral("%1/%2.json").arg(staging).arg(i - first));
+				QCOMPARE(entry.sceneId, ids[i]);
+				QCOMPARE(readAll(entry.stagedPath), bytes[i]);
 			}
-			QCOMPARE(QDir(staging).entryList(QDir::Files | QDir::Hidden).size(), 3);
 		}
 
 		// A single note is not read through a link either.
