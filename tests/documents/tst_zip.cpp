@@ -188,29 +188,17 @@ private:
 private Q_SLOTS:
 	void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-	void roundTrip_data()
-	{
-		QTest::addColumn<QStringList>("names");
-		QTest::addColumn<QList<QByteArray>>("bodies");
-		QTest::newRow("empty, binary, unicode and folders")
-			<< QStringList{"empty.json", "binary.json", QStringLiteral("Ünïcode 名前 🎬.json"), "notes/deep/x.json"}
-			<< QList<QByteArray>{QByteArray(), randomBytes(1 << 20, 7), QByteArray("é").repeated(5000),
-					     QByteArray(300000, 'a')};
-		QStringList many;
-		QList<QByteArray> manyBodies;
-		for (int i = 0; i < 500; ++i) {
-			many << QStringLiteral("scene %1.json").arg(i);
-			manyBodies << randomBytes(i * 7, quint32(i));
-		}
-		QTest::newRow("500 entries") << many << manyBodies;
-	}
-
 	// What the writer makes, the reader gives back unchanged; the layout is the fixed one, down
 	// to the byte: Unix mode 0644, UTF-8 names, the two headers alike, no extras.
 	void roundTrip()
 	{
-		QFETCH(QStringList, names);
-		QFETCH(QList<QByteArray>, bodies);
+		QStringList names{"empty.json", "binary.json", QStringLiteral("Ünïcode 名前 🎬.json"), "notes/deep/x.json"};
+		QList<QByteArray> bodies{QByteArray(), randomBytes(1 << 20, 7), QByteArray("é").repeated(5000),
+					 QByteArray(300000, 'a')};
+		for (int i = 0; i < 500; ++i) {
+			names << QStringLiteral("scene %1.json").arg(i);
+			bodies << randomBytes(i * 7, quint32(i));
+		}
 		ZipFileList files;
 		Archive expected;
 		for (int i = 0; i < names.size(); ++i) {
@@ -243,16 +231,21 @@ private Q_SLOTS:
 			QVERIFY(f.open(QIODevice::WriteOnly) && f.write(old) == old.size());
 		}
 		QString error;
-		QVERIFY(!writeZip(target, {{"a.json", "x"}, {QString(), "y"}}, error));
-		QCOMPARE(error, text("BackupFailed"));
-		QCOMPARE(readAll(target), old);
-		QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter("keep"), QStringList{"keep.zip"});
 		{
 			ZipWriter writer;
 			QVERIFY(writer.open(target, error));
 			QVERIFY(writer.add("a.json", "never committed", error));
 		}
+		// A writer that failed once writes nothing more.
+		ZipWriter writer;
+		QVERIFY(writer.open(target, error));
+		QVERIFY(writer.add("a.json", "x", error));
+		QVERIFY(!writer.add(QString(), "y", error));
+		QCOMPARE(error, text("BackupFailed"));
+		QVERIFY(!writer.add("b.json", "x", error));
+		QVERIFY(!writer.commit(error));
 		QCOMPARE(readAll(target), old);
+		QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter("keep"), QStringList{"keep.zip"});
 
 		// A missing folder is not made, a directory not replaced, a link neither replaced nor
 		// written through.
@@ -268,14 +261,6 @@ private Q_SLOTS:
 		QVERIFY(QFileInfo(path("a-directory")).isDir());
 		QVERIFY(QFileInfo(path("link.zip")).isSymLink());
 		QCOMPARE(readAll(target), old);
-
-		// A writer that failed once writes nothing more.
-		ZipWriter writer;
-		QVERIFY(writer.open(path("later.zip"), error));
-		QVERIFY(!writer.add(QString(), "x", error));
-		QVERIFY(!writer.add("a.json", "x", error));
-		QVERIFY(!writer.commit(error));
-		QVERIFY(!QFileInfo::exists(path("later.zip")));
 	}
 
 	void hostile_data()
