@@ -14,21 +14,14 @@
 
 namespace quillmar::ziptest {
 
-inline void put16(QByteArray &out, std::initializer_list<quint32> values)
+// Little-endian fields of type T (quint16 or quint32), one per value.
+template <typename T>
+void put(QByteArray &out, std::initializer_list<quint32> values)
 {
 	for (quint32 v : values) {
-		char b[2];
-		qToLittleEndian(quint16(v), b);
-		out.append(b, 2);
-	}
-}
-
-inline void put32(QByteArray &out, std::initializer_list<quint32> values)
-{
-	for (quint32 v : values) {
-		char b[4];
-		qToLittleEndian(v, b);
-		out.append(b, 4);
+		char b[sizeof(T)];
+		qToLittleEndian(T(v), b);
+		out.append(b, sizeof(T));
 	}
 }
 
@@ -115,29 +108,29 @@ struct Archive {
 			const QByteArray localName = item.localName.isNull() ? item.name : item.localName;
 			// From the version needed to the extra field length, the same in both headers.
 			auto common = [&item](QByteArray &to, int flags, int method, const QByteArray &name, const QByteArray &extra) {
-				put16(to, {20, flags < 0 ? item.flags : quint32(flags), method < 0 ? item.method : quint32(method), 0, 0x21});
-				put32(to, {item.crc, item.compressedSize, item.size});
-				put16(to, {quint32(name.size()), quint32(extra.size())});
+				put<quint16>(to, {20, flags < 0 ? item.flags : quint32(flags), method < 0 ? item.method : quint32(method), 0, 0x21});
+				put<quint32>(to, {item.crc, item.compressedSize, item.size});
+				put<quint16>(to, {quint32(name.size()), quint32(extra.size())});
 			};
-			put32(out, {0x04034B50});
+			put<quint32>(out, {0x04034B50});
 			common(out, item.localFlags, item.localMethod, localName, item.localExtra);
 			out += localName + item.localExtra + item.data + item.afterData;
 
-			put32(directory, {0x02014B50});
-			put16(directory, {item.madeBy});
+			put<quint32>(directory, {0x02014B50});
+			put<quint16>(directory, {item.madeBy});
 			common(directory, -1, -1, item.name, item.centralExtra);
-			put16(directory, {0, item.diskStart, 0});
-			put32(directory, {item.externalAttributes, offset});
+			put<quint16>(directory, {0, item.diskStart, 0});
+			put<quint32>(directory, {item.externalAttributes, offset});
 			directory += item.name + item.centralExtra;
 		}
 		directory += directoryPadding;
 		const quint32 directoryOffset = quint32(base + out.size());
 		out += directory + betweenDirectoryAndEnd;
 		const quint32 count = quint32(items.size());
-		put32(out, {0x06054B50});
-		put16(out, {disk, directoryDisk, onDisk < 0 ? count : quint32(onDisk), total < 0 ? count : quint32(total)});
-		put32(out, {quint32(directory.size()), directoryOffset});
-		put16(out, {commentLength < 0 ? quint32(comment.size()) : quint32(commentLength)});
+		put<quint32>(out, {0x06054B50});
+		put<quint16>(out, {disk, directoryDisk, onDisk < 0 ? count : quint32(onDisk), total < 0 ? count : quint32(total)});
+		put<quint32>(out, {quint32(directory.size()), directoryOffset});
+		put<quint16>(out, {commentLength < 0 ? quint32(comment.size()) : quint32(commentLength)});
 		return out + comment + trailing;
 	}
 
