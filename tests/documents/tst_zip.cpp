@@ -5,13 +5,11 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 
 #include <functional>
 
@@ -29,11 +27,11 @@ struct ReadResult {
 	QList<QByteArray> bodies;
 };
 
-ReadResult readArchive(const QString &path, const ZipLimits &limits = backupZipLimits())
+ReadResult readArchive(const QString &path)
 {
 	ReadResult r;
 	r.ok = readZip(
-		path, limits,
+		path, backupZipLimits(),
 		[&r](const QString &name, const QByteArray &bytes, QString &) {
 			r.names << name;
 			r.bodies << bytes;
@@ -47,8 +45,8 @@ QByteArray randomBytes(qsizetype size, quint32 seed)
 {
 	QRandomGenerator gen(seed);
 	QByteArray out(size, Qt::Uninitialized);
-	for (qsizetype i = 0; i < size; ++i)
-		out[i] = char(gen.generate() & 0xFF);
+	for (char &c : out)
+		c = char(gen.generate() & 0xFF);
 	return out;
 }
 
@@ -58,30 +56,12 @@ QByteArray readAll(const QString &path)
 	return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-quint16 at16(const QByteArray &b, qsizetype pos)
-{
-	return qFromLittleEndian<quint16>(b.constData() + pos);
-}
-
-quint32 at32(const QByteArray &b, qsizetype pos)
-{
-	return qFromLittleEndian<quint32>(b.constData() + pos);
-}
-
 const QByteArray NoteBody = "{\"format\":\"OBS-Quillmar\",\"html\":\"<p>Hi</p>\"}";
 
-Archive single(Item item)
+Archive of(std::vector<Item> items)
 {
 	Archive a;
-	a.items.push_back(std::move(item));
-	return a;
-}
-
-Archive pair(Item first, Item second)
-{
-	Archive a;
-	a.items.push_back(std::move(first));
-	a.items.push_back(std::move(second));
+	a.items = std::move(items);
 	return a;
 }
 
@@ -90,26 +70,18 @@ Item named(const QByteArray &name)
 	return deflated(name, NoteBody);
 }
 
-// One entry "a.json", changed.
-Archive one(const std::function<void(Item &)> &change)
-{
-	Item item = named("a.json");
-	change(item);
-	return single(item);
-}
-
 // A sound "a.json" and a changed "b.json": a fault found only while extracting would let the
 // first through.
 Archive second(const std::function<void(Item &)> &change)
 {
-	Archive a = pair(named("a.json"), named("b.json"));
+	Archive a = of({named("a.json"), named("b.json")});
 	change(a.items[1]);
 	return a;
 }
 
 Archive whole(const std::function<void(Archive &)> &change)
 {
-	Archive a = single(named("a.json"));
+	Archive a = of({named("a.json")});
 	change(a);
 	return a;
 }
@@ -122,6 +94,8 @@ struct Case {
 	int consumed;      // entries passed on before the failure, or accepted in total
 };
 
+// Layouts of other tools (stored, data descriptors, extra fields, folders) are read in the
+// interoperability test from archives those tools made.
 std::vector<Case> cases()
 {
 	const char *invalid = "BackupInvalid";
@@ -130,18 +104,9 @@ std::vector<Case> cases()
 		many.items.push_back(stored(QByteArray::number(i) + ".json", "{}"));
 	return {
 		// Accepted variations.
-		{"sub-directory name", single(named("notes/a.json")), nullptr, 1},
-		{"upper-case extension", single(named("A.JSON")), nullptr, 1},
-		{"stored entry", single(stored("a.json", NoteBody)), nullptr, 1},
-		{"empty deflate entry", single(deflated("a.json", QByteArray())), nullptr, 1},
-		{"directory entries skipped", pair(stored("notes/", QByteArray()), named("notes/a.json")), nullptr, 1},
-		{"data descriptor", one([](Item &i) {
-			 i.flags = 0x0808;
-			 for (quint32 v : {0x08074B50u, i.crc, i.compressedSize, i.size})
-				 put32(i.afterData, v);
-		 }), nullptr, 1},
-		{"level hint flags", one([](Item &i) { i.flags = 0x0006; }), nullptr, 1},
-		{"local extra field", one([](Item &i) { i.localExtra = QByteArray("UT\x05\0\1\0\0\0\0", 9); }), nullptr, 1},
+		{"empty deflate entry", of({deflated("a.json", QByteArray())}), nullptr, 1},
+		{"directory entries skipped", of({stored("notes/", QByteArray()), named("notes/a.json")}), nullptr, 1},
+		{"level hint flags", second([](Item &i) { i.flags = 0x0006; }), nullptr, 2},
 		{"central extra field", second([](Item &i) { i.centralExtra = QByteArray(8, 'x'); }), nullptr, 2},
 		// A fake end record inside the comment must not be taken for the real one.
 		{"longest comment", whole([](Archive &a) { a.comment = QByteArray(0xFFFF, 'c').replace(100, 4, "PK\x05\x06"); }),
@@ -152,7 +117,7 @@ std::vector<Case> cases()
 		{"data runs into the directory", second([](Item &i) { i.compressedSize += 1; }), invalid, 0},
 		{"local header inside the directory", whole([](Archive &a) {
 			 a.items.push_back(named("b.json"));
-			 a.items[1].offset = a.directoryOffset();
+			 a.items[1].offset = a.build().indexOf("PK\x01\x02");
 		 }), invalid, 0},
 
 		// Local and central headers that disagree.
@@ -166,40 +131,29 @@ std::vector<Case> cases()
 		 invalid, 0},
 		{"directory with trailing bytes", whole([](Archive &a) { a.directoryPadding = QByteArray(46, '\0'); }),
 		 invalid, 0},
-		{"comment shorter than declared", whole([](Archive &a) {
-			 a.comment = "note";
-			 a.commentLength = 5;
-		 }), invalid, 0},
-		{"bytes after the comment", whole([](Archive &a) {
-			 a.comment = "note";
-			 a.trailing = "x";
-		 }), invalid, 0},
+		{"comment shorter than declared", whole([](Archive &a) { a.comment = "note", a.commentLength = 5; }), invalid, 0},
+		{"bytes after the comment", whole([](Archive &a) { a.comment = "note", a.trailing = "x"; }), invalid, 0},
+		// A comment one byte too long for the search span hides the record.
+		{"comment past the search span",
+		 whole([](Archive &a) { a.comment = QByteArray(0xFFFF, 'c'), a.trailing = "c", a.commentLength = 0xFFFF; }),
+		 invalid, 0},
 		{"no entries", Archive(), invalid, 0},
-		{"only directories", single(stored("notes/", QByteArray())), invalid, 0},
+		{"only directories", of({stored("notes/", QByteArray())}), invalid, 0},
 		{"entry count larger than directory", whole([](Archive &a) { a.total = a.onDisk = 2; }), invalid, 0},
 		{"10001 entries", many, invalid, 0},
 		{"this disk is 1", whole([](Archive &a) { a.disk = 1; }), invalid, 0},
 		{"directory on disk 1", whole([](Archive &a) { a.directoryDisk = 1; }), invalid, 0},
-		{"entries on this disk differ", whole([](Archive &a) {
-			 a.items.push_back(named("b.json"));
-			 a.onDisk = 1;
-		 }), invalid, 0},
+		{"entries on this disk differ", whole([](Archive &a) { a.items.push_back(named("b.json")), a.onDisk = 1; }),
+		 invalid, 0},
 		{"entry starts on disk 1", second([](Item &i) { i.diskStart = 1; }), invalid, 0},
 
 		// Entry data.
-		{"wrong CRC", one([](Item &i) { i.crc ^= 1; }), invalid, 0},
-		{"wrong CRC in second entry", second([](Item &i) { i.crc ^= 0x80000000u; }), invalid, 1},
-		{"inflates to one byte more", one([](Item &i) { i.size -= 1; }), invalid, 0},
-		{"inflates to one byte less", one([](Item &i) { i.size += 1; }), invalid, 0},
-		{"deflate stream followed by unused bytes", one([](Item &i) {
-			 i.data += "xy";
-			 i.compressedSize += 2;
-		 }), invalid, 0},
-		{"corrupt deflate stream", one([](Item &i) { i.data[0] = char(0xFF); }), invalid, 0},
-		{"stored sizes differ", second([](Item &i) {
-			 i = stored("b.json", NoteBody);
-			 i.size -= 1;
-		 }), invalid, 0},
+		{"wrong CRC", second([](Item &i) { i.crc ^= 0x80000000u; }), invalid, 1},
+		{"inflates to one byte more", second([](Item &i) { i.size -= 1; }), invalid, 1},
+		{"inflates to one byte less", second([](Item &i) { i.size += 1; }), invalid, 1},
+		{"deflate stream followed by unused bytes", second([](Item &i) { i.data += "xy", i.compressedSize += 2; }), invalid, 1},
+		{"corrupt deflate stream", second([](Item &i) { i.data[0] = char(0xFF); }), invalid, 1},
+		{"stored sizes differ", second([](Item &i) { i = stored("b.json", NoteBody), i.size -= 1; }), invalid, 0},
 		{"more than deflate can expand to", second([](Item &i) { i.size = i.compressedSize * 1032 + 1; }), invalid, 0},
 		{"entry above 64 MiB", second([](Item &i) {
 			 i = stored("b.json", NoteBody);
@@ -209,16 +163,14 @@ std::vector<Case> cases()
 		{"strong encryption", second([](Item &i) { i.flags = 0x0840; }), invalid, 0},
 		{"masked headers", second([](Item &i) { i.flags = 0x2800; }), invalid, 0},
 		{"method 12", second([](Item &i) { i.method = 12; }), invalid, 0},
-		{"method 99", second([](Item &i) { i.method = 99; }), invalid, 0},
 
 		// Names.
-		{"parent component", single(named("../a.json")), invalid, 0},
-		{"inner parent component", single(named("notes/../../a.json")), invalid, 0},
-		{"leading slash", single(named("/a.json")), invalid, 0},
-		{"backslash", single(named("notes\\a.json")), invalid, 0},
-		{"colon", single(named("c:a.json")), invalid, 0},
-		{"other extension", single(named("a.json.txt")), invalid, 0},
-		{"bad name after a good entry", pair(named("a.json"), named("b.txt")), invalid, 0},
+		{"parent component", of({named("../a.json")}), invalid, 0},
+		{"inner parent component", of({named("notes/../../a.json")}), invalid, 0},
+		{"leading slash", of({named("/a.json")}), invalid, 0},
+		{"backslash", of({named("notes\\a.json")}), invalid, 0},
+		{"colon", of({named("c:a.json")}), invalid, 0},
+		{"bad name after a good entry", of({named("a.json"), named("a.json.txt")}), invalid, 0},
 	};
 }
 
@@ -236,80 +188,37 @@ private:
 private Q_SLOTS:
 	void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-	void roundTrip_data()
-	{
-		QTest::addColumn<QStringList>("names");
-		QTest::addColumn<QList<QByteArray>>("bodies");
-		QTest::newRow("one note") << QStringList{"Intro.json"} << QList<QByteArray>{NoteBody};
-		QTest::newRow("empty and binary") << QStringList{"empty.json", "binary.json"}
-						  << QList<QByteArray>{QByteArray(), randomBytes(1 << 20, 7)};
-		QTest::newRow("unicode and folders")
-			<< QStringList{QStringLiteral("Ünïcode 名前 🎬.json"), "notes/deep/x.json"}
-			<< QList<QByteArray>{QByteArray("é").repeated(5000), QByteArray(300000, 'a')};
-		QStringList many;
-		QList<QByteArray> manyBodies;
-		for (int i = 0; i < 500; ++i) {
-			many << QStringLiteral("scene %1.json").arg(i);
-			manyBodies << randomBytes(i * 7, quint32(i));
-		}
-		QTest::newRow("500 entries") << many << manyBodies;
-	}
-
-	// What the writer makes, the reader gives back unchanged; the layout is the fixed one.
+	// What the writer makes, the reader gives back unchanged; the layout is the fixed one, down
+	// to the byte: Unix mode 0644, UTF-8 names, the two headers alike, no extras.
 	void roundTrip()
 	{
-		QFETCH(QStringList, names);
-		QFETCH(QList<QByteArray>, bodies);
+		QStringList names{"empty.json", "binary.json", QStringLiteral("Ünïcode 名前 🎬.json"), "notes/deep/x.json"};
+		QList<QByteArray> bodies{QByteArray(), randomBytes(1 << 20, 7), QByteArray("é").repeated(5000),
+					 QByteArray(300000, 'a')};
+		for (int i = 0; i < 500; ++i) {
+			names << QStringLiteral("scene %1.json").arg(i);
+			bodies << randomBytes(i * 7, quint32(i));
+		}
 		ZipFileList files;
-		for (int i = 0; i < names.size(); ++i)
+		Archive expected;
+		for (int i = 0; i < names.size(); ++i) {
 			files.append({names[i], bodies[i]});
+			Item item = deflated(names[i].toUtf8(), bodies[i]);
+			item.data = ZipWriter::prepare(names[i], bodies[i]).data;
+			item.compressedSize = quint32(item.data.size());
+			item.madeBy = 0x0314;
+			item.externalAttributes = 0x81A40000u;
+			expected.items.push_back(item);
+		}
 		const QString target = path("round.zip");
 		QString error;
 		QVERIFY2(writeZip(target, files, error), qPrintable(error));
+		QVERIFY(readAll(target) == expected.build());
 
 		const ReadResult r = readArchive(target);
 		QVERIFY2(r.ok, qPrintable(r.error));
 		QCOMPARE(r.names, names);
 		QCOMPARE(r.bodies, bodies);
-
-		const QByteArray zip = readAll(target);
-		const qsizetype end = zip.size() - 22;
-		QCOMPARE(at32(zip, end), 0x06054B50u);
-		QCOMPARE(at16(zip, end + 4), 0);
-		QCOMPARE(at16(zip, end + 6), 0);
-		QCOMPARE(at16(zip, end + 8), names.size());
-		QCOMPARE(at16(zip, end + 10), names.size());
-		QCOMPARE(at16(zip, end + 20), 0);
-		const quint32 directoryOffset = at32(zip, end + 16);
-		QCOMPARE(qsizetype(directoryOffset + at32(zip, end + 12)), end);
-
-		qsizetype p = directoryOffset;
-		for (int i = 0; i < names.size(); ++i) {
-			const QByteArray name = names[i].toUtf8();
-			QCOMPARE(at32(zip, p), 0x02014B50u);
-			QCOMPARE(at16(zip, p + 4), 0x0314);
-			QCOMPARE(at16(zip, p + 6), 20);
-			QCOMPARE(at16(zip, p + 8), 0x0800);
-			QCOMPARE(at16(zip, p + 10), 8);
-			QCOMPARE(at16(zip, p + 12), 0);
-			QCOMPARE(at16(zip, p + 14), 0x0021);
-			QCOMPARE(at32(zip, p + 16), crcOf(bodies[i]));
-			QCOMPARE(at32(zip, p + 24), quint32(bodies[i].size()));
-			QCOMPARE(at16(zip, p + 28), name.size());
-			for (int field : {30, 32, 34, 36})
-				QCOMPARE(at16(zip, p + field), 0);
-			QCOMPARE(at32(zip, p + 38), 0x81A40000u);
-			QCOMPARE(zip.mid(p + 46, name.size()), name);
-
-			// The local header repeats the central one field by field.
-			const qsizetype local = at32(zip, p + 42);
-			QCOMPARE(at32(zip, local), 0x04034B50u);
-			QCOMPARE(zip.mid(local + 4, 26), zip.mid(p + 6, 26));
-			QCOMPARE(at16(zip, local + 28), 0);
-			QCOMPARE(zip.mid(local + 30, name.size()), name);
-			p += 46 + name.size();
-		}
-		QCOMPARE(p, end);
 	}
 
 	// Nothing at the target changes unless the whole archive was written.
@@ -319,49 +228,39 @@ private Q_SLOTS:
 		const QByteArray old = "previous backup";
 		{
 			QFile f(target);
-			QVERIFY(f.open(QIODevice::WriteOnly));
-			f.write(old);
+			QVERIFY(f.open(QIODevice::WriteOnly) && f.write(old) == old.size());
 		}
 		QString error;
-		QVERIFY(!writeZip(target, {{"a.json", "x"}, {QString(), "y"}}, error));
-		QCOMPARE(error, text("BackupFailed"));
-		QCOMPARE(readAll(target), old);
-		QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter("keep"), QStringList{"keep.zip"});
-
 		{
 			ZipWriter writer;
 			QVERIFY(writer.open(target, error));
 			QVERIFY(writer.add("a.json", "never committed", error));
 		}
-		QCOMPARE(readAll(target), old);
-
-		error.clear();
-		QVERIFY(!writeZip(path("missing/dir/x.zip"), {{"a.json", "x"}}, error));
-		QVERIFY(!error.isEmpty());
-		QVERIFY(!QFileInfo::exists(path("missing")));
-
-		QVERIFY(QDir(m_dir.path()).mkpath("a-directory"));
-		error.clear();
-		QVERIFY(!writeZip(path("a-directory"), {{"a.json", "x"}}, error));
-		QVERIFY(!error.isEmpty());
-		QVERIFY(QFileInfo(path("a-directory")).isDir());
-
-		// A link is neither replaced nor written through.
-		const QString link = path("link.zip");
-		QVERIFY(QFile::link(target, link));
-		error.clear();
-		QVERIFY(!writeZip(link, {{"a.json", "x"}}, error));
-		QCOMPARE(error, text("BackupFailed"));
-		QVERIFY(QFileInfo(link).isSymLink());
-		QCOMPARE(readAll(target), old);
-
 		// A writer that failed once writes nothing more.
 		ZipWriter writer;
-		QVERIFY(writer.open(path("later.zip"), error));
-		QVERIFY(!writer.add(QString(), "x", error));
-		QVERIFY(!writer.add("a.json", "x", error));
+		QVERIFY(writer.open(target, error));
+		QVERIFY(writer.add("a.json", "x", error));
+		QVERIFY(!writer.add(QString(), "y", error));
+		QCOMPARE(error, text("BackupFailed"));
+		QVERIFY(!writer.add("b.json", "x", error));
 		QVERIFY(!writer.commit(error));
-		QVERIFY(!QFileInfo::exists(path("later.zip")));
+		QCOMPARE(readAll(target), old);
+		QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter("keep"), QStringList{"keep.zip"});
+
+		// A missing folder is not made, a directory not replaced, a link neither replaced nor
+		// written through.
+		QVERIFY(QDir(m_dir.path()).mkpath("a-directory"));
+		QVERIFY(QFile::link(target, path("link.zip")));
+		for (const char *bad : {"missing/dir/x.zip", "a-directory", "link.zip"}) {
+			error.clear();
+			QVERIFY2(!writeZip(path(bad), {{"a.json", "x"}}, error), bad);
+			QVERIFY(!error.isEmpty());
+		}
+		QCOMPARE(error, text("BackupFailed"));
+		QVERIFY(!QFileInfo::exists(path("missing")));
+		QVERIFY(QFileInfo(path("a-directory")).isDir());
+		QVERIFY(QFileInfo(path("link.zip")).isSymLink());
+		QCOMPARE(readAll(target), old);
 	}
 
 	void hostile_data()
@@ -378,23 +277,18 @@ private Q_SLOTS:
 	{
 		QFETCH(int, index);
 		const Case &c = m_cases[size_t(index)];
-		const QString file = path("case.zip");
-		QVERIFY(c.archive.save(file));
-		const ReadResult r = readArchive(file);
-		if (c.error) {
-			QVERIFY(!r.ok);
-			QCOMPARE(r.error, text(c.error));
-		} else {
-			QVERIFY2(r.ok, qPrintable(r.error));
-		}
+		QVERIFY(c.archive.save(path("case.zip")));
+		const ReadResult r = readArchive(path("case.zip"));
+		QVERIFY2(r.ok == !c.error, qPrintable(r.error));
+		QCOMPARE(r.error, c.error ? text(c.error) : QString());
 		QCOMPARE(r.names.size(), c.consumed);
 		for (const QByteArray &body : r.bodies)
 			QVERIFY(body == NoteBody || body.isEmpty());
 	}
 
-	void archiveAndTotalSizes()
+	void archiveSizes()
 	{
-		// Below the smallest archive and above the largest one; the large one is sparse.
+		// Below the smallest archive.
 		QFile small(path("small.zip"));
 		QVERIFY(small.open(QIODevice::WriteOnly));
 		small.write(QByteArray("PK\x05\x06", 4) + QByteArray(17, '\0'));
@@ -404,66 +298,39 @@ private Q_SLOTS:
 		// A sound archive behind a sparse prefix: accepted at exactly the limit, refused one
 		// byte above it.
 		for (const qint64 size : {qint64(0x21000000), qint64(0x21000001)}) {
-			Archive moved = single(named("a.json"));
+			Archive moved = of({named("a.json")});
 			const qint64 length = moved.build().size();
 			moved.base = quint32(size - length);
 			QFile big(path("big.zip"));
 			QVERIFY(big.open(QIODevice::WriteOnly | QIODevice::Truncate));
-			QVERIFY(big.resize(moved.base));
-			QVERIFY(big.seek(moved.base));
+			QVERIFY(big.resize(moved.base) && big.seek(moved.base));
 			QCOMPARE(big.write(moved.build()), length);
 			big.close();
-			QCOMPARE(big.size(), size);
 			const ReadResult r = readArchive(big.fileName());
-			QCOMPARE(r.ok, size == 0x21000000);
-			QCOMPARE(r.names.size(), r.ok ? 1 : 0);
-			if (!r.ok)
-				QCOMPARE(r.error, text("BackupInvalid"));
+			QCOMPARE(r.names.size(), size == 0x21000000 ? 1 : 0);
+			QCOMPARE(r.error, r.ok ? QString() : text("BackupInvalid"));
 			QVERIFY(big.remove());
 		}
-
-		// The total of all entries is checked before anything is inflated.
-		ZipLimits limits;
-		limits.maxTotalSize = 2 * NoteBody.size();
-		QVERIFY(pair(named("a.json"), named("b.json")).save(path("total.zip")));
-		QVERIFY(readArchive(path("total.zip"), limits).ok);
-		limits.maxTotalSize -= 1;
-		const ReadResult over = readArchive(path("total.zip"), limits);
-		QCOMPARE(over.error, text("BackupTooLarge"));
-		QVERIFY(over.names.isEmpty());
-
-		// A comment one byte too long for the search span hides the record.
-		Archive a = single(named("a.json"));
-		a.comment = QByteArray(0xFFFF, 'c');
-		a.trailing = "c";
-		a.commentLength = 0xFFFF;
-		QVERIFY(a.save(path("comment.zip")));
-		QCOMPARE(readArchive(path("comment.zip")).error, text("BackupInvalid"));
 	}
 
 	// The reader core as other importers use it: other limits and name rules, lookup by name,
 	// one entry at a time, from any random-access device.
 	void readerCore()
 	{
-		Archive a;
-		a.items.push_back(stored("word/", QByteArray()));
-		a.items.push_back(deflated("word/document.xml", "<w:document/>"));
-		a.items.push_back(deflated("[Content_Types].xml", "<Types/>"));
-		a.items.push_back(stored("../odd name", "x"));
-		QByteArray bytes = a.build();
-
-		ZipLimits any;
+		QByteArray bytes = of({stored("word/", QByteArray()), deflated("word/document.xml", "<w:document/>"),
+				       deflated("[Content_Types].xml", "<Types/>"), stored("../odd name", "x"),
+				       deflated("Word/Document.XML", "b")})
+					   .build();
 		QBuffer buffer(&bytes);
 		QVERIFY(buffer.open(QIODevice::ReadOnly));
-		ZipReader reader(any);
+		ZipReader reader{ZipLimits()};
 		QVERIFY2(reader.open(&buffer), qPrintable(reader.errorString()));
-		QCOMPARE(reader.entries().size(), size_t(4));
+		QCOMPARE(reader.entries().size(), size_t(5));
 		QVERIFY(reader.entries()[0].isDirectory());
 		QCOMPARE(reader.entries()[1].size, 13u);
-		QCOMPARE(reader.indexOf("word/document.xml"), 1);
+		QCOMPARE(reader.indexOf("Word/Document.XML"), 4);
 		QCOMPARE(reader.indexOf("WORD/Document.xml"), -1);
 		QCOMPARE(reader.indexOf("WORD/Document.xml", Qt::CaseInsensitive), 1);
-		QCOMPARE(reader.indexOf("missing"), -1);
 		QByteArray out;
 		QVERIFY(reader.extract(2, out));
 		QCOMPARE(out, QByteArray("<Types/>"));
@@ -473,40 +340,23 @@ private Q_SLOTS:
 		QCOMPARE(reader.error(), ZipReader::Error::Invalid);
 		QVERIFY(out.isEmpty());
 
-		// The name rule is the caller's.
-		ZipLimits strict;
-		strict.acceptName = isSafeZipName;
-		ZipReader strictReader(strict);
-		QVERIFY(!strictReader.open(&buffer));
-		QCOMPARE(strictReader.error(), ZipReader::Error::Invalid);
-		QVERIFY(strictReader.entries().empty());
-
-		// Smaller limits apply at open, before anything is read out.
-		ZipLimits tight;
-		tight.maxEntrySize = 12;
-		ZipReader tightReader(tight);
-		QVERIFY(!tightReader.open(&buffer));
-		tight.maxEntrySize = 13;
-		tight.maxEntries = 3;
-		ZipReader fewReader(tight);
-		QVERIFY(!fewReader.open(&buffer));
-		tight.maxEntries = 4;
-		tight.maxArchiveSize = bytes.size() - 1;
-		ZipReader sizeReader(tight);
-		QVERIFY(!sizeReader.open(&buffer));
-
-		// Names that differ only in case, refused when the caller asks.
-		Archive twins = pair(deflated("word/document.xml", "a"), deflated("Word/Document.XML", "b"));
-		QByteArray twinBytes = twins.build();
-		QBuffer twinBuffer(&twinBytes);
-		QVERIFY(twinBuffer.open(QIODevice::ReadOnly));
-		ZipReader lenient(any);
-		QVERIFY(lenient.open(&twinBuffer));
-		ZipLimits unique;
-		unique.uniqueNames = true;
-		ZipReader uniqueReader(unique);
-		QVERIFY(!uniqueReader.open(&twinBuffer));
-		QCOMPARE(uniqueReader.errorString(), text("BackupInvalid"));
+		// The name rule is the caller's, names alike but for case are refused when the caller
+		// asks, and smaller limits apply at open: each is one step under what this archive needs.
+		const std::function<void(ZipLimits &)> tighter[] = {
+			[](ZipLimits &l) { l.acceptName = isSafeZipName; },
+			[](ZipLimits &l) { l.uniqueNames = true; },
+			[](ZipLimits &l) { l.maxEntrySize = 12; },
+			[](ZipLimits &l) { l.maxEntries = 4; },
+			[&bytes](ZipLimits &l) { l.maxArchiveSize = bytes.size() - 1; },
+		};
+		for (const auto &tighten : tighter) {
+			ZipLimits limits;
+			tighten(limits);
+			ZipReader strict(limits);
+			QVERIFY(!strict.open(&buffer));
+			QCOMPARE(strict.errorString(), text("BackupInvalid"));
+			QVERIFY(strict.entries().empty());
+		}
 	}
 
 	// Only regular files are opened: no link is followed and no pipe is waited on.
@@ -515,23 +365,12 @@ private Q_SLOTS:
 		QString error;
 		QVERIFY(writeZip(path("real.zip"), {{"a.json", NoteBody}}, error));
 		QVERIFY(QFile::link(path("real.zip"), path("alias.zip")));
-		ReadResult r = readArchive(path("alias.zip"));
-		QVERIFY(!r.ok);
-		QCOMPARE(r.error, text("FileReadFailed") + path("alias.zip"));
-
 		QVERIFY(::mkfifo(QFile::encodeName(path("pipe.zip")).constData(), 0600) == 0);
-		QElapsedTimer timer;
-		timer.start();
-		r = readArchive(path("pipe.zip"));
-		QVERIFY(!r.ok);
-		QCOMPARE(r.error, text("FileReadFailed") + path("pipe.zip"));
-
-		r = readArchive(m_dir.path());
-		QCOMPARE(r.error, text("FileReadFailed") + m_dir.path());
-
-		r = readArchive(path("absent.zip"));
-		QCOMPARE(r.error, text("FileReadFailed") + path("absent.zip"));
-
+		for (const QString &file : {path("alias.zip"), path("pipe.zip"), m_dir.path(), path("absent.zip")}) {
+			const ReadResult r = readArchive(file);
+			QVERIFY(!r.ok);
+			QCOMPARE(r.error, text("FileReadFailed") + file);
+		}
 		ZipReader reader;
 		QVERIFY(!reader.open(path("absent.zip")));
 		QCOMPARE(reader.error(), ZipReader::Error::Io);
@@ -543,18 +382,12 @@ private Q_SLOTS:
 		QString error;
 		QVERIFY(writeZip(path("three.zip"), {{"a.json", "1"}, {"b.json", "2"}, {"c.json", "3"}}, error));
 		int calls = 0;
-		error.clear();
-		const bool ok = readZip(path("three.zip"), backupZipLimits(),
-					[&calls](const QString &name, const QByteArray &, QString &e) {
-						++calls;
-						if (name == "b.json") {
-							e = "consumer said no";
-							return false;
-						}
-						return true;
-					},
-					error);
-		QVERIFY(!ok);
+		const auto consumer = [&calls](const QString &name, const QByteArray &, QString &e) {
+			++calls;
+			e = "consumer said no";
+			return name != "b.json";
+		};
+		QVERIFY(!readZip(path("three.zip"), backupZipLimits(), consumer, error));
 		QCOMPARE(calls, 2);
 		QCOMPARE(error, QString("consumer said no"));
 	}

@@ -9,28 +9,26 @@
 
 #include <zlib.h>
 
+#include <initializer_list>
 #include <vector>
 
 namespace quillmar::ziptest {
 
-inline void put16(QByteArray &out, quint32 v)
+// Little-endian fields of type T (quint16 or quint32), one per value.
+template <typename T>
+void put(QByteArray &out, std::initializer_list<quint32> values)
 {
-	char b[2];
-	qToLittleEndian(quint16(v), b);
-	out.append(b, 2);
+	for (quint32 v : values) {
+		char b[sizeof(T)];
+		qToLittleEndian(T(v), b);
+		out.append(b, sizeof(T));
+	}
 }
 
-inline void put32(QByteArray &out, quint32 v)
-{
-	char b[4];
-	qToLittleEndian(v, b);
-	out.append(b, 4);
-}
-
-inline QByteArray rawDeflate(const QByteArray &body, int level = 6)
+inline QByteArray rawDeflate(const QByteArray &body)
 {
 	z_stream zs{};
-	deflateInit2(&zs, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+	deflateInit2(&zs, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
 	QByteArray out(qsizetype(deflateBound(&zs, uLong(body.size()))), Qt::Uninitialized);
 	zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.constData()));
 	zs.avail_in = uInt(body.size());
@@ -64,6 +62,8 @@ struct Item {
 	QByteArray afterData; // a data descriptor, for instance
 	qint64 offset = -1;   // overrides the local header offset the directory records
 	quint16 diskStart = 0;
+	quint16 madeBy = 20;
+	quint32 externalAttributes = 0;
 };
 
 inline Item deflated(const QByteArray &name, const QByteArray &body)
@@ -100,66 +100,37 @@ struct Archive {
 	// Where the archive starts in its file: offsets are recorded as if that many bytes preceded it.
 	quint32 base = 0;
 
-	qint64 directoryOffset() const
-	{
-		qint64 size = 0;
-		for (const Item &item : items) {
-			const QByteArray &localName = item.localName.isNull() ? item.name : item.localName;
-			size += 30 + localName.size() + item.localExtra.size() + item.data.size() + item.afterData.size();
-		}
-		return base + size;
-	}
-
 	QByteArray build() const
 	{
 		QByteArray out, directory;
 		for (const Item &item : items) {
-			const qint64 offset = out.size();
+			const quint32 offset = quint32(item.offset < 0 ? base + out.size() : item.offset);
 			const QByteArray localName = item.localName.isNull() ? item.name : item.localName;
-			put32(out, 0x04034B50);
-			put16(out, 20);
-			put16(out, item.localFlags < 0 ? item.flags : quint32(item.localFlags));
-			put16(out, item.localMethod < 0 ? item.method : quint32(item.localMethod));
-			put16(out, 0);
-			put16(out, 0x21);
-			put32(out, item.crc);
-			put32(out, item.compressedSize);
-			put32(out, item.size);
-			put16(out, quint32(localName.size()));
-			put16(out, quint32(item.localExtra.size()));
+			// From the version needed to the extra field length, the same in both headers.
+			auto common = [&item](QByteArray &to, int flags, int method, const QByteArray &name, const QByteArray &extra) {
+				put<quint16>(to, {20, flags < 0 ? item.flags : quint32(flags), method < 0 ? item.method : quint32(method), 0, 0x21});
+				put<quint32>(to, {item.crc, item.compressedSize, item.size});
+				put<quint16>(to, {quint32(name.size()), quint32(extra.size())});
+			};
+			put<quint32>(out, {0x04034B50});
+			common(out, item.localFlags, item.localMethod, localName, item.localExtra);
 			out += localName + item.localExtra + item.data + item.afterData;
 
-			put32(directory, 0x02014B50);
-			put16(directory, 20);
-			put16(directory, 20);
-			put16(directory, item.flags);
-			put16(directory, item.method);
-			put16(directory, 0);
-			put16(directory, 0x21);
-			put32(directory, item.crc);
-			put32(directory, item.compressedSize);
-			put32(directory, item.size);
-			put16(directory, quint32(item.name.size()));
-			put16(directory, quint32(item.centralExtra.size()));
-			put16(directory, 0);
-			put16(directory, item.diskStart);
-			put16(directory, 0);
-			put32(directory, 0);
-			put32(directory, quint32(item.offset < 0 ? base + offset : item.offset));
+			put<quint32>(directory, {0x02014B50});
+			put<quint16>(directory, {item.madeBy});
+			common(directory, -1, -1, item.name, item.centralExtra);
+			put<quint16>(directory, {0, item.diskStart, 0});
+			put<quint32>(directory, {item.externalAttributes, offset});
 			directory += item.name + item.centralExtra;
 		}
 		directory += directoryPadding;
-		const qint64 directoryOffset = out.size();
+		const quint32 directoryOffset = quint32(base + out.size());
 		out += directory + betweenDirectoryAndEnd;
-		put32(out, 0x06054B50);
-		put16(out, disk);
-		put16(out, directoryDisk);
 		const quint32 count = quint32(items.size());
-		put16(out, onDisk < 0 ? count : quint32(onDisk));
-		put16(out, total < 0 ? count : quint32(total));
-		put32(out, quint32(directory.size()));
-		put32(out, quint32(base + directoryOffset));
-		put16(out, commentLength < 0 ? quint32(comment.size()) : quint32(commentLength));
+		put<quint32>(out, {0x06054B50});
+		put<quint16>(out, {disk, directoryDisk, onDisk < 0 ? count : quint32(onDisk), total < 0 ? count : quint32(total)});
+		put<quint32>(out, {quint32(directory.size()), directoryOffset});
+		put<quint16>(out, {commentLength < 0 ? quint32(comment.size()) : quint32(commentLength)});
 		return out + comment + trailing;
 	}
 
