@@ -7,29 +7,18 @@
 #include <QFont>
 #include <QLinearGradient>
 #include <QTest>
-#include <QTextDocumentFragment>
-#include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDocument>
 
 using namespace quillmar;
 
 namespace {
 
-QStringList blockTexts(const QTextDocument &doc)
+// count paragraphs of `length` characters, the last one `lastLength` long, each holding `piece`.
+QString paragraphs(int count, int length, int lastLength, const QString &piece = QStringLiteral("a"))
 {
-	QStringList out;
-	for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
-		out << b.text();
-	return out;
-}
-
-// count paragraphs of `length` characters, the last one `lastLength` long.
-QString paragraphs(int count, int length, int lastLength)
-{
-	QStringList list(count - 1, QString(length, QLatin1Char('a')));
-	list << QString(lastLength, QLatin1Char('b'));
-	return list.join(QLatin1Char('\n'));
+	QStringList list(count - 1, piece.repeated(length));
+	list << piece.repeated(lastLength);
+	return QStringLiteral("<p>") + list.join(QLatin1String("</p><p>")) + QStringLiteral("</p>");
 }
 
 } // namespace
@@ -52,25 +41,23 @@ private Q_SLOTS:
 		QFETCH(QJsonObject, vector);
 		const QString html = vector.value(QLatin1String("html")).toString();
 		const QJsonObject blocks = htmlToBlocks(html);
-		QVERIFY(!blocks.isEmpty());
 		const bool editable = vector.value(QLatin1String("editable")).toBool();
+		QVERIFY(!blocks.isEmpty());
 		QCOMPARE(blocks.value(QLatin1String("editable")).toBool(), editable);
 		QTextDocument doc;
 		doc.setHtml(html);
 		QCOMPARE(isRemoteEditable(doc), editable);
-		if (vector.contains(QLatin1String("blocks"))) {
-			QString why;
-			QVERIFY2(blocktest::sameBlocks(blocks.value(QLatin1String("blocks")).toArray(),
-						       vector.value(QLatin1String("blocks")).toArray(), {},
-						       &why),
+		QString why;
+		if (vector.contains(QLatin1String("blocks")))
+			QVERIFY2(blocktest::sameBlocks(blocks[QLatin1String("blocks")].toArray(),
+						       vector[QLatin1String("blocks")].toArray(), {}, &why),
 				 qPrintable(why));
-		}
 	}
 
 	// Over any note limit, or over the run limit, there is no block document at all.
 	void exportLimits_data()
 	{
-		QTest::addColumn<QString>("plain");
+		QTest::addColumn<QString>("html");
 		QTest::addColumn<bool>("fits");
 		QTest::newRow("200000 characters") << paragraphs(20, 10000, 9981) << true;
 		QTest::newRow("200001 characters") << paragraphs(20, 10000, 9982) << false;
@@ -78,46 +65,26 @@ private Q_SLOTS:
 		QTest::newRow("20001 paragraphs") << paragraphs(20001, 1, 1) << false;
 		QTest::newRow("10000 in a paragraph") << paragraphs(2, 1, 10000) << true;
 		QTest::newRow("10001 in a paragraph") << paragraphs(2, 1, 10001) << false;
+		// Ten paragraphs of 10000 fragments each, then one fragment more in a short paragraph.
+		const QString runs = paragraphs(10, 5000, 5000, QStringLiteral("x<b>x</b>"));
+		QTest::newRow("100000 runs") << runs << true;
+		QTest::newRow("100001 runs") << runs + QStringLiteral("<p><i>y</i></p>") << false;
 	}
 
 	void exportLimits()
 	{
-		QFETCH(QString, plain);
+		QFETCH(QString, html);
 		QFETCH(bool, fits);
 		QTextDocument doc;
 		doc.setLayoutEnabled(false);
 		doc.setUndoRedoEnabled(false);
-		doc.setPlainText(plain);
-		const QJsonObject blocks = documentToBlocks(doc, false);
-		QCOMPARE(blocks.isEmpty(), !fits);
-		if (fits)
-			QCOMPARE(blocks.value(QLatin1String("blocks")).toArray().size(), doc.blockCount());
-	}
-
-	// 100000 fragments pass, the next one is too many.
-	void fragmentLimit()
-	{
-		QTextDocument doc;
-		doc.setLayoutEnabled(false);
-		doc.setUndoRedoEnabled(false);
-		QString html;
-		for (int i = 0; i < 10000; ++i)
-			html += QLatin1String(i % 2 ? "<b>x</b>" : "x");
 		doc.setHtml(html);
-		// Ten paragraphs of 10000 fragments each.
-		const QTextDocumentFragment paragraph(&doc);
-		QTextCursor end(&doc);
-		end.movePosition(QTextCursor::End);
-		for (int i = 1; i < 10; ++i) {
-			end.insertBlock();
-			end.insertFragment(paragraph);
+		for (bool resolved : {false, true}) {
+			const QJsonObject blocks = documentToBlocks(doc, resolved);
+			QCOMPARE(blocks.isEmpty(), !fits);
+			if (fits)
+				QCOMPARE(blocks[QLatin1String("blocks")].toArray().size(), doc.blockCount());
 		}
-		QCOMPARE(documentToBlocks(doc, false).value(QLatin1String("blocks")).toArray().size(), 10);
-		QTextCharFormat italic;
-		italic.setFontItalic(true);
-		end.insertText(QStringLiteral("y"), italic);
-		for (bool resolved : {false, true})
-			QVERIFY(documentToBlocks(doc, resolved).isEmpty());
 	}
 
 	// Resolved export: what the text is shown with, inside the ranges a client may send.
@@ -138,35 +105,28 @@ private Q_SLOTS:
 		end.movePosition(QTextCursor::End);
 		end.insertText(QStringLiteral("dots"), patterned);
 
-		const QJsonObject unresolved = documentToBlocks(doc, false);
-		QCOMPARE(unresolved.value(QLatin1String("editable")).toBool(), false);
+		QVERIFY(!documentToBlocks(doc, false)[QLatin1String("editable")].toBool());
 		const QJsonObject resolved = documentToBlocks(doc, true);
-		QCOMPARE(resolved.value(QLatin1String("editable")).toBool(), false);
-
-		auto run = [&](int block, int index) {
-			return resolved[QLatin1String("blocks")][block][QLatin1String("runs")][index].toObject();
-		};
-		auto block = [&](int index) {
-			return resolved[QLatin1String("blocks")][index].toObject();
-		};
-		QCOMPARE(run(0, 0).value(QLatin1String("family")).toString(), QStringLiteral("Serif"));
-		QCOMPARE(run(0, 0).value(QLatin1String("size")).toDouble(), 15.0);
-		QCOMPARE(run(0, 1).value(QLatin1String("size")).toDouble(), 12.0); // 16 px
-		QCOMPARE(run(0, 2).value(QLatin1String("color")).toString(), QString());
-		// The image leaves no run of its own; the clamped size and the family follow.
-		QCOMPARE(run(0, 3).value(QLatin1String("text")).toString(), QStringLiteral("big"));
-		QCOMPARE(run(0, 3).value(QLatin1String("size")).toDouble(), 500.0);
-		QCOMPARE(run(0, 3).value(QLatin1String("family")).toString(), QStringLiteral("Mono"));
-		QCOMPARE(block(1).value(QLatin1String("indent")).toInt(), 12);
-		QCOMPARE(block(2).value(QLatin1String("list")).toInt(), -4);
-		QCOMPARE(block(2).value(QLatin1String("listStart")).toInt(), 1);
-		QCOMPARE(block(3).value(QLatin1String("list")).toInt(), 0);
-		QCOMPARE(block(3).value(QLatin1String("listGroup")).toInt(), 0);
-		QCOMPARE(run(4, 0).value(QLatin1String("text")).toString(), QStringLiteral("abc"));
-		const QJsonObject dots = run(4, 1);
-		QCOMPARE(dots.value(QLatin1String("text")).toString(), QStringLiteral("dots"));
-		QCOMPARE(dots.value(QLatin1String("color")).toString(), QString());
-		QCOMPARE(dots.value(QLatin1String("weight")).toInt(), 1);
+		QVERIFY(!resolved[QLatin1String("editable")].toBool());
+		// The image leaves no run of its own; pixel sizes become points, the rest is clamped.
+		const struct {
+			int block, run; // run -1: the block itself
+			const char *key;
+			QJsonValue value;
+		} expected[] = {{0, 0, "family", QStringLiteral("Serif")}, {0, 0, "size", 15},
+				{0, 1, "size", 12},	{0, 2, "color", QString()},
+				{0, 3, "text", QStringLiteral("big")}, {0, 3, "size", 500},
+				{0, 3, "family", QStringLiteral("Mono")}, {1, -1, "indent", 12},
+				{2, -1, "list", -4},	{2, -1, "listStart", 1},
+				{3, -1, "list", 0},	{3, -1, "listGroup", 0},
+				{4, 0, "text", QStringLiteral("abc")}, {4, 1, "text", QStringLiteral("dots")},
+				{4, 1, "color", QString()}, {4, 1, "weight", 1}};
+		for (const auto &e : expected) {
+			const QJsonObject block = resolved[QLatin1String("blocks")][e.block].toObject();
+			const QJsonObject owner = e.run < 0 ? block : block[QLatin1String("runs")][e.run].toObject();
+			QVERIFY2(owner.value(QLatin1String(e.key)) == e.value,
+				 qPrintable(QStringLiteral("%1 of %2").arg(QLatin1String(e.key), blocktest::compact(block))));
+		}
 	}
 
 	// A pair whose halves carry different formats travels whole with its first half, so that
@@ -175,11 +135,9 @@ private Q_SLOTS:
 	{
 		QTest::addColumn<QString>("after");
 		QTest::addColumn<QStringList>("texts");
-		const QString pair = QStringLiteral("\U0001F600");
-		QTest::newRow("second half and more")
-			<< QStringLiteral("y") << QStringList{QLatin1String("x") + pair, QStringLiteral("y")};
-		QTest::newRow("second half alone")
-			<< QString() << QStringList{QLatin1String("x") + pair, QStringLiteral("z")};
+		const QString first = QStringLiteral("x\U0001F600");
+		QTest::newRow("second half and more") << QStringLiteral("y") << QStringList{first, QStringLiteral("y")};
+		QTest::newRow("second half alone") << QString() << QStringList{first, QStringLiteral("z")};
 	}
 
 	void surrogatePairOverTwoFormats()
@@ -223,9 +181,8 @@ private Q_SLOTS:
 		QVERIFY(runFormatFromJson(styled, format));
 		QCOMPARE(runFormatToJson(format), styled);
 		// Size 0 and no family keep the text's; everything else is set.
-		QJsonObject plain{{QStringLiteral("weight"), 400}, {QStringLiteral("size"), 0}};
-		QVERIFY(runFormatFromJson(plain, format));
-		plain = styled;
+		QVERIFY(runFormatFromJson({{QStringLiteral("weight"), 400}, {QStringLiteral("size"), 0}}, format));
+		QJsonObject plain = styled;
 		for (const char *key : {"italic", "underline", "strike"})
 			plain.insert(QLatin1String(key), false);
 		plain.insert(QStringLiteral("weight"), 400);
@@ -294,34 +251,31 @@ private Q_SLOTS:
 		end.insertText(QStringLiteral(" dotted"), patterned);
 		QVERIFY(!isRemoteEditable(doc));
 
-		QString html = QStringLiteral("unchanged");
-		QString error;
+		QString html, error;
 		QVERIFY2(quillmar::convertToBasic(doc, html, &error), qPrintable(error));
 		QTextDocument basic;
 		basic.setHtml(html);
 		QVERIFY(isRemoteEditable(basic));
-		QStringList texts = blockTexts(basic);
+		QStringList texts = blocktest::blockTexts(basic);
 		texts.removeAll(QString());
 		QCOMPARE(texts, (QStringList{QStringLiteral("before link x2px"), QStringLiteral("one"),
 					     QStringLiteral("two"), QStringLiteral("three"), QStringLiteral("four"),
 					     QStringLiteral("after dotted")}));
-		const QJsonArray blocks = htmlToBlocks(html).value(QLatin1String("blocks")).toArray();
-		const QJsonArray first = blocks.at(0)[QLatin1String("runs")].toArray();
-		QCOMPARE(first.at(0)[QLatin1String("family")].toString(), QStringLiteral("Serif"));
-		QCOMPARE(first.at(0)[QLatin1String("size")].toDouble(), 11.0);
-		bool sawPixelText = false;
-		for (const QJsonValue run : first) {
-			if (run[QLatin1String("text")].toString() == QLatin1String("px")) {
-				sawPixelText = true;
-				QCOMPARE(run[QLatin1String("size")].toDouble(), 12.0);
-			}
-		}
-		QVERIFY(sawPixelText);
+		// The shown family and size are kept, pixels as points.
+		const QJsonArray blocks = htmlToBlocks(html)[QLatin1String("blocks")].toArray();
+		const QJsonArray runs = blocks.at(0)[QLatin1String("runs")].toArray();
+		QCOMPARE(runs.at(0)[QLatin1String("family")].toString(), QStringLiteral("Serif"));
+		QCOMPARE(runs.at(0)[QLatin1String("size")].toDouble(), 11.0);
+		QJsonObject px;
+		for (const QJsonValue run : runs)
+			if (run[QLatin1String("text")].toString() == QLatin1String("px"))
+				px = run.toObject();
+		QCOMPARE(px[QLatin1String("size")].toDouble(), 12.0);
 		QCOMPARE(blocks.last()[QLatin1String("indent")].toInt(), 12);
 
 		QTextDocument tooLong;
 		tooLong.setLayoutEnabled(false);
-		tooLong.setPlainText(paragraphs(20001, 1, 1));
+		tooLong.setHtml(paragraphs(20001, 1, 1));
 		html = QStringLiteral("unchanged");
 		QVERIFY(!quillmar::convertToBasic(tooLong, html, &error));
 		QCOMPARE(html, QStringLiteral("unchanged"));

@@ -3,11 +3,8 @@
 #include "blocks_vectors.h"
 #include "documents/blocks.h"
 
-#include <QJsonDocument>
 #include <QTest>
-#include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDocument>
 
 using namespace quillmar;
 
@@ -45,8 +42,7 @@ QList<qreal> spacings(const QString &html)
 	QList<qreal> out;
 	for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
 		for (auto it = b.begin(); !it.atEnd(); ++it)
-			for (int i = 0; i < it.fragment().length(); ++i)
-				out << it.fragment().charFormat().fontWordSpacing();
+			out << QList<qreal>(it.fragment().length(), it.fragment().charFormat().fontWordSpacing());
 	return out;
 }
 
@@ -78,13 +74,11 @@ private Q_SLOTS:
 	void vectors()
 	{
 		QFETCH(QJsonObject, vector);
-		const QString html = vector.value(QLatin1String("html")).toString();
-		const QJsonObject document = vector.value(QLatin1String("document")).toObject();
 		const QString error = vector.value(QLatin1String("error")).toString();
-		QString out = kUntouched;
+		QString out = kUntouched, why;
 		bool limit = !error.isEmpty();
-		QString why;
-		const bool ok = applyBlocks(html, document, out, &limit, &why);
+		const bool ok = applyBlocks(vector[QLatin1String("html")].toString(),
+					    vector[QLatin1String("document")].toObject(), out, &limit, &why);
 		if (!error.isEmpty()) {
 			QVERIFY2(!ok, "accepted");
 			QCOMPARE(QLatin1String(limit ? "limit" : "format"), error);
@@ -94,68 +88,52 @@ private Q_SLOTS:
 		}
 		QVERIFY2(ok, qPrintable(why));
 		QVERIFY(!limit);
-		// Notes at the limits only have to be accepted; reading them back is the parse of a
-		// huge note, which the random documents and the results below check in small.
+		// Notes at the limits only have to be accepted: reading them back is the parse of a huge
+		// note, which the random documents and the results below check in small.
 		if (!vector.contains(QLatin1String("result")))
 			return;
 		const QJsonObject stored = htmlToBlocks(out);
 		QVERIFY(stored.value(QLatin1String("editable")).toBool());
-		QVERIFY2(blocktest::sameBlocks(blocksOf(stored), vector.value(QLatin1String("result")).toArray(),
+		QVERIFY2(blocktest::sameBlocks(blocksOf(stored), vector[QLatin1String("result")].toArray(),
 					       {true, true}, &why),
 			 qPrintable(why));
 	}
 
-	// A document sent back exactly as exported stores the very same HTML.
-	void sentBackUnchanged_data()
+	// A document sent back exactly as exported stores the very same HTML; a note that cannot be
+	// edited remotely refuses every save, even of what it exported.
+	void sentBack_data()
 	{
 		QTest::addColumn<QString>("html");
+		QTest::addColumn<bool>("editable");
 		for (const QJsonValue c : blocktest::loadCases(QStringLiteral("export.json")))
-			if (c[QLatin1String("editable")].toBool())
-				QTest::newRow(qPrintable(c[QLatin1String("name")].toString()))
-					<< c[QLatin1String("html")].toString();
+			QTest::newRow(qPrintable(c[QLatin1String("name")].toString()))
+				<< c[QLatin1String("html")].toString() << c[QLatin1String("editable")].toBool();
 		QTextDocument doc;
 		QTextCursor cursor(&doc);
 		cursor.insertText(QStringLiteral("spaced "), spaced(18));
 		cursor.insertText(QStringLiteral("and not"));
-		QTest::newRow("written by Qt, with word spacing") << doc.toHtml();
+		QTest::newRow("written by Qt, with word spacing") << doc.toHtml() << true;
 	}
 
-	void sentBackUnchanged()
+	void sentBack()
 	{
 		QFETCH(QString, html);
+		QFETCH(bool, editable);
 		// As a client gets it and sends it back: through JSON text.
-		QJsonObject blocks = QJsonDocument::fromJson(QJsonDocument(htmlToBlocks(html)).toJson()).object();
-		QString out;
-		QVERIFY(applyBlocks(html, blocks, out));
-		QCOMPARE(out, html);
+		const QJsonObject exported =
+			QJsonDocument::fromJson(QJsonDocument(htmlToBlocks(html)).toJson()).object();
 		// "editable" means nothing on input.
-		blocks.insert(QLatin1String("editable"), false);
-		QVERIFY(applyBlocks(html, blocks, out));
-		QCOMPARE(out, html);
-	}
-
-	void notesThatCannotBeEditedRejectEverySave_data()
-	{
-		QTest::addColumn<QString>("html");
-		for (const QJsonValue c : blocktest::loadCases(QStringLiteral("export.json")))
-			if (!c[QLatin1String("editable")].toBool())
-				QTest::newRow(qPrintable(c[QLatin1String("name")].toString()))
-					<< c[QLatin1String("html")].toString();
-	}
-
-	void notesThatCannotBeEditedRejectEverySave()
-	{
-		QFETCH(QString, html);
-		const QJsonObject exported = htmlToBlocks(html);
-		const QJsonObject plain = htmlToBlocks(QStringLiteral("<p>plain</p>"));
-		for (const QJsonObject &sent : {exported, plain}) {
-			QString out = kUntouched;
+		QJsonObject other = exported;
+		other.insert(QLatin1String("editable"), !editable);
+		if (!editable)
+			other = htmlToBlocks(QStringLiteral("<p>plain</p>"));
+		for (const QJsonObject &sent : {exported, other}) {
+			QString out = kUntouched, error;
 			bool limit = true;
-			QString error;
-			QVERIFY(!applyBlocks(html, sent, out, &limit, &error));
+			QCOMPARE(applyBlocks(html, sent, out, &limit, &error), editable);
 			QVERIFY(!limit);
-			QCOMPARE(out, kUntouched);
-			QVERIFY(error.startsWith(QLatin1String("BlocksNotEditable")));
+			QCOMPARE(out, editable ? html : kUntouched);
+			QVERIFY(editable || error.startsWith(QLatin1String("BlocksNotEditable")));
 		}
 	}
 
@@ -165,89 +143,70 @@ private Q_SLOTS:
 	{
 		QTextDocument doc;
 		QTextCursor cursor(&doc);
-		int word = 0;
-		for (int p = 0; p < 200; ++p) {
-			if (p)
+		for (int word = 0; word < 2000; ++word) {
+			if (word && word % 10 == 0)
 				cursor.insertBlock();
-			for (int w = 0; w < 10; ++w, ++word)
-				cursor.insertText(QStringLiteral("lorem%1 ").arg(word), spaced(1 + word % 97));
+			cursor.insertText(QStringLiteral("lorem%1 ").arg(word), spaced(1 + word % 97));
 		}
 		const QString html = doc.toHtml();
 		const QJsonObject exported = htmlToBlocks(html);
 		QCOMPARE(blocksOf(exported).at(120)[QLatin1String("runs")].toArray().size(), 10);
-		QJsonObject edited = withRun(exported, 120, 4, QStringLiteral("lorum1204 "));
-		edited = withRun(edited, 7, 2, QStringLiteral("lorem72 "), 700);
-		QString out;
-		QString error;
+		const QJsonObject edited = withRun(withRun(exported, 120, 4, QStringLiteral("lorum1204 ")), 7, 2,
+						   QStringLiteral("lorem72 "), 700);
+		QString out, error, why;
 		QVERIFY2(applyBlocks(html, edited, out, nullptr, &error), qPrintable(error));
 		QCOMPARE(spacings(out), spacings(html));
-		QString why;
 		QVERIFY2(blocktest::sameBlocks(blocksOf(htmlToBlocks(out)), blocksOf(edited), {true, true}, &why),
 			 qPrintable(why));
 	}
 
-	// The stored line separator faces the new paragraph break: the break replaces just the
-	// separator and both halves keep what they had.
-	void softBreakBecomesParagraphBreak()
+	// Stored pieces with their word spacing, the text sent back ("\n" between blocks, one run
+	// each) and the spacing every character ends with: only what differs is replaced, and new
+	// text takes the format found where it goes in.
+	void replacesOnlyWhatDiffers_data()
 	{
-		QTextDocument doc;
-		QTextCursor cursor(&doc);
-		cursor.insertText(QStringLiteral("first"), spaced(12));
-		cursor.insertText(QString(QChar::LineSeparator) + QStringLiteral("second"), spaced(14));
-		const QString html = doc.toHtml();
-		const QJsonObject exported = htmlToBlocks(html);
-		QJsonObject split = withRun(exported, 0, 1, QStringLiteral("second"));
-		QJsonArray blocks = blocksOf(split);
-		QJsonObject secondBlock = blocks.at(0).toObject();
-		QJsonArray runs = secondBlock.value(QLatin1String("runs")).toArray();
-		QJsonObject firstBlock = secondBlock;
-		firstBlock.insert(QLatin1String("runs"), QJsonArray{runs.at(0)});
-		secondBlock.insert(QLatin1String("runs"), QJsonArray{runs.at(1)});
-		split.insert(QLatin1String("blocks"), QJsonArray{firstBlock, secondBlock});
-
-		QString out;
-		QString error;
-		QVERIFY2(applyBlocks(html, split, out, nullptr, &error), qPrintable(error));
-		QTextDocument result;
-		result.setHtml(out);
-		QCOMPARE(result.blockCount(), 2);
-		QCOMPARE(result.firstBlock().text(), QStringLiteral("first"));
-		QCOMPARE(result.lastBlock().text(), QStringLiteral("second"));
-		QCOMPARE(spacings(out), QList<qreal>(5, 12) + QList<qreal>(6, 14));
+		QTest::addColumn<QStringList>("pieces");
+		QTest::addColumn<QList<qreal>>("spacing");
+		QTest::addColumn<QString>("sent");
+		QTest::addColumn<QList<qreal>>("expected");
+		// The stored line separator faces the new paragraph break: the break replaces just the
+		// separator and both halves keep what they had.
+		QTest::newRow("line separator to paragraph break")
+			<< QStringList{QStringLiteral("first"), QStringLiteral("\u2028second")} << QList<qreal>{12, 14}
+			<< QStringLiteral("first\nsecond") << QList<qreal>(5, 12) + QList<qreal>(6, 14);
+		// A pair is replaced whole, never keeping half the old pair's format.
+		const QStringList pair{QStringLiteral("x"), QStringLiteral("\U0001F600"), QStringLiteral("y")};
+		QTest::newRow("pair, low half differs") << pair << QList<qreal>{15, 30, 20}
+							<< QStringLiteral("x\U0001F601y") << QList<qreal>{15, 15, 15, 20};
+		QTest::newRow("pair, high half differs") << pair << QList<qreal>{15, 30, 20}
+							 << QStringLiteral("x\U0001FA00y") << QList<qreal>{15, 15, 15, 20};
 	}
 
-	// The pair is replaced as a whole: both halves take the format found where the new text
-	// goes in, never half the old pair's format.
-	void surrogatePairsReplacedWhole_data()
+	void replacesOnlyWhatDiffers()
 	{
-		QTest::addColumn<QString>("replacement");
-		QTest::newRow("low half differs") << QStringLiteral("\U0001F601");
-		QTest::newRow("high half differs") << QStringLiteral("\U0001FA00");
-	}
-
-	void surrogatePairsReplacedWhole()
-	{
-		QFETCH(QString, replacement);
+		QFETCH(QStringList, pieces);
+		QFETCH(QList<qreal>, spacing);
+		QFETCH(QString, sent);
+		QFETCH(QList<qreal>, expected);
 		QTextDocument doc;
 		QTextCursor cursor(&doc);
-		cursor.insertText(QStringLiteral("x"), spaced(15));
-		cursor.insertText(QStringLiteral("\U0001F600"), spaced(30));
-		cursor.insertText(QStringLiteral("y"), spaced(20));
+		for (int i = 0; i < pieces.size(); ++i)
+			cursor.insertText(pieces.at(i), spaced(spacing.at(i)));
 		const QString html = doc.toHtml();
-		QJsonObject document = htmlToBlocks(html);
-		QJsonArray blocks = blocksOf(document);
-		QJsonObject block = blocks.at(0).toObject();
-		const QJsonObject run = block.value(QLatin1String("runs")).toArray().at(0).toObject();
-		QJsonObject merged = run;
-		merged.insert(QLatin1String("text"), QStringLiteral("x") + replacement + QStringLiteral("y"));
-		block.insert(QLatin1String("runs"), QJsonArray{merged});
-		document.insert(QLatin1String("blocks"), QJsonArray{block});
-		QString out;
-		QVERIFY(applyBlocks(html, document, out));
+		QJsonObject block = blocksOf(htmlToBlocks(html)).at(0).toObject();
+		QJsonObject run = block[QLatin1String("runs")][0].toObject();
+		QJsonArray blocks;
+		for (const QString &text : sent.split(QLatin1Char('\n'))) {
+			run.insert(QLatin1String("text"), text);
+			block.insert(QLatin1String("runs"), QJsonArray{run});
+			blocks.append(block);
+		}
+		QString out, error;
+		QVERIFY2(applyBlocks(html, {{QStringLiteral("blocks"), blocks}}, out, nullptr, &error), qPrintable(error));
 		QTextDocument result;
 		result.setHtml(out);
-		QCOMPARE(result.toPlainText(), QStringLiteral("x") + replacement + QStringLiteral("y"));
-		QCOMPARE(spacings(out), (QList<qreal>{15, 15, 15, 20}));
+		QCOMPARE(blocktest::blockTexts(result).join(QLatin1Char('\n')), sent);
+		QCOMPARE(spacings(out), expected);
 	}
 };
 
