@@ -87,63 +87,10 @@ private Q_SLOTS:
 		}
 	}
 
-	// Resolved export: what the text is shown with, inside the ranges a client may send.
-	void resolvedExport()
-	{
-		QTextDocument doc;
-		doc.setDefaultFont(QFont(QStringLiteral("Serif"), 15));
-		doc.setHtml(QStringLiteral(
-			"<p>plain<span style=\"font-size:16px\">px</span><span style=\"color:rgba(255,0,0,128)\">"
-			"half</span><img src=\"none.png\" />"
-			"<span style=\"font-size:600pt; font-family:Mono\">big</span></p>"
-			"<p style=\"-qt-block-indent:15\">far</p><ol start=\"0\"><li>zero</li></ol>"
-			"<ul style=\"list-style-type:none\"><li>bare</li></ul><p>a&#0;b&#xD800;c</p>"));
-		QTextCharFormat patterned;
-		patterned.setForeground(QBrush(Qt::red, Qt::Dense4Pattern));
-		patterned.setFontWeight(0);
-		QTextCursor end(&doc);
-		end.movePosition(QTextCursor::End);
-		end.insertText(QStringLiteral("dots"), patterned);
-
-		QVERIFY(!documentToBlocks(doc, false)[QLatin1String("editable")].toBool());
-		const QJsonObject resolved = documentToBlocks(doc, true);
-		QVERIFY(!resolved[QLatin1String("editable")].toBool());
-		// The image leaves no run of its own; pixel sizes become points, the rest is clamped.
-		const struct {
-			int block, run; // run -1: the block itself
-			const char *key;
-			QJsonValue value;
-		} expected[] = {{0, 0, "family", QStringLiteral("Serif")}, {0, 0, "size", 15},
-				{0, 1, "size", 12},	{0, 2, "color", QString()},
-				{0, 3, "text", QStringLiteral("big")}, {0, 3, "size", 500},
-				{0, 3, "family", QStringLiteral("Mono")}, {1, -1, "indent", 12},
-				{2, -1, "list", -4},	{2, -1, "listStart", 1},
-				{3, -1, "list", 0},	{3, -1, "listGroup", 0},
-				{4, 0, "text", QStringLiteral("abc")}, {4, 1, "text", QStringLiteral("dots")},
-				{4, 1, "color", QString()}, {4, 1, "weight", 1}};
-		for (const auto &e : expected) {
-			const QJsonObject block = resolved[QLatin1String("blocks")][e.block].toObject();
-			const QJsonObject owner = e.run < 0 ? block : block[QLatin1String("runs")][e.run].toObject();
-			QVERIFY2(owner.value(QLatin1String(e.key)) == e.value,
-				 qPrintable(QStringLiteral("%1 of %2").arg(QLatin1String(e.key), blocktest::compact(block))));
-		}
-	}
-
 	// A pair whose halves carry different formats travels whole with its first half, so that
 	// every run holds valid text and the note stays editable.
-	void surrogatePairOverTwoFormats_data()
-	{
-		QTest::addColumn<QString>("after");
-		QTest::addColumn<QStringList>("texts");
-		const QString first = QStringLiteral("x\U0001F600");
-		QTest::newRow("second half and more") << QStringLiteral("y") << QStringList{first, QStringLiteral("y")};
-		QTest::newRow("second half alone") << QString() << QStringList{first, QStringLiteral("z")};
-	}
-
 	void surrogatePairOverTwoFormats()
 	{
-		QFETCH(QString, after);
-		QFETCH(QStringList, texts);
 		const QString pair = QStringLiteral("\U0001F600");
 		QTextDocument doc;
 		QTextCursor cursor(&doc);
@@ -151,21 +98,23 @@ private Q_SLOTS:
 		bold.setFontWeight(700);
 		light.setFontWeight(300);
 		italic.setFontItalic(true);
+		// The second half with more text after it, then the second half alone.
 		cursor.insertText(QStringLiteral("x") + pair.front(), bold);
-		cursor.insertText(pair.back() + after, light);
-		if (after.isEmpty())
-			cursor.insertText(QStringLiteral("z"), italic);
+		cursor.insertText(pair.back() + QStringLiteral("y"), light);
+		cursor.insertText(QStringLiteral("z") + pair.front(), bold);
+		cursor.insertText(pair.back(), light);
+		cursor.insertText(QStringLiteral("w"), italic);
 		QVERIFY(isRemoteEditable(doc));
 		const QJsonObject blocks = documentToBlocks(doc, false);
 		QVERIFY(blocks[QLatin1String("editable")].toBool());
 		QStringList runTexts;
 		for (const QJsonValue run : blocks[QLatin1String("blocks")][0][QLatin1String("runs")].toArray())
 			runTexts << run[QLatin1String("text")].toString();
-		QCOMPARE(runTexts, texts);
+		QCOMPARE(runTexts, (QStringList{QStringLiteral("x") + pair, QStringLiteral("y"),
+						QStringLiteral("z") + pair, QStringLiteral("w")}));
 	}
 
-	// The JSON form of a character format both ways: merged into what the format holds, and a
-	// refused run changes nothing.
+	// Reading a run merges into what the format holds; a refused run changes nothing.
 	void runFormats()
 	{
 		const QJsonObject styled{{QStringLiteral("weight"), 700},
@@ -180,21 +129,12 @@ private Q_SLOTS:
 		format.setFontWordSpacing(3);
 		QVERIFY(runFormatFromJson(styled, format));
 		QCOMPARE(runFormatToJson(format), styled);
-		// Size 0 and no family keep the text's; everything else is set.
-		QVERIFY(runFormatFromJson({{QStringLiteral("weight"), 400}, {QStringLiteral("size"), 0}}, format));
-		QJsonObject plain = styled;
-		for (const char *key : {"italic", "underline", "strike"})
-			plain.insert(QLatin1String(key), false);
-		plain.insert(QStringLiteral("weight"), 400);
-		plain.insert(QStringLiteral("color"), QString());
-		plain.insert(QStringLiteral("background"), QString());
-		QCOMPARE(runFormatToJson(format), plain);
 		QCOMPARE(format.fontWordSpacing(), 3.0);
-
 		const QTextCharFormat before = format;
 		for (double size : {qQNaN(), qInf(), -1.0, 500.01}) {
 			QJsonObject bad = styled;
 			bad.insert(QStringLiteral("size"), size);
+			bad.insert(QStringLiteral("weight"), 400);
 			QVERIFY(!runFormatFromJson(bad, format));
 		}
 		QCOMPARE(format, before);
@@ -234,44 +174,70 @@ private Q_SLOTS:
 		QCOMPARE(htmlToPlainText(QString()), QString());
 	}
 
-	// Everything the model cannot express goes; the text stays, in reading order.
+	// Everything the model cannot express goes and every value is brought into range; the
+	// text stays, in reading order, with the family and size it is shown with.
 	void convertToBasic()
 	{
 		QTextDocument doc;
-		doc.setDefaultFont(QFont(QStringLiteral("Serif"), 11));
+		doc.setDefaultFont(QFont(QStringLiteral("Serif"), 15));
 		doc.setHtml(QStringLiteral(
-			"<p>before <a href=\"https://example.org/\">link</a> x<sup>2</sup>"
-			"<span style=\"font-size:16px\">px</span><img src=\"none.png\" /></p>"
+			"<p>plain <a href=\"https://example.org/\">link</a> x<sup>2</sup>"
+			"<span style=\"font-size:16px\">px</span><span style=\"color:rgba(255,0,0,128)\">half</span>"
+			"<img src=\"none.png\" /><span style=\"font-size:600pt; font-family:Mono\">big</span></p>"
 			"<table><tr><td>one</td><td>two</td></tr><tr><td>three</td><td>four</td></tr></table>"
-			"<p style=\"-qt-block-indent:20\"><span style=\"color:rgba(0,0,255,100)\">after</span></p>"));
+			"<p style=\"-qt-block-indent:15\">far</p><ol start=\"0\"><li>zero</li></ol>"
+			"<ul style=\"list-style-type:none\"><li>bare</li></ul><p>a&#0;b&#xD800;c</p>"));
 		QTextCharFormat patterned;
+		patterned.setForeground(QBrush(Qt::red, Qt::Dense4Pattern));
 		patterned.setBackground(QBrush(Qt::green, Qt::Dense3Pattern));
+		patterned.setFontWeight(0);
 		QTextCursor end(&doc);
 		end.movePosition(QTextCursor::End);
-		end.insertText(QStringLiteral(" dotted"), patterned);
+		end.insertText(QStringLiteral("dots"), patterned);
 		QVERIFY(!isRemoteEditable(doc));
 
-		QString html, error;
+		QString html, error, why;
 		QVERIFY2(quillmar::convertToBasic(doc, html, &error), qPrintable(error));
 		QTextDocument basic;
 		basic.setHtml(html);
 		QVERIFY(isRemoteEditable(basic));
 		QStringList texts = blocktest::blockTexts(basic);
 		texts.removeAll(QString());
-		QCOMPARE(texts, (QStringList{QStringLiteral("before link x2px"), QStringLiteral("one"),
-					     QStringLiteral("two"), QStringLiteral("three"), QStringLiteral("four"),
-					     QStringLiteral("after dotted")}));
-		// The shown family and size are kept, pixels as points.
-		const QJsonArray blocks = htmlToBlocks(html)[QLatin1String("blocks")].toArray();
-		const QJsonArray runs = blocks.at(0)[QLatin1String("runs")].toArray();
-		QCOMPARE(runs.at(0)[QLatin1String("family")].toString(), QStringLiteral("Serif"));
-		QCOMPARE(runs.at(0)[QLatin1String("size")].toDouble(), 11.0);
-		QJsonObject px;
-		for (const QJsonValue run : runs)
-			if (run[QLatin1String("text")].toString() == QLatin1String("px"))
-				px = run.toObject();
-		QCOMPARE(px[QLatin1String("size")].toDouble(), 12.0);
-		QCOMPARE(blocks.last()[QLatin1String("indent")].toInt(), 12);
+		QCOMPARE(texts.join(QLatin1Char('|')), QStringLiteral("plain link x2pxhalfbig|one|two|three|four|far|zero|bare|abcdots"));
+		// The basic note holds just what the resolved export showed.
+		const QJsonObject resolved = documentToBlocks(doc, true);
+		QVERIFY(!resolved[QLatin1String("editable")].toBool());
+		const QJsonArray blocks = resolved[QLatin1String("blocks")].toArray();
+		QVERIFY2(blocktest::sameBlocks(htmlToBlocks(html)[QLatin1String("blocks")].toArray(), blocks, {}, &why),
+			 qPrintable(why));
+		auto run = [&](int block, const QString &text) {
+			for (const QJsonValue r : blocks.at(block)[QLatin1String("runs")].toArray())
+				if (r[QLatin1String("text")].toString() == text)
+					return r.toObject();
+			return QJsonObject();
+		};
+		const int last = int(blocks.size()) - 1;
+		const struct {
+			QJsonObject owner;
+			const char *key;
+			QJsonValue value;
+		} expected[] = {{run(0, QStringLiteral("plain ")), "family", QStringLiteral("Serif")},
+				{run(0, QStringLiteral("plain ")), "size", 15},
+				{run(0, QStringLiteral("px")), "size", 12}, // 16 px
+				{run(0, QStringLiteral("half")), "color", QString()},
+				{run(0, QStringLiteral("big")), "size", 500},
+				{run(0, QStringLiteral("big")), "family", QStringLiteral("Mono")},
+				{blocks.at(last - 3).toObject(), "indent", 12},
+				{blocks.at(last - 2).toObject(), "list", -4},
+				{blocks.at(last - 2).toObject(), "listStart", 1},
+				{blocks.at(last - 1).toObject(), "list", 0},
+				{blocks.at(last - 1).toObject(), "listGroup", 0},
+				{run(last, QStringLiteral("dots")), "color", QString()},
+				{run(last, QStringLiteral("dots")), "background", QString()},
+				{run(last, QStringLiteral("dots")), "weight", 1}};
+		for (const auto &e : expected)
+			QVERIFY2(e.owner.value(QLatin1String(e.key)) == e.value,
+				 qPrintable(QStringLiteral("%1 of %2").arg(QLatin1String(e.key), blocktest::compact(e.owner))));
 
 		QTextDocument tooLong;
 		tooLong.setLayoutEnabled(false);

@@ -78,54 +78,49 @@ QJsonArray randomBlocks(Random &r)
 // Small edits of an exported document, the way a client changes a note.
 QJsonArray mutate(Random &r, QJsonArray blocks)
 {
+	const QLatin1String text("text"), runsKey("runs");
 	for (int n = 1 + r.below(3); n > 0; --n) {
 		const int b = r.below(int(blocks.size()));
 		QJsonObject block = blocks.at(b).toObject();
-		QJsonArray runs = block.value(QLatin1String("runs")).toArray();
-		const int run = runs.isEmpty() ? -1 : r.below(int(runs.size()));
-		const QJsonObject old = runs.at(run).toObject(); // empty when there is no run
-		switch (run < 0 ? r.pick({1, 5, 6, 7}) : r.below(8)) {
+		QJsonArray runs = block.value(runsKey).toArray();
+		const int run = r.below(int(runs.size()) + 1); // runs.size(): after the last run
+		const QJsonObject old = runs.at(run).toObject(); // empty after the last run
+		switch (r.below(6)) {
 		case 0: { // retype the end of a run
-			const QString text = old[QLatin1String("text")].toString();
-			int cut = r.below(int(text.size()) + 1);
-			if (cut > 0 && text.at(cut - 1).isHighSurrogate())
+			const QString was = old[text].toString();
+			int cut = r.below(int(was.size()) + 1);
+			if (cut > 0 && was.at(cut - 1).isHighSurrogate())
 				--cut;
-			runs.replace(run, with(old, {{QStringLiteral("text"), text.left(cut) + randomText(r, 2)}}));
+			if (run < runs.size())
+				runs.replace(run, with(old, {{text, was.left(cut) + randomText(r, 2)}}));
 			break;
 		}
 		case 1:
-			runs.insert(qMax(run, 0), randomRun(r));
+			runs.insert(run, randomRun(r));
 			break;
-		case 2:
-			runs.removeAt(run);
+		case 2: // restyle a run, or drop the last one
+			if (run < runs.size())
+				runs.replace(run, with(randomRun(r), {{text, old[text]}}));
+			else if (!runs.isEmpty())
+				runs.removeLast();
 			break;
-		case 3:
-			runs.replace(run, with(old, {{QStringLiteral("weight"), 700}}));
-			break;
-		case 4: { // split the paragraph
+		case 3: { // split the paragraph
 			QJsonArray tail;
 			while (runs.size() > run)
 				tail.append(runs.takeAt(run));
-			blocks.insert(b + 1, with(block, {{QStringLiteral("runs"), tail}}));
+			blocks.insert(b + 1, with(block, {{runsKey, tail}}));
 			break;
 		}
-		case 5: // join with the next paragraph
-			if (b + 1 < blocks.size()) {
-				for (const QJsonValue v : blocks.takeAt(b + 1)[QLatin1String("runs")].toArray())
+		case 4: // join with the next paragraph
+			if (b + 1 < blocks.size())
+				for (const QJsonValue v : blocks.takeAt(b + 1)[runsKey].toArray())
 					runs.append(v);
-			}
 			break;
-		case 6:
-			block = with(block, {{QStringLiteral("list"), 0}, {QStringLiteral("listGroup"), 0},
-					     {QStringLiteral("listIndent"), 1}, {QStringLiteral("listStart"), 1}});
-			break;
-		case 7:
-			if (block[QLatin1String("list")].toInt() == 0)
-				block = with(block, {{QStringLiteral("align"), r.pick({1, 2, 4, 8})}});
-			block = with(block, {{QStringLiteral("indent"), r.below(4)}});
+		case 5: // another paragraph or list format
+			block = randomBlocks(r).at(0).toObject();
 			break;
 		}
-		blocks.replace(b, with(block, {{QStringLiteral("runs"), runs}}));
+		blocks.replace(b, with(block, {{runsKey, runs}}));
 	}
 	return blocks;
 }
