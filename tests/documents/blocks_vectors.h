@@ -8,8 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
-#include <QTextBlock>
-#include <QTextDocument>
 
 namespace blocktest {
 
@@ -52,36 +50,15 @@ inline QJsonArray loadCases(const QString &name)
 	return expand(root.value(QLatin1String("cases"))).toArray();
 }
 
-inline QJsonArray renumberGroups(const QJsonArray &blocks)
-{
-	QHash<double, int> numbers;
-	QJsonArray out;
-	for (const QJsonValue value : blocks) {
-		QJsonObject block = value.toObject();
-		const double group = block.value(QLatin1String("listGroup")).toDouble();
-		if (group != 0) {
-			auto it = numbers.find(group);
-			if (it == numbers.end())
-				it = numbers.insert(group, int(numbers.size()) + 1);
-			block.insert(QLatin1String("listGroup"), *it);
-		}
-		out.append(block);
-	}
-	return out;
-}
-
 inline QString compact(const QJsonValue &value)
 {
-	const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray())
-						  : QJsonDocument(value.toObject());
+	const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
 	return QString::fromUtf8(doc.toJson(QJsonDocument::Compact)).left(400);
 }
 
 struct Compare {
-	// "size" 0 and "family" "" on the expected side match anything.
-	bool wildcards = false;
-	// Compare "listGroup" (renumbered) and "listStart".
-	bool lists = true;
+	bool wildcards = false; // "size" 0 and "family" "" on the expected side match anything
+	bool lists = true;	// compare "listGroup" (renumbered) and "listStart"
 };
 
 inline bool sameFormat(const QJsonObject &actual, const QJsonObject &expected, const Compare &how)
@@ -109,7 +86,7 @@ inline QString flatten(const QJsonArray &runs, QList<int> &owner)
 }
 
 // Blocks compared as the README says; *why names the first difference.
-inline bool sameBlocks(QJsonArray actual, QJsonArray expected, const Compare &how, QString *why)
+inline bool sameBlocks(const QJsonArray &actual, const QJsonArray &expected, const Compare &how, QString *why)
 {
 	if (actual.size() != expected.size()) {
 		*why = QStringLiteral("%1 blocks, expected %2\nactual:   %3\nexpected: %4")
@@ -118,19 +95,22 @@ inline bool sameBlocks(QJsonArray actual, QJsonArray expected, const Compare &ho
 			       .arg(compact(actual), compact(expected));
 		return false;
 	}
-	actual = renumberGroups(actual);
-	expected = renumberGroups(expected);
+	// "listGroup" numbered 1, 2, 3 ... in order of first appearance on each side; 0 stays 0.
+	QHash<double, qsizetype> groupsA, groupsE;
+	auto group = [](QHash<double, qsizetype> &seen, const QJsonObject &block) {
+		const double g = block.value(QLatin1String("listGroup")).toDouble();
+		return g == 0 ? 0 : seen.contains(g) ? seen.value(g) : seen.insert(g, seen.size() + 1).value();
+	};
 	for (qsizetype b = 0; b < actual.size(); ++b) {
 		const QJsonObject a = actual.at(b).toObject();
 		const QJsonObject e = expected.at(b).toObject();
 		QString what;
-		QStringList keys{QStringLiteral("align"), QStringLiteral("indent"), QStringLiteral("list"),
-				 QStringLiteral("listIndent")};
-		if (how.lists)
-			keys << QStringLiteral("listStart") << QStringLiteral("listGroup");
-		for (const QString &key : keys)
-			if (a.value(key).toDouble() != e.value(key).toDouble())
-				what = key;
+		for (const char *key : {"align", "indent", "list", "listIndent", "listStart"})
+			if ((how.lists || qstrcmp(key, "listStart") != 0) &&
+			    a.value(QLatin1String(key)).toDouble() != e.value(QLatin1String(key)).toDouble())
+				what = QLatin1String(key);
+		if (group(groupsA, a) != group(groupsE, e) && how.lists)
+			what = QStringLiteral("listGroup");
 		const QJsonArray ra = a.value(QLatin1String("runs")).toArray();
 		const QJsonArray re = e.value(QLatin1String("runs")).toArray();
 		QList<int> oa, oe;
@@ -141,22 +121,11 @@ inline bool sameBlocks(QJsonArray actual, QJsonArray expected, const Compare &ho
 			    !sameFormat(ra.at(oa[k]).toObject(), re.at(oe[k]).toObject(), how))
 				what = QStringLiteral("format at character %1").arg(k);
 		if (!what.isEmpty()) {
-			*why = QStringLiteral("block %1: %2\nactual:   %3\nexpected: %4")
-				       .arg(b)
-				       .arg(what, compact(a), compact(e));
+			*why = QStringLiteral("block %1: %2\nactual:   %3\nexpected: %4").arg(b).arg(what, compact(a), compact(e));
 			return false;
 		}
 	}
 	return true;
-}
-
-// The text of every block, as the document holds it (line separators included).
-inline QStringList blockTexts(const QTextDocument &doc)
-{
-	QStringList out;
-	for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
-		out << b.text();
-	return out;
 }
 
 } // namespace blocktest

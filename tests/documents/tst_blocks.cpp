@@ -1,5 +1,5 @@
-// Export side of the block document: documentToBlocks, run formats, editability, plain text and
-// the conversion to basic formatting.
+// Export side of the block document (documentToBlocks, run formats, editability, plain text, the
+// conversion to basic formatting) and exported documents sent back unchanged.
 
 #include "blocks_vectors.h"
 #include "documents/blocks.h"
@@ -7,7 +7,9 @@
 #include <QFont>
 #include <QLinearGradient>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 
 using namespace quillmar;
 
@@ -27,16 +29,26 @@ class TestBlocks : public QObject {
 	Q_OBJECT
 
 private Q_SLOTS:
-	void exportVectors_data()
+	// What a client receives for a note; sent back exactly (through JSON text), it stores the very
+	// same HTML, while a note that cannot be edited remotely refuses every save.
+	void exportAndSendBack_data()
 	{
 		QTest::addColumn<QJsonObject>("vector");
 		const QJsonArray cases = blocktest::loadCases(QStringLiteral("export.json"));
 		QVERIFY(cases.size() > 10);
 		for (const QJsonValue c : cases)
 			QTest::newRow(qPrintable(c[QLatin1String("name")].toString())) << c.toObject();
+		QTextDocument doc;
+		QTextCursor cursor(&doc);
+		QTextCharFormat spaced;
+		spaced.setFontWordSpacing(18);
+		cursor.insertText(QStringLiteral("spaced "), spaced);
+		cursor.insertText(QStringLiteral("and not"));
+		QTest::newRow("written by Qt, with word spacing")
+			<< QJsonObject{{QStringLiteral("html"), doc.toHtml()}, {QStringLiteral("editable"), true}};
 	}
 
-	void exportVectors()
+	void exportAndSendBack()
 	{
 		QFETCH(QJsonObject, vector);
 		const QString html = vector.value(QLatin1String("html")).toString();
@@ -52,6 +64,21 @@ private Q_SLOTS:
 			QVERIFY2(blocktest::sameBlocks(blocks[QLatin1String("blocks")].toArray(),
 						       vector[QLatin1String("blocks")].toArray(), {}, &why),
 				 qPrintable(why));
+
+		const QJsonObject exported = QJsonDocument::fromJson(QJsonDocument(blocks).toJson()).object();
+		// "editable" means nothing on input.
+		QJsonObject other = exported;
+		other.insert(QLatin1String("editable"), !editable);
+		if (!editable)
+			other = htmlToBlocks(QStringLiteral("<p>plain</p>"));
+		for (const QJsonObject &sent : {exported, other}) {
+			QString out = QStringLiteral("untouched"), error;
+			bool limit = true;
+			QCOMPARE(applyBlocks(html, sent, out, &limit, &error), editable);
+			QVERIFY(!limit);
+			QCOMPARE(out, editable ? html : QStringLiteral("untouched"));
+			QVERIFY(editable || error.startsWith(QLatin1String("BlocksNotEditable")));
+		}
 	}
 
 	// Over any note limit, or over the run limit, there is no block document at all.
@@ -201,8 +228,10 @@ private Q_SLOTS:
 		QTextDocument basic;
 		basic.setHtml(html);
 		QVERIFY(isRemoteEditable(basic));
-		QStringList texts = blocktest::blockTexts(basic);
-		texts.removeAll(QString());
+		QStringList texts;
+		for (QTextBlock b = basic.begin(); b.isValid(); b = b.next())
+			if (!b.text().isEmpty())
+				texts << b.text();
 		QCOMPARE(texts.join(QLatin1Char('|')), QStringLiteral("plain link x2pxhalfbig|one|two|three|four|far|zero|bare|abcdots"));
 		// The basic note holds just what the resolved export showed.
 		const QJsonObject resolved = documentToBlocks(doc, true);

@@ -1,10 +1,13 @@
 // Saving a client's block document onto the stored note: validation, limits, minimal replacement.
+// Documents sent back unchanged are checked with the export vectors (tst_blocks.cpp).
 
 #include "blocks_vectors.h"
 #include "documents/blocks.h"
 
 #include <QTest>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 
 using namespace quillmar;
 
@@ -80,44 +83,6 @@ private Q_SLOTS:
 		QVERIFY2(blocktest::sameBlocks(blocksOf(stored), vector[QLatin1String("result")].toArray(),
 					       {true, true}, &why),
 			 qPrintable(why));
-	}
-
-	// A document sent back exactly as exported stores the very same HTML; a note that cannot be
-	// edited remotely refuses every save, even of what it exported.
-	void sentBack_data()
-	{
-		QTest::addColumn<QString>("html");
-		QTest::addColumn<bool>("editable");
-		for (const QJsonValue c : blocktest::loadCases(QStringLiteral("export.json")))
-			QTest::newRow(qPrintable(c[QLatin1String("name")].toString()))
-				<< c[QLatin1String("html")].toString() << c[QLatin1String("editable")].toBool();
-		QTextDocument doc;
-		QTextCursor cursor(&doc);
-		cursor.insertText(QStringLiteral("spaced "), spaced(18));
-		cursor.insertText(QStringLiteral("and not"));
-		QTest::newRow("written by Qt, with word spacing") << doc.toHtml() << true;
-	}
-
-	void sentBack()
-	{
-		QFETCH(QString, html);
-		QFETCH(bool, editable);
-		// As a client gets it and sends it back: through JSON text.
-		const QJsonObject exported =
-			QJsonDocument::fromJson(QJsonDocument(htmlToBlocks(html)).toJson()).object();
-		// "editable" means nothing on input.
-		QJsonObject other = exported;
-		other.insert(QLatin1String("editable"), !editable);
-		if (!editable)
-			other = htmlToBlocks(QStringLiteral("<p>plain</p>"));
-		for (const QJsonObject &sent : {exported, other}) {
-			QString out = kUntouched, error;
-			bool limit = true;
-			QCOMPARE(applyBlocks(html, sent, out, &limit, &error), editable);
-			QVERIFY(!limit);
-			QCOMPARE(out, editable ? html : kUntouched);
-			QVERIFY(editable || error.startsWith(QLatin1String("BlocksNotEditable")));
-		}
 	}
 
 	// Stored pieces with their word spacing, which the model does not carry ("\n" starts a
