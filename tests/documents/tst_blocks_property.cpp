@@ -4,6 +4,7 @@
 #include "blocks_vectors.h"
 #include "documents/blocks.h"
 
+#include <QDir>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTextCursor>
@@ -226,11 +227,15 @@ private Q_SLOTS:
 					     : randomBlocks(r);
 			if (sent.isEmpty())
 				continue;
-			// Seed and round reproduce a failure; the stored note and the blocks show it.
+			// Seed and round reproduce a failure; the stored note and the blocks go to files, as
+			// a test message would cut the text at its first line separator.
 			auto context = [&](const QString &why, const QJsonArray &blocks) {
-				return QStringLiteral("%1\nseed %2, round %3\nstored: %4\nsent: %5")
-							  .arg(why).arg(seed).arg(round)
-							  .arg(stored, QString::fromUtf8(QJsonDocument(blocks).toJson(QJsonDocument::Compact)));
+				const QString dir = qEnvironmentVariable("QUILLMAR_TEST_OUTPUT", QDir::tempPath());
+				QFile html(dir + QStringLiteral("/blocks_property_stored.html")),
+					json(dir + QStringLiteral("/blocks_property_sent.json"));
+				if (QDir().mkpath(dir) && html.open(QIODevice::WriteOnly) && json.open(QIODevice::WriteOnly))
+					html.write(stored.toUtf8()), json.write(QJsonDocument(blocks).toJson());
+				return QStringLiteral("%1\nseed %2, round %3 (stored note and sent blocks in %4)").arg(why).arg(seed).arg(round).arg(dir);
 			};
 			QString out, why;
 			bool limit = true;
