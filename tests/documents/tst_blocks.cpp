@@ -9,18 +9,19 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTextDocument>
 
 using namespace quillmar;
 
 namespace {
 
-// count paragraphs of `length` characters, the last one `lastLength` long, each holding `piece`.
-QString paragraphs(int count, int length, int lastLength, const QString &piece = QStringLiteral("a"))
+// count paragraphs of `length` characters, the last one `lastLength` long.
+QString paragraphs(int count, int length, int lastLength)
 {
-	QStringList list(count - 1, piece.repeated(length));
-	list << piece.repeated(lastLength);
-	return QStringLiteral("<p>") + list.join(QLatin1String("</p><p>")) + QStringLiteral("</p>");
+	QStringList list(count - 1, QString(length, QLatin1Char('a')));
+	list << QString(lastLength, QLatin1Char('b'));
+	return list.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -84,34 +85,50 @@ private Q_SLOTS:
 	// Over any note limit, or over the run limit, there is no block document at all.
 	void exportLimits_data()
 	{
-		QTest::addColumn<QString>("html");
+		QTest::addColumn<QString>("plain");
+		QTest::addColumn<int>("runs"); // with runs: that many paragraphs of 10000 one-letter runs
 		QTest::addColumn<bool>("fits");
-		QTest::newRow("200000 characters") << paragraphs(20, 10000, 9981) << true;
-		QTest::newRow("200001 characters") << paragraphs(20, 10000, 9982) << false;
-		QTest::newRow("20000 paragraphs") << paragraphs(20000, 1, 1) << true;
-		QTest::newRow("20001 paragraphs") << paragraphs(20001, 1, 1) << false;
-		QTest::newRow("10000 in a paragraph") << paragraphs(2, 1, 10000) << true;
-		QTest::newRow("10001 in a paragraph") << paragraphs(2, 1, 10001) << false;
-		// Ten paragraphs of 10000 fragments each, then one fragment more in a short paragraph.
-		const QString runs = paragraphs(10, 5000, 5000, QStringLiteral("x<b>x</b>"));
-		QTest::newRow("100000 runs") << runs << true;
-		QTest::newRow("100001 runs") << runs + QStringLiteral("<p><i>y</i></p>") << false;
+		QTest::newRow("200000 characters") << paragraphs(20, 10000, 9981) << 0 << true;
+		QTest::newRow("200001 characters") << paragraphs(20, 10000, 9982) << 0 << false;
+		QTest::newRow("20000 paragraphs") << paragraphs(20000, 1, 1) << 0 << true;
+		QTest::newRow("20001 paragraphs") << paragraphs(20001, 1, 1) << 0 << false;
+		QTest::newRow("10000 in a paragraph") << paragraphs(2, 1, 10000) << 0 << true;
+		QTest::newRow("10001 in a paragraph") << paragraphs(2, 1, 10001) << 0 << false;
+		// The last paragraph is the extra run, within every other limit, or empty.
+		QTest::newRow("100000 runs") << QString() << 10 << true;
+		QTest::newRow("100001 runs") << QStringLiteral("y") << 10 << false;
 	}
 
 	void exportLimits()
 	{
-		QFETCH(QString, html);
+		QFETCH(QString, plain);
+		QFETCH(int, runs);
 		QFETCH(bool, fits);
 		QTextDocument doc;
 		doc.setLayoutEnabled(false);
 		doc.setUndoRedoEnabled(false);
-		doc.setHtml(html);
-		for (bool resolved : {false, true}) {
-			const QJsonObject blocks = documentToBlocks(doc, resolved);
-			QCOMPARE(blocks.isEmpty(), !fits);
-			if (fits)
-				QCOMPARE(blocks[QLatin1String("blocks")].toArray().size(), doc.blockCount());
+		if (runs) {
+			doc.setHtml(QStringLiteral("x<b>x</b>").repeated(5000));
+			const QTextDocumentFragment paragraph(&doc);
+			QTextCursor end(&doc);
+			end.movePosition(QTextCursor::End);
+			for (int i = 1; i < runs; ++i) {
+				end.insertBlock();
+				end.insertFragment(paragraph);
+			}
+			QTextCharFormat italic;
+			italic.setFontItalic(true);
+			end.insertBlock();
+			end.insertText(plain, italic);
+		} else {
+			doc.setPlainText(plain);
 		}
+		const QJsonObject blocks = documentToBlocks(doc, false);
+		QCOMPARE(blocks.isEmpty(), !fits);
+		if (fits)
+			QCOMPARE(blocks[QLatin1String("blocks")].toArray().size(), doc.blockCount());
+		else // the resolved export stops as early
+			QVERIFY(documentToBlocks(doc, true).isEmpty());
 	}
 
 	// A pair whose halves carry different formats travels whole with its first half, so that
@@ -270,7 +287,7 @@ private Q_SLOTS:
 
 		QTextDocument tooLong;
 		tooLong.setLayoutEnabled(false);
-		tooLong.setHtml(paragraphs(20001, 1, 1));
+		tooLong.setPlainText(paragraphs(20001, 1, 1));
 		html = QStringLiteral("unchanged");
 		QVERIFY(!quillmar::convertToBasic(tooLong, html, &error));
 		QCOMPARE(html, QStringLiteral("unchanged"));
