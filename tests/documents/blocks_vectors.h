@@ -50,63 +50,44 @@ inline QJsonArray loadCases(const QString &name)
 	return expand(root.value(QLatin1String("cases"))).toArray();
 }
 
-inline QJsonArray renumberGroups(const QJsonArray &blocks)
+inline QString compact(const QJsonValue &value)
 {
-	QHash<double, int> numbers;
-	QJsonArray out;
-	for (const QJsonValue value : blocks) {
-		QJsonObject block = value.toObject();
-		const double group = block.value(QLatin1String("listGroup")).toDouble();
-		if (group != 0) {
-			auto it = numbers.find(group);
-			if (it == numbers.end())
-				it = numbers.insert(group, int(numbers.size()) + 1);
-			block.insert(QLatin1String("listGroup"), *it);
-		}
-		out.append(block);
-	}
-	return out;
-}
-
-inline QString compact(const QJsonValue &value, int most = 400)
-{
-	const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray())
-						  : QJsonDocument(value.toObject());
-	const QString text = QString::fromUtf8(doc.toJson(QJsonDocument::Compact));
-	return most < 0 ? text : text.left(most);
+	const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+	return QString::fromUtf8(doc.toJson(QJsonDocument::Compact)).left(400);
 }
 
 struct Compare {
-	// "size" 0 and "family" "" on the expected side match anything.
-	bool wildcards = false;
-	// Compare "listGroup" (renumbered) and "listStart".
-	bool lists = true;
+	bool wildcards = false; // "size" 0 and "family" "" on the expected side match anything
+	bool lists = true;	// compare "listGroup" (renumbered) and "listStart"
 };
 
 inline bool sameFormat(const QJsonObject &actual, const QJsonObject &expected, const Compare &how)
 {
-	static const char *const keys[] = {"weight", "italic",	"underline", "strike",
-					   "size",   "family", "color",	     "background"};
-	for (const char *key : keys) {
+	for (const char *key : {"weight", "italic", "underline", "strike", "size", "family", "color", "background"}) {
 		const QJsonValue e = expected.value(QLatin1String(key));
-		if (how.wildcards && ((e.isDouble() && qstrcmp(key, "size") == 0 && e.toDouble() == 0) ||
-				      (qstrcmp(key, "family") == 0 && e.toString().isEmpty())))
-			continue;
-		if (actual.value(QLatin1String(key)) != e)
+		const bool any = how.wildcards && ((qstrcmp(key, "size") == 0 && e.isDouble() && e.toDouble() == 0) ||
+						   (qstrcmp(key, "family") == 0 && e.toString().isEmpty()));
+		if (!any && actual.value(QLatin1String(key)) != e)
 			return false;
 	}
 	return true;
 }
 
-// Blocks compared as the README says; *why names the first difference.
-inline bool sameBlocks(QJsonArray actual, QJsonArray expected, const Compare &how, QString *why)
+// The text of a block's runs, and for every character the index of its run.
+inline QString flatten(const QJsonArray &runs, QList<int> &owner)
 {
-	auto fail = [&](qsizetype block, const QString &what) {
-		*why = QStringLiteral("block %1: %2\nactual:   %3\nexpected: %4")
-			       .arg(block)
-			       .arg(what, compact(actual.at(block)), compact(expected.at(block)));
-		return false;
-	};
+	QString text;
+	for (qsizetype i = 0; i < runs.size(); ++i) {
+		const QString t = runs.at(i)[QLatin1String("text")].toString();
+		text += t;
+		owner.append(QList<int>(t.size(), int(i)));
+	}
+	return text;
+}
+
+// Blocks compared as the README says; *why names the first difference.
+inline bool sameBlocks(const QJsonArray &actual, const QJsonArray &expected, const Compare &how, QString *why)
+{
 	if (actual.size() != expected.size()) {
 		*why = QStringLiteral("%1 blocks, expected %2\nactual:   %3\nexpected: %4")
 			       .arg(actual.size())
@@ -114,47 +95,34 @@ inline bool sameBlocks(QJsonArray actual, QJsonArray expected, const Compare &ho
 			       .arg(compact(actual), compact(expected));
 		return false;
 	}
-	actual = renumberGroups(actual);
-	expected = renumberGroups(expected);
+	// "listGroup" numbered 1, 2, 3 ... in order of first appearance on each side; 0 stays 0.
+	QHash<double, qsizetype> groupsA, groupsE;
+	auto group = [](QHash<double, qsizetype> &seen, const QJsonObject &block) {
+		const double g = block.value(QLatin1String("listGroup")).toDouble();
+		return g == 0 ? 0 : seen.contains(g) ? seen.value(g) : seen.insert(g, seen.size() + 1).value();
+	};
 	for (qsizetype b = 0; b < actual.size(); ++b) {
 		const QJsonObject a = actual.at(b).toObject();
 		const QJsonObject e = expected.at(b).toObject();
-		for (const char *key : {"align", "indent", "list", "listIndent", "listStart", "listGroup"}) {
-			const bool listKey = qstrcmp(key, "listStart") == 0 || qstrcmp(key, "listGroup") == 0;
-			if ((how.lists || !listKey) &&
+		QString what;
+		for (const char *key : {"align", "indent", "list", "listIndent", "listStart"})
+			if ((how.lists || qstrcmp(key, "listStart") != 0) &&
 			    a.value(QLatin1String(key)).toDouble() != e.value(QLatin1String(key)).toDouble())
-				return fail(b, QLatin1String(key));
-		}
-		// Runs as (length, run) pieces without empty text, walked side by side.
-		auto pieces = [](const QJsonObject &block) {
-			QList<QPair<qsizetype, QJsonObject>> out;
-			QString text;
-			for (const QJsonValue run : block.value(QLatin1String("runs")).toArray()) {
-				const QString t = run.toObject().value(QLatin1String("text")).toString();
-				if (!t.isEmpty())
-					out.append({t.size(), run.toObject()});
-				text += t;
-			}
-			return qMakePair(text, out);
-		};
-		const auto pa = pieces(a);
-		const auto pe = pieces(e);
-		if (pa.first != pe.first)
-			return fail(b, QStringLiteral("text"));
-		qsizetype i = 0, j = 0, startA = 0, startE = 0;
-		while (i < pa.second.size() && j < pe.second.size()) {
-			if (!sameFormat(pa.second[i].second, pe.second[j].second, how))
-				return fail(b, QStringLiteral("format at character %1").arg(qMax(startA, startE)));
-			const qsizetype endA = startA + pa.second[i].first;
-			const qsizetype endE = startE + pe.second[j].first;
-			if (endA <= endE) {
-				startA = endA;
-				++i;
-			}
-			if (endE <= endA) {
-				startE = endE;
-				++j;
-			}
+				what = QLatin1String(key);
+		if (group(groupsA, a) != group(groupsE, e) && how.lists)
+			what = QStringLiteral("listGroup");
+		const QJsonArray ra = a.value(QLatin1String("runs")).toArray();
+		const QJsonArray re = e.value(QLatin1String("runs")).toArray();
+		QList<int> oa, oe;
+		if (what.isEmpty() && flatten(ra, oa) != flatten(re, oe))
+			what = QStringLiteral("text");
+		for (qsizetype k = 0; what.isEmpty() && k < oa.size(); ++k)
+			if ((k == 0 || oa[k] != oa[k - 1] || oe[k] != oe[k - 1]) &&
+			    !sameFormat(ra.at(oa[k]).toObject(), re.at(oe[k]).toObject(), how))
+				what = QStringLiteral("format at character %1").arg(k);
+		if (!what.isEmpty()) {
+			*why = QStringLiteral("block %1: %2\nactual:   %3\nexpected: %4").arg(b).arg(what, compact(a), compact(e));
+			return false;
 		}
 	}
 	return true;

@@ -1,5 +1,5 @@
-// Export side of the block document: documentToBlocks, run formats, editability, plain text and
-// the conversion to basic formatting.
+// Export side of the block document (documentToBlocks, run formats, editability, plain text, the
+// conversion to basic formatting) and exported documents sent back unchanged.
 
 #include "blocks_vectors.h"
 #include "documents/blocks.h"
@@ -7,22 +7,14 @@
 #include <QFont>
 #include <QLinearGradient>
 #include <QTest>
-#include <QTextDocumentFragment>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTextDocument>
 
 using namespace quillmar;
 
 namespace {
-
-QStringList blockTexts(const QTextDocument &doc)
-{
-	QStringList out;
-	for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
-		out << b.text();
-	return out;
-}
 
 // count paragraphs of `length` characters, the last one `lastLength` long.
 QString paragraphs(int count, int length, int lastLength)
@@ -38,32 +30,55 @@ class TestBlocks : public QObject {
 	Q_OBJECT
 
 private Q_SLOTS:
-	void exportVectors_data()
+	// What a client receives for a note; sent back exactly (through JSON text), it stores the very
+	// same HTML, while a note that cannot be edited remotely refuses every save.
+	void exportAndSendBack_data()
 	{
 		QTest::addColumn<QJsonObject>("vector");
 		const QJsonArray cases = blocktest::loadCases(QStringLiteral("export.json"));
 		QVERIFY(cases.size() > 10);
 		for (const QJsonValue c : cases)
 			QTest::newRow(qPrintable(c[QLatin1String("name")].toString())) << c.toObject();
+		QTextDocument doc;
+		QTextCursor cursor(&doc);
+		QTextCharFormat spaced;
+		spaced.setFontWordSpacing(18);
+		cursor.insertText(QStringLiteral("spaced "), spaced);
+		cursor.insertText(QStringLiteral("and not"));
+		QTest::newRow("written by Qt, with word spacing")
+			<< QJsonObject{{QStringLiteral("html"), doc.toHtml()}, {QStringLiteral("editable"), true}};
 	}
 
-	void exportVectors()
+	void exportAndSendBack()
 	{
 		QFETCH(QJsonObject, vector);
 		const QString html = vector.value(QLatin1String("html")).toString();
 		const QJsonObject blocks = htmlToBlocks(html);
-		QVERIFY(!blocks.isEmpty());
 		const bool editable = vector.value(QLatin1String("editable")).toBool();
+		QVERIFY(!blocks.isEmpty());
 		QCOMPARE(blocks.value(QLatin1String("editable")).toBool(), editable);
 		QTextDocument doc;
 		doc.setHtml(html);
 		QCOMPARE(isRemoteEditable(doc), editable);
-		if (vector.contains(QLatin1String("blocks"))) {
-			QString why;
-			QVERIFY2(blocktest::sameBlocks(blocks.value(QLatin1String("blocks")).toArray(),
-						       vector.value(QLatin1String("blocks")).toArray(), {},
-						       &why),
+		QString why;
+		if (vector.contains(QLatin1String("blocks")))
+			QVERIFY2(blocktest::sameBlocks(blocks[QLatin1String("blocks")].toArray(),
+						       vector[QLatin1String("blocks")].toArray(), {}, &why),
 				 qPrintable(why));
+
+		const QJsonObject exported = QJsonDocument::fromJson(QJsonDocument(blocks).toJson()).object();
+		// "editable" means nothing on input.
+		QJsonObject other = exported;
+		other.insert(QLatin1String("editable"), !editable);
+		if (!editable)
+			other = htmlToBlocks(QStringLiteral("<p>plain</p>"));
+		for (const QJsonObject &sent : {exported, other}) {
+			QString out = QStringLiteral("untouched"), error;
+			bool limit = true;
+			QCOMPARE(applyBlocks(html, sent, out, &limit, &error), editable);
+			QVERIFY(!limit);
+			QCOMPARE(out, editable ? html : QStringLiteral("untouched"));
+			QVERIFY(editable || error.startsWith(QLatin1String("BlocksNotEditable")));
 		}
 	}
 
@@ -71,121 +86,55 @@ private Q_SLOTS:
 	void exportLimits_data()
 	{
 		QTest::addColumn<QString>("plain");
+		QTest::addColumn<int>("runs"); // with runs: that many paragraphs of 10000 one-letter runs
 		QTest::addColumn<bool>("fits");
-		QTest::newRow("200000 characters") << paragraphs(20, 10000, 9981) << true;
-		QTest::newRow("200001 characters") << paragraphs(20, 10000, 9982) << false;
-		QTest::newRow("20000 paragraphs") << paragraphs(20000, 1, 1) << true;
-		QTest::newRow("20001 paragraphs") << paragraphs(20001, 1, 1) << false;
-		QTest::newRow("10000 in a paragraph") << paragraphs(2, 1, 10000) << true;
-		QTest::newRow("10001 in a paragraph") << paragraphs(2, 1, 10001) << false;
+		QTest::newRow("200000 characters") << paragraphs(20, 10000, 9981) << 0 << true;
+		QTest::newRow("200001 characters") << paragraphs(20, 10000, 9982) << 0 << false;
+		QTest::newRow("20000 paragraphs") << paragraphs(20000, 1, 1) << 0 << true;
+		QTest::newRow("20001 paragraphs") << paragraphs(20001, 1, 1) << 0 << false;
+		QTest::newRow("10000 in a paragraph") << paragraphs(2, 1, 10000) << 0 << true;
+		QTest::newRow("10001 in a paragraph") << paragraphs(2, 1, 10001) << 0 << false;
+		// The last paragraph is the extra run, within every other limit, or empty.
+		QTest::newRow("100000 runs") << QString() << 10 << true;
+		QTest::newRow("100001 runs") << QStringLiteral("y") << 10 << false;
 	}
 
 	void exportLimits()
 	{
 		QFETCH(QString, plain);
+		QFETCH(int, runs);
 		QFETCH(bool, fits);
 		QTextDocument doc;
 		doc.setLayoutEnabled(false);
 		doc.setUndoRedoEnabled(false);
-		doc.setPlainText(plain);
+		if (runs) {
+			doc.setHtml(QStringLiteral("x<b>x</b>").repeated(5000));
+			const QTextDocumentFragment paragraph(&doc);
+			QTextCursor end(&doc);
+			end.movePosition(QTextCursor::End);
+			for (int i = 1; i < runs; ++i) {
+				end.insertBlock();
+				end.insertFragment(paragraph);
+			}
+			QTextCharFormat italic;
+			italic.setFontItalic(true);
+			end.insertBlock();
+			end.insertText(plain, italic);
+		} else {
+			doc.setPlainText(plain);
+		}
 		const QJsonObject blocks = documentToBlocks(doc, false);
 		QCOMPARE(blocks.isEmpty(), !fits);
 		if (fits)
-			QCOMPARE(blocks.value(QLatin1String("blocks")).toArray().size(), doc.blockCount());
-	}
-
-	// 100000 fragments pass, the next one is too many.
-	void fragmentLimit()
-	{
-		QTextDocument doc;
-		doc.setLayoutEnabled(false);
-		doc.setUndoRedoEnabled(false);
-		QString html;
-		for (int i = 0; i < 10000; ++i)
-			html += QLatin1String(i % 2 ? "<b>x</b>" : "x");
-		doc.setHtml(html);
-		// Ten paragraphs of 10000 fragments each.
-		const QTextDocumentFragment paragraph(&doc);
-		QTextCursor end(&doc);
-		end.movePosition(QTextCursor::End);
-		for (int i = 1; i < 10; ++i) {
-			end.insertBlock();
-			end.insertFragment(paragraph);
-		}
-		QCOMPARE(documentToBlocks(doc, false).value(QLatin1String("blocks")).toArray().size(), 10);
-		QTextCharFormat italic;
-		italic.setFontItalic(true);
-		end.insertText(QStringLiteral("y"), italic);
-		for (bool resolved : {false, true})
-			QVERIFY(documentToBlocks(doc, resolved).isEmpty());
-	}
-
-	// Resolved export: what the text is shown with, inside the ranges a client may send.
-	void resolvedExport()
-	{
-		QTextDocument doc;
-		doc.setDefaultFont(QFont(QStringLiteral("Serif"), 15));
-		doc.setHtml(QStringLiteral(
-			"<p>plain<span style=\"font-size:16px\">px</span><span style=\"color:rgba(255,0,0,128)\">"
-			"half</span><img src=\"none.png\" />"
-			"<span style=\"font-size:600pt; font-family:Mono\">big</span></p>"
-			"<p style=\"-qt-block-indent:15\">far</p><ol start=\"0\"><li>zero</li></ol>"
-			"<ul style=\"list-style-type:none\"><li>bare</li></ul><p>a&#0;b&#xD800;c</p>"));
-		QTextCharFormat patterned;
-		patterned.setForeground(QBrush(Qt::red, Qt::Dense4Pattern));
-		patterned.setFontWeight(0);
-		QTextCursor end(&doc);
-		end.movePosition(QTextCursor::End);
-		end.insertText(QStringLiteral("dots"), patterned);
-
-		const QJsonObject unresolved = documentToBlocks(doc, false);
-		QCOMPARE(unresolved.value(QLatin1String("editable")).toBool(), false);
-		const QJsonObject resolved = documentToBlocks(doc, true);
-		QCOMPARE(resolved.value(QLatin1String("editable")).toBool(), false);
-
-		auto run = [&](int block, int index) {
-			return resolved[QLatin1String("blocks")][block][QLatin1String("runs")][index].toObject();
-		};
-		auto block = [&](int index) {
-			return resolved[QLatin1String("blocks")][index].toObject();
-		};
-		QCOMPARE(run(0, 0).value(QLatin1String("family")).toString(), QStringLiteral("Serif"));
-		QCOMPARE(run(0, 0).value(QLatin1String("size")).toDouble(), 15.0);
-		QCOMPARE(run(0, 1).value(QLatin1String("size")).toDouble(), 12.0); // 16 px
-		QCOMPARE(run(0, 2).value(QLatin1String("color")).toString(), QString());
-		// The image leaves no run of its own; the clamped size and the family follow.
-		QCOMPARE(run(0, 3).value(QLatin1String("text")).toString(), QStringLiteral("big"));
-		QCOMPARE(run(0, 3).value(QLatin1String("size")).toDouble(), 500.0);
-		QCOMPARE(run(0, 3).value(QLatin1String("family")).toString(), QStringLiteral("Mono"));
-		QCOMPARE(block(1).value(QLatin1String("indent")).toInt(), 12);
-		QCOMPARE(block(2).value(QLatin1String("list")).toInt(), -4);
-		QCOMPARE(block(2).value(QLatin1String("listStart")).toInt(), 1);
-		QCOMPARE(block(3).value(QLatin1String("list")).toInt(), 0);
-		QCOMPARE(block(3).value(QLatin1String("listGroup")).toInt(), 0);
-		QCOMPARE(run(4, 0).value(QLatin1String("text")).toString(), QStringLiteral("abc"));
-		const QJsonObject dots = run(4, 1);
-		QCOMPARE(dots.value(QLatin1String("text")).toString(), QStringLiteral("dots"));
-		QCOMPARE(dots.value(QLatin1String("color")).toString(), QString());
-		QCOMPARE(dots.value(QLatin1String("weight")).toInt(), 1);
+			QCOMPARE(blocks[QLatin1String("blocks")].toArray().size(), doc.blockCount());
+		else // the resolved export stops as early
+			QVERIFY(documentToBlocks(doc, true).isEmpty());
 	}
 
 	// A pair whose halves carry different formats travels whole with its first half, so that
 	// every run holds valid text and the note stays editable.
-	void surrogatePairOverTwoFormats_data()
-	{
-		QTest::addColumn<QString>("after");
-		QTest::addColumn<QStringList>("texts");
-		const QString pair = QStringLiteral("\U0001F600");
-		QTest::newRow("second half and more")
-			<< QStringLiteral("y") << QStringList{QLatin1String("x") + pair, QStringLiteral("y")};
-		QTest::newRow("second half alone")
-			<< QString() << QStringList{QLatin1String("x") + pair, QStringLiteral("z")};
-	}
-
 	void surrogatePairOverTwoFormats()
 	{
-		QFETCH(QString, after);
-		QFETCH(QStringList, texts);
 		const QString pair = QStringLiteral("\U0001F600");
 		QTextDocument doc;
 		QTextCursor cursor(&doc);
@@ -193,21 +142,23 @@ private Q_SLOTS:
 		bold.setFontWeight(700);
 		light.setFontWeight(300);
 		italic.setFontItalic(true);
+		// The second half with more text after it, then the second half alone.
 		cursor.insertText(QStringLiteral("x") + pair.front(), bold);
-		cursor.insertText(pair.back() + after, light);
-		if (after.isEmpty())
-			cursor.insertText(QStringLiteral("z"), italic);
+		cursor.insertText(pair.back() + QStringLiteral("y"), light);
+		cursor.insertText(QStringLiteral("z") + pair.front(), bold);
+		cursor.insertText(pair.back(), light);
+		cursor.insertText(QStringLiteral("w"), italic);
 		QVERIFY(isRemoteEditable(doc));
 		const QJsonObject blocks = documentToBlocks(doc, false);
 		QVERIFY(blocks[QLatin1String("editable")].toBool());
 		QStringList runTexts;
 		for (const QJsonValue run : blocks[QLatin1String("blocks")][0][QLatin1String("runs")].toArray())
 			runTexts << run[QLatin1String("text")].toString();
-		QCOMPARE(runTexts, texts);
+		QCOMPARE(runTexts, (QStringList{QStringLiteral("x") + pair, QStringLiteral("y"),
+						QStringLiteral("z") + pair, QStringLiteral("w")}));
 	}
 
-	// The JSON form of a character format both ways: merged into what the format holds, and a
-	// refused run changes nothing.
+	// Reading a run merges into what the format holds; a refused run changes nothing.
 	void runFormats()
 	{
 		const QJsonObject styled{{QStringLiteral("weight"), 700},
@@ -222,22 +173,12 @@ private Q_SLOTS:
 		format.setFontWordSpacing(3);
 		QVERIFY(runFormatFromJson(styled, format));
 		QCOMPARE(runFormatToJson(format), styled);
-		// Size 0 and no family keep the text's; everything else is set.
-		QJsonObject plain{{QStringLiteral("weight"), 400}, {QStringLiteral("size"), 0}};
-		QVERIFY(runFormatFromJson(plain, format));
-		plain = styled;
-		for (const char *key : {"italic", "underline", "strike"})
-			plain.insert(QLatin1String(key), false);
-		plain.insert(QStringLiteral("weight"), 400);
-		plain.insert(QStringLiteral("color"), QString());
-		plain.insert(QStringLiteral("background"), QString());
-		QCOMPARE(runFormatToJson(format), plain);
 		QCOMPARE(format.fontWordSpacing(), 3.0);
-
 		const QTextCharFormat before = format;
 		for (double size : {qQNaN(), qInf(), -1.0, 500.01}) {
 			QJsonObject bad = styled;
 			bad.insert(QStringLiteral("size"), size);
+			bad.insert(QStringLiteral("weight"), 400);
 			QVERIFY(!runFormatFromJson(bad, format));
 		}
 		QCOMPARE(format, before);
@@ -277,47 +218,72 @@ private Q_SLOTS:
 		QCOMPARE(htmlToPlainText(QString()), QString());
 	}
 
-	// Everything the model cannot express goes; the text stays, in reading order.
+	// Everything the model cannot express goes and every value is brought into range; the
+	// text stays, in reading order, with the family and size it is shown with.
 	void convertToBasic()
 	{
 		QTextDocument doc;
-		doc.setDefaultFont(QFont(QStringLiteral("Serif"), 11));
+		doc.setDefaultFont(QFont(QStringLiteral("Serif"), 15));
 		doc.setHtml(QStringLiteral(
-			"<p>before <a href=\"https://example.org/\">link</a> x<sup>2</sup>"
-			"<span style=\"font-size:16px\">px</span><img src=\"none.png\" /></p>"
+			"<p>plain <a href=\"https://example.org/\">link</a> x<sup>2</sup>"
+			"<span style=\"font-size:16px\">px</span><span style=\"color:rgba(255,0,0,128)\">half</span>"
+			"<img src=\"none.png\" /><span style=\"font-size:600pt; font-family:Mono\">big</span></p>"
 			"<table><tr><td>one</td><td>two</td></tr><tr><td>three</td><td>four</td></tr></table>"
-			"<p style=\"-qt-block-indent:20\"><span style=\"color:rgba(0,0,255,100)\">after</span></p>"));
+			"<p style=\"-qt-block-indent:15\">far</p><ol start=\"0\"><li>zero</li></ol>"
+			"<ul style=\"list-style-type:none\"><li>bare</li></ul><p>a&#0;b&#xD800;c</p>"));
 		QTextCharFormat patterned;
+		patterned.setForeground(QBrush(Qt::red, Qt::Dense4Pattern));
 		patterned.setBackground(QBrush(Qt::green, Qt::Dense3Pattern));
+		patterned.setFontWeight(0);
 		QTextCursor end(&doc);
 		end.movePosition(QTextCursor::End);
-		end.insertText(QStringLiteral(" dotted"), patterned);
+		end.insertText(QStringLiteral("dots"), patterned);
 		QVERIFY(!isRemoteEditable(doc));
 
-		QString html = QStringLiteral("unchanged");
-		QString error;
+		QString html, error, why;
 		QVERIFY2(quillmar::convertToBasic(doc, html, &error), qPrintable(error));
 		QTextDocument basic;
 		basic.setHtml(html);
 		QVERIFY(isRemoteEditable(basic));
-		QStringList texts = blockTexts(basic);
-		texts.removeAll(QString());
-		QCOMPARE(texts, (QStringList{QStringLiteral("before link x2px"), QStringLiteral("one"),
-					     QStringLiteral("two"), QStringLiteral("three"), QStringLiteral("four"),
-					     QStringLiteral("after dotted")}));
-		const QJsonArray blocks = htmlToBlocks(html).value(QLatin1String("blocks")).toArray();
-		const QJsonArray first = blocks.at(0)[QLatin1String("runs")].toArray();
-		QCOMPARE(first.at(0)[QLatin1String("family")].toString(), QStringLiteral("Serif"));
-		QCOMPARE(first.at(0)[QLatin1String("size")].toDouble(), 11.0);
-		bool sawPixelText = false;
-		for (const QJsonValue run : first) {
-			if (run[QLatin1String("text")].toString() == QLatin1String("px")) {
-				sawPixelText = true;
-				QCOMPARE(run[QLatin1String("size")].toDouble(), 12.0);
-			}
-		}
-		QVERIFY(sawPixelText);
-		QCOMPARE(blocks.last()[QLatin1String("indent")].toInt(), 12);
+		QStringList texts;
+		for (QTextBlock b = basic.begin(); b.isValid(); b = b.next())
+			if (!b.text().isEmpty())
+				texts << b.text();
+		QCOMPARE(texts.join(QLatin1Char('|')), QStringLiteral("plain link x2pxhalfbig|one|two|three|four|far|zero|bare|abcdots"));
+		// The basic note holds just what the resolved export showed.
+		const QJsonObject resolved = documentToBlocks(doc, true);
+		QVERIFY(!resolved[QLatin1String("editable")].toBool());
+		const QJsonArray blocks = resolved[QLatin1String("blocks")].toArray();
+		QVERIFY2(blocktest::sameBlocks(htmlToBlocks(html)[QLatin1String("blocks")].toArray(), blocks, {}, &why),
+			 qPrintable(why));
+		auto run = [&](int block, const QString &text) {
+			for (const QJsonValue r : blocks.at(block)[QLatin1String("runs")].toArray())
+				if (r[QLatin1String("text")].toString() == text)
+					return r.toObject();
+			return QJsonObject();
+		};
+		const int last = int(blocks.size()) - 1;
+		const struct {
+			QJsonObject owner;
+			const char *key;
+			QJsonValue value;
+		} expected[] = {{run(0, QStringLiteral("plain ")), "family", QStringLiteral("Serif")},
+				{run(0, QStringLiteral("plain ")), "size", 15},
+				{run(0, QStringLiteral("px")), "size", 12}, // 16 px
+				{run(0, QStringLiteral("half")), "color", QString()},
+				{run(0, QStringLiteral("big")), "size", 500},
+				{run(0, QStringLiteral("big")), "family", QStringLiteral("Mono")},
+				{blocks.at(last - 3).toObject(), "indent", 12},
+				{blocks.at(last - 2).toObject(), "list", -4},
+				{blocks.at(last - 2).toObject(), "listStart", 1},
+				{blocks.at(last - 1).toObject(), "list", 0},
+				{blocks.at(last - 1).toObject(), "listGroup", 0},
+				{run(last, QStringLiteral("dots")), "color", QString()},
+				{run(last, QStringLiteral("dots")), "background", QString()},
+				{run(last, QStringLiteral("dots")), "weight", 1}};
+		for (const auto &e : expected)
+			QVERIFY2(e.owner.value(QLatin1String(e.key)) == e.value,
+				 qPrintable(QStringLiteral("%1 of %2").arg(QLatin1String(e.key), blocktest::compact(e.owner))));
 
 		QTextDocument tooLong;
 		tooLong.setLayoutEnabled(false);

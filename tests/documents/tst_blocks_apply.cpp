@@ -1,9 +1,9 @@
 // Saving a client's block document onto the stored note: validation, limits, minimal replacement.
+// Documents sent back unchanged are checked with the export vectors (tst_blocks.cpp).
 
 #include "blocks_vectors.h"
 #include "documents/blocks.h"
 
-#include <QJsonDocument>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -20,23 +20,6 @@ QJsonArray blocksOf(const QJsonObject &document)
 	return document.value(QLatin1String("blocks")).toArray();
 }
 
-// A copy of the document with one run's text replaced and, optionally, its weight.
-QJsonObject withRun(QJsonObject document, int block, int run, const QString &text, int weight = 0)
-{
-	QJsonArray blocks = blocksOf(document);
-	QJsonObject b = blocks.at(block).toObject();
-	QJsonArray runs = b.value(QLatin1String("runs")).toArray();
-	QJsonObject r = runs.at(run).toObject();
-	r.insert(QLatin1String("text"), text);
-	if (weight)
-		r.insert(QLatin1String("weight"), weight);
-	runs.replace(run, r);
-	b.insert(QLatin1String("runs"), runs);
-	blocks.replace(block, b);
-	document.insert(QLatin1String("blocks"), blocks);
-	return document;
-}
-
 // Word spacing, which the model does not carry (and which Qt's HTML keeps), of every character.
 QList<qreal> spacings(const QString &html)
 {
@@ -45,8 +28,7 @@ QList<qreal> spacings(const QString &html)
 	QList<qreal> out;
 	for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
 		for (auto it = b.begin(); !it.atEnd(); ++it)
-			for (int i = 0; i < it.fragment().length(); ++i)
-				out << it.fragment().charFormat().fontWordSpacing();
+			out << QList<qreal>(it.fragment().length(), it.fragment().charFormat().fontWordSpacing());
 	return out;
 }
 
@@ -78,13 +60,11 @@ private Q_SLOTS:
 	void vectors()
 	{
 		QFETCH(QJsonObject, vector);
-		const QString html = vector.value(QLatin1String("html")).toString();
-		const QJsonObject document = vector.value(QLatin1String("document")).toObject();
 		const QString error = vector.value(QLatin1String("error")).toString();
-		QString out = kUntouched;
+		QString out = kUntouched, why;
 		bool limit = !error.isEmpty();
-		QString why;
-		const bool ok = applyBlocks(html, document, out, &limit, &why);
+		const bool ok = applyBlocks(vector[QLatin1String("html")].toString(),
+					    vector[QLatin1String("document")].toObject(), out, &limit, &why);
 		if (!error.isEmpty()) {
 			QVERIFY2(!ok, "accepted");
 			QCOMPARE(QLatin1String(limit ? "limit" : "format"), error);
@@ -94,160 +74,88 @@ private Q_SLOTS:
 		}
 		QVERIFY2(ok, qPrintable(why));
 		QVERIFY(!limit);
-		// Notes at the limits only have to be accepted; reading them back is the parse of a
-		// huge note, which the random documents and the results below check in small.
+		// Notes at the limits only have to be accepted: reading them back is the parse of a huge
+		// note, which the random documents and the results below check in small.
 		if (!vector.contains(QLatin1String("result")))
 			return;
 		const QJsonObject stored = htmlToBlocks(out);
 		QVERIFY(stored.value(QLatin1String("editable")).toBool());
-		QVERIFY2(blocktest::sameBlocks(blocksOf(stored), vector.value(QLatin1String("result")).toArray(),
+		QVERIFY2(blocktest::sameBlocks(blocksOf(stored), vector[QLatin1String("result")].toArray(),
 					       {true, true}, &why),
 			 qPrintable(why));
 	}
 
-	// A document sent back exactly as exported stores the very same HTML.
-	void sentBackUnchanged_data()
+	// Stored pieces with their word spacing, which the model does not carry ("\n" starts a
+	// block), the runs sent back ("\n" starts a block, "*" makes a run bold) and the spacing
+	// every character ends with: only what differs is replaced, and new text takes the format
+	// found where it goes in.
+	void replacesOnlyWhatDiffers_data()
 	{
-		QTest::addColumn<QString>("html");
-		for (const QJsonValue c : blocktest::loadCases(QStringLiteral("export.json")))
-			if (c[QLatin1String("editable")].toBool())
-				QTest::newRow(qPrintable(c[QLatin1String("name")].toString()))
-					<< c[QLatin1String("html")].toString();
-		QTextDocument doc;
-		QTextCursor cursor(&doc);
-		cursor.insertText(QStringLiteral("spaced "), spaced(18));
-		cursor.insertText(QStringLiteral("and not"));
-		QTest::newRow("written by Qt, with word spacing") << doc.toHtml();
-	}
-
-	void sentBackUnchanged()
-	{
-		QFETCH(QString, html);
-		// As a client gets it and sends it back: through JSON text.
-		QJsonObject blocks = QJsonDocument::fromJson(QJsonDocument(htmlToBlocks(html)).toJson()).object();
-		QString out;
-		QVERIFY(applyBlocks(html, blocks, out));
-		QCOMPARE(out, html);
-		// "editable" means nothing on input.
-		blocks.insert(QLatin1String("editable"), false);
-		QVERIFY(applyBlocks(html, blocks, out));
-		QCOMPARE(out, html);
-	}
-
-	void notesThatCannotBeEditedRejectEverySave_data()
-	{
-		QTest::addColumn<QString>("html");
-		for (const QJsonValue c : blocktest::loadCases(QStringLiteral("export.json")))
-			if (!c[QLatin1String("editable")].toBool())
-				QTest::newRow(qPrintable(c[QLatin1String("name")].toString()))
-					<< c[QLatin1String("html")].toString();
-	}
-
-	void notesThatCannotBeEditedRejectEverySave()
-	{
-		QFETCH(QString, html);
-		const QJsonObject exported = htmlToBlocks(html);
-		const QJsonObject plain = htmlToBlocks(QStringLiteral("<p>plain</p>"));
-		for (const QJsonObject &sent : {exported, plain}) {
-			QString out = kUntouched;
-			bool limit = true;
-			QString error;
-			QVERIFY(!applyBlocks(html, sent, out, &limit, &error));
-			QVERIFY(!limit);
-			QCOMPARE(out, kUntouched);
-			QVERIFY(error.startsWith(QLatin1String("BlocksNotEditable")));
+		QTest::addColumn<QStringList>("pieces");
+		QTest::addColumn<QList<qreal>>("spacing");
+		QTest::addColumn<QStringList>("sent");
+		QTest::addColumn<QList<qreal>>("expected");
+		// One changed letter and one word made bold in a long note.
+		QStringList pieces, sent;
+		QList<qreal> spacing, expected;
+		for (int word = 0; word < 2000; ++word) {
+			if (word && word % 10 == 0) {
+				pieces << QStringLiteral("\n");
+				sent << QStringLiteral("\n");
+				spacing << 0;
+			}
+			const QString text = QStringLiteral("lorem%1 ").arg(word);
+			pieces << text;
+			spacing << 1 + word % 97;
+			expected << QList<qreal>(text.size(), 1 + word % 97);
+			sent << (word == 1204 ? QStringLiteral("lorum1204 ") : word == 72 ? QLatin1Char('*') + text : text);
 		}
+		QTest::newRow("one word of a long note") << pieces << spacing << sent << expected;
+		// The stored line separator faces the new paragraph break: the break replaces just the
+		// separator and both halves keep what they had.
+		QTest::newRow("line separator to paragraph break")
+			<< QStringList{QStringLiteral("first"), QStringLiteral("\u2028second")} << QList<qreal>{12, 14}
+			<< QStringList{QStringLiteral("first"), QStringLiteral("\n"), QStringLiteral("second")}
+			<< QList<qreal>(5, 12) + QList<qreal>(6, 14);
+		// A pair is replaced whole, never keeping half the old pair's format.
+		const QStringList pair{QStringLiteral("x"), QStringLiteral("\U0001F600"), QStringLiteral("y")};
+		QTest::newRow("pair, low half differs") << pair << QList<qreal>{15, 30, 20}
+							<< QStringList{QStringLiteral("x\U0001F601y")} << QList<qreal>{15, 15, 15, 20};
+		QTest::newRow("pair, high half differs") << pair << QList<qreal>{15, 30, 20}
+							 << QStringList{QStringLiteral("x\U0001FA00y")} << QList<qreal>{15, 15, 15, 20};
 	}
 
-	// One changed letter and one word made bold in a long note: every other character keeps the
-	// word spacing, which the model does not carry, and the bold word keeps its own too.
-	void minimalReplacement()
+	void replacesOnlyWhatDiffers()
 	{
+		QFETCH(QStringList, pieces);
+		QFETCH(QList<qreal>, spacing);
+		QFETCH(QStringList, sent);
+		QFETCH(QList<qreal>, expected);
 		QTextDocument doc;
 		QTextCursor cursor(&doc);
-		int word = 0;
-		for (int p = 0; p < 200; ++p) {
-			if (p)
-				cursor.insertBlock();
-			for (int w = 0; w < 10; ++w, ++word)
-				cursor.insertText(QStringLiteral("lorem%1 ").arg(word), spaced(1 + word % 97));
+		for (int i = 0; i < pieces.size(); ++i)
+			pieces.at(i) == QLatin1String("\n") ? cursor.insertBlock() : cursor.insertText(pieces.at(i), spaced(spacing.at(i)));
+		const QString html = doc.toHtml();
+		// Blocks and runs take the format of the note's first run and block.
+		QJsonObject block = blocksOf(htmlToBlocks(html)).at(0).toObject();
+		const QJsonObject plain = block[QLatin1String("runs")][0].toObject();
+		QJsonArray blocks, runs;
+		for (const QString &text : sent + QStringList(QStringLiteral("\n"))) {
+			if (text == QLatin1String("\n")) {
+				block.insert(QLatin1String("runs"), runs);
+				blocks.append(block);
+				runs = {};
+				continue;
+			}
+			QJsonObject run = plain;
+			run.insert(QLatin1String("text"), text.startsWith(QLatin1Char('*')) ? text.mid(1) : text);
+			run.insert(QLatin1String("weight"), text.startsWith(QLatin1Char('*')) ? 700 : 400);
+			runs.append(run);
 		}
-		const QString html = doc.toHtml();
-		const QJsonObject exported = htmlToBlocks(html);
-		QCOMPARE(blocksOf(exported).at(120)[QLatin1String("runs")].toArray().size(), 10);
-		QJsonObject edited = withRun(exported, 120, 4, QStringLiteral("lorum1204 "));
-		edited = withRun(edited, 7, 2, QStringLiteral("lorem72 "), 700);
-		QString out;
-		QString error;
-		QVERIFY2(applyBlocks(html, edited, out, nullptr, &error), qPrintable(error));
-		QCOMPARE(spacings(out), spacings(html));
-		QString why;
-		QVERIFY2(blocktest::sameBlocks(blocksOf(htmlToBlocks(out)), blocksOf(edited), {true, true}, &why),
-			 qPrintable(why));
-	}
-
-	// The stored line separator faces the new paragraph break: the break replaces just the
-	// separator and both halves keep what they had.
-	void softBreakBecomesParagraphBreak()
-	{
-		QTextDocument doc;
-		QTextCursor cursor(&doc);
-		cursor.insertText(QStringLiteral("first"), spaced(12));
-		cursor.insertText(QString(QChar::LineSeparator) + QStringLiteral("second"), spaced(14));
-		const QString html = doc.toHtml();
-		const QJsonObject exported = htmlToBlocks(html);
-		QJsonObject split = withRun(exported, 0, 1, QStringLiteral("second"));
-		QJsonArray blocks = blocksOf(split);
-		QJsonObject secondBlock = blocks.at(0).toObject();
-		QJsonArray runs = secondBlock.value(QLatin1String("runs")).toArray();
-		QJsonObject firstBlock = secondBlock;
-		firstBlock.insert(QLatin1String("runs"), QJsonArray{runs.at(0)});
-		secondBlock.insert(QLatin1String("runs"), QJsonArray{runs.at(1)});
-		split.insert(QLatin1String("blocks"), QJsonArray{firstBlock, secondBlock});
-
-		QString out;
-		QString error;
-		QVERIFY2(applyBlocks(html, split, out, nullptr, &error), qPrintable(error));
-		QTextDocument result;
-		result.setHtml(out);
-		QCOMPARE(result.blockCount(), 2);
-		QCOMPARE(result.firstBlock().text(), QStringLiteral("first"));
-		QCOMPARE(result.lastBlock().text(), QStringLiteral("second"));
-		QCOMPARE(spacings(out), QList<qreal>(5, 12) + QList<qreal>(6, 14));
-	}
-
-	// The pair is replaced as a whole: both halves take the format found where the new text
-	// goes in, never half the old pair's format.
-	void surrogatePairsReplacedWhole_data()
-	{
-		QTest::addColumn<QString>("replacement");
-		QTest::newRow("low half differs") << QStringLiteral("\U0001F601");
-		QTest::newRow("high half differs") << QStringLiteral("\U0001FA00");
-	}
-
-	void surrogatePairsReplacedWhole()
-	{
-		QFETCH(QString, replacement);
-		QTextDocument doc;
-		QTextCursor cursor(&doc);
-		cursor.insertText(QStringLiteral("x"), spaced(15));
-		cursor.insertText(QStringLiteral("\U0001F600"), spaced(30));
-		cursor.insertText(QStringLiteral("y"), spaced(20));
-		const QString html = doc.toHtml();
-		QJsonObject document = htmlToBlocks(html);
-		QJsonArray blocks = blocksOf(document);
-		QJsonObject block = blocks.at(0).toObject();
-		const QJsonObject run = block.value(QLatin1String("runs")).toArray().at(0).toObject();
-		QJsonObject merged = run;
-		merged.insert(QLatin1String("text"), QStringLiteral("x") + replacement + QStringLiteral("y"));
-		block.insert(QLatin1String("runs"), QJsonArray{merged});
-		document.insert(QLatin1String("blocks"), QJsonArray{block});
-		QString out;
-		QVERIFY(applyBlocks(html, document, out));
-		QTextDocument result;
-		result.setHtml(out);
-		QCOMPARE(result.toPlainText(), QStringLiteral("x") + replacement + QStringLiteral("y"));
-		QCOMPARE(spacings(out), (QList<qreal>{15, 15, 15, 20}));
+		QString out, error, why;
+		QVERIFY2(applyBlocks(html, {{QStringLiteral("blocks"), blocks}}, out, nullptr, &error), qPrintable(error));
+		QCOMPARE(spacings(out), expected);
+		QVERIFY2(blocktest::sameBlocks(blocksOf(htmlToBlocks(out)), blocks, {true, true}, &why), qPrintable(why));
 	}
 };
 
