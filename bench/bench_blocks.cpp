@@ -2,6 +2,7 @@
 // every approach has to pay. Prints medians in milliseconds and their ratios to the parse.
 // Usage: bench_blocks [repetitions]
 
+#include "bench_stats.h"
 #include "documents/blocks.h"
 
 #include <QElapsedTimer>
@@ -17,6 +18,8 @@
 using namespace quillmar;
 
 namespace {
+
+using namespace quillmar::bench;
 
 // Words of mixed formatting, paragraphs filled up to `length` characters.
 QString mixedNote(int paragraphs, int length)
@@ -46,19 +49,6 @@ QString mixedNote(int paragraphs, int length)
 	doc.setLayoutEnabled(false);
 	doc.setHtml(body);
 	return doc.toHtml();
-}
-
-double medianMs(int repetitions, const std::function<void()> &work)
-{
-	std::vector<double> times;
-	for (int i = 0; i < repetitions; ++i) {
-		QElapsedTimer timer;
-		timer.start();
-		work();
-		times.push_back(double(timer.nsecsElapsed()) / 1e6);
-	}
-	std::sort(times.begin(), times.end());
-	return times[times.size() / 2];
 }
 
 QJsonObject withRunText(QJsonObject document, int block, int run, const QString &text)

@@ -1,6 +1,7 @@
 // The cost of the note-limit checks where they matter most: typing and pasting into a note at
 // the limits, against the same edits in a stock QTextEdit in the same run.
 
+#include "bench_stats.h"
 #include "editor/editor.h"
 
 #include <QApplication>
@@ -18,6 +19,8 @@
 using namespace quillmar;
 
 namespace {
+
+using namespace quillmar::bench;
 
 // chars characters as the limits count them, in paragraphs of 9000 with words to wrap.
 QString note(int chars)
@@ -40,12 +43,6 @@ QString pasteText(int chars)
 	while (text.size() < chars)
 		text += (text.size() % 800 == 799) ? QChar(u'\n') : QChar(char16_t(u'a' + text.size() % 26));
 	return text;
-}
-
-double median(std::vector<double> values)
-{
-	std::sort(values.begin(), values.end());
-	return values[values.size() / 2];
 }
 
 bool g_withRepaint = false;

@@ -1,6 +1,7 @@
 // Showing and saving notes at the limits, against the floor of what Qt itself needs:
 // loading = reading the file's bytes + QTextEdit::setHtml of the same HTML;
 // saving = QTextDocument::toHtml + writing the same bytes.
+#include "bench_stats.h"
 #include "dock/dock.h"
 #include "editor/editor.h"
 #include "obs_test_env.h"
@@ -20,6 +21,8 @@
 using namespace quillmar;
 
 namespace {
+
+using namespace quillmar::bench;
 
 constexpr int Rounds = 7;
 
@@ -52,12 +55,6 @@ QString makeNoteHtml(int paragraphs, int length)
 		}
 	}
 	return doc.toHtml();
-}
-
-double median(std::vector<double> values)
-{
-	std::sort(values.begin(), values.end());
-	return values[values.size() / 2];
 }
 
 double minimum(const std::vector<double> &values)
