@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QJsonArray>
+#include <QSet>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -152,6 +153,61 @@ struct Incoming {
 	}
 };
 
+// The lists that may still take items, innermost last. Qt's HTML writes a list as one element
+// holding its items and all that lies between them, and writes a list that begins right after an
+// item of a list with a smaller indent inside that item. So a list goes on only while every list
+// begun since its last item is over, and a list that begins anywhere else ends the lists nested
+// in items: Qt would close the wrong item where it ends. A stored list that may not go on gives
+// way to a new one.
+class OpenLists {
+public:
+	// Whether the list may take the next item: it goes on, closing the lists begun since its
+	// last item, or it begins here. False for a list that has ended.
+	bool take(const QTextList *list, bool nested)
+	{
+		const int id = list->objectIndex();
+		const auto at = m_depth.constFind(id);
+		if (at != m_depth.constEnd()) {
+			closeFrom(*at + 1);
+			return true;
+		}
+		if (m_seen.contains(id))
+			return false;
+		start(list, nested);
+		return true;
+	}
+
+	void start(const QTextList *list, bool nested)
+	{
+		if (!nested)
+			closeFrom(m_firstNested);
+		const int id = list->objectIndex();
+		if (nested && m_firstNested == kNone)
+			m_firstNested = m_stack.size();
+		m_depth.insert(id, m_stack.size());
+		m_stack.push_back(id);
+		m_seen.insert(id);
+	}
+
+private:
+	static constexpr size_t kNone = std::numeric_limits<size_t>::max();
+
+	void closeFrom(size_t depth)
+	{
+		while (m_stack.size() > depth) {
+			m_depth.remove(m_stack.back());
+			m_stack.pop_back();
+		}
+		if (m_firstNested >= m_stack.size())
+			m_firstNested = kNone;
+	}
+
+	std::vector<int> m_stack;
+	QHash<int, size_t> m_depth;
+	QSet<int> m_seen;
+	size_t m_firstNested = kNone;
+};
+
 // The stored note, its model styles cached per character format.
 class Target {
 public:
@@ -238,6 +294,7 @@ public:
 		QTextCursor cursor(m_doc.get());
 		QTextList *current = nullptr;
 		const WantedBlock *previous = nullptr;
+		OpenLists open;
 		QTextBlock block = m_doc->begin();
 		for (const WantedBlock &wanted : wantedBlocks) {
 			if (!block.isValid())
@@ -251,6 +308,8 @@ public:
 				cursor.setBlockFormat(format);
 			}
 			QTextList *own = block.textList();
+			// Whether a list that starts here sits inside the item before it.
+			const bool nested = current && current->format().indent() < wanted.listIndent;
 			if (wanted.list == 0) {
 				if (own)
 					leaveList(cursor, block);
@@ -262,7 +321,7 @@ public:
 			} else if (own && own->objectIndex() + 1 == wanted.listGroup &&
 				   own->format().style() == wanted.list &&
 				   own->format().indent() == wanted.listIndent &&
-				   listStartOf(own->format()) == wanted.listStart) {
+				   listStartOf(own->format()) == wanted.listStart && open.take(own, nested)) {
 				current = own;
 			} else {
 				QTextListFormat listFormat;
@@ -271,6 +330,7 @@ public:
 				listFormat.setStart(wanted.listStart);
 				cursor.setPosition(block.position());
 				current = cursor.createList(listFormat);
+				open.start(current, nested);
 			}
 			previous = &wanted;
 			block = block.next();

@@ -85,6 +85,45 @@ private Q_SLOTS:
 			 qPrintable(why));
 	}
 
+	// Items of nested lists, one of them sent in another list at each list indent or as a
+	// paragraph: every block keeps its list, even where the stored list it was in cannot go on
+	// in Qt's HTML and a new one takes its place.
+	void listItemMovedToAnotherList_data()
+	{
+		QTest::addColumn<int>("moved");
+		QTest::addColumn<int>("listIndent");
+		// A numbered item, then a bullet item holding a numbered list of three items, then a
+		// paragraph; listIndent 0 makes the moved item a paragraph.
+		for (int moved = 0; moved < 5; ++moved)
+			for (int listIndent = 0; listIndent <= 3; ++listIndent)
+				QTest::addRow("item %d to list indent %d", moved, listIndent) << moved << listIndent;
+	}
+
+	void listItemMovedToAnotherList()
+	{
+		QFETCH(int, moved);
+		QFETCH(int, listIndent);
+		const QString stored = QStringLiteral(
+			"<ol type=\"i\" start=\"7\" style=\"-qt-list-indent: 2;\"><li>first</li></ol>"
+			"<ul style=\"-qt-list-indent: 2;\"><li>second"
+			"<ol type=\"i\" start=\"5\" style=\"-qt-list-indent: 3;\"><li>a</li><li>b</li><li>c</li></ol>"
+			"</li></ul><p>after</p>");
+		QJsonArray blocks = blocksOf(htmlToBlocks(stored));
+		QCOMPARE(blocks.size(), 6);
+		QJsonObject block = blocks.at(moved).toObject();
+		block.insert(QLatin1String("list"), listIndent ? -6 : 0);
+		block.insert(QLatin1String("listIndent"), qMax(listIndent, 1));
+		block.insert(QLatin1String("listGroup"), listIndent ? 99 : 0);
+		block.insert(QLatin1String("listStart"), listIndent ? 9 : 1);
+		blocks.replace(moved, block);
+		QString out, why;
+		QVERIFY2(applyBlocks(stored, {{QStringLiteral("blocks"), blocks}}, out, nullptr, &why), qPrintable(why));
+		const QJsonArray result = blocksOf(htmlToBlocks(out));
+		QVERIFY2(blocktest::sameBlocks(result, blocks, {true, false}, &why) &&
+				 blocktest::listsAgree(result, blocks, &why),
+			 qPrintable(why));
+	}
+
 	// Stored pieces with their word spacing, which the model does not carry ("\n" starts a
 	// block), the runs sent back ("\n" starts a block, "*" makes a run bold) and the spacing
 	// every character ends with: only what differs is replaced, and new text takes the format
