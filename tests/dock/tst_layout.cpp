@@ -145,16 +145,9 @@ class DockLayoutTest : public QObject {
 	}
 
 private Q_SLOTS:
-	void initTestCase()
-	{
-		module::setPointer(test::testModule());
-		module::setLocale("en-US");
-	}
-
 	void init()
 	{
-		fake::reset();
-		QDir(test::moduleConfigDir()).removeRecursively();
+		test::resetHost();
 		QDir().mkpath(test::moduleConfigDir());
 	}
 

@@ -133,16 +133,9 @@ class SceneNotesTest : public QObject {
 	}
 
 private Q_SLOTS:
-	void initTestCase()
-	{
-		module::setPointer(test::testModule());
-		module::setLocale("en-US");
-	}
-
 	void init()
 	{
-		fake::reset();
-		QDir(test::moduleConfigDir()).removeRecursively();
+		test::resetHost();
 		loadModule();
 	}
 

@@ -65,8 +65,6 @@ class DockStatusTest : public QObject {
 private Q_SLOTS:
 	void initTestCase()
 	{
-		module::setPointer(test::testModule());
-		module::setLocale("en-US");
 		// Both sides of the comparisons below use these texts: they must be real.
 		for (const char *key : {"CharacterCount", "SelectedCharacters", "CharacterRemaining", "DocumentStatus",
 					"NoteSaveFailed", "TextLimit"})
@@ -76,8 +74,7 @@ private Q_SLOTS:
 	void init()
 	{
 		QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-		fake::reset();
-		QDir(test::moduleConfigDir()).removeRecursively();
+		test::resetHost();
 		QDir().mkpath(test::moduleConfigDir());
 		m_dock = std::make_unique<Dock>(settingsPath());
 		m_dock->resize(900, 400);

@@ -50,15 +50,12 @@ private Q_SLOTS:
 	void initTestCase()
 	{
 		base_set_log_handler(captureLog, nullptr);
-		module::setPointer(test::testModule());
-		module::setLocale("en-US");
 	}
 
 	void init()
 	{
-		fake::reset();
+		test::resetHost();
 		g_log.clear();
-		QDir(test::moduleConfigDir()).removeRecursively();
 		QFile::remove(test::moduleConfigDir());
 	}
 

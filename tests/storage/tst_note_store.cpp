@@ -125,12 +125,6 @@ class NoteStoreTest : public QObject {
 	}
 
 private Q_SLOTS:
-	void initTestCase()
-	{
-		module::setPointer(test::testModule());
-		module::setLocale("en-US");
-	}
-
 	void cleanupTestCase() { module::freeLocale(); }
 
 	void init()

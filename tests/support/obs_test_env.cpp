@@ -1,6 +1,7 @@
 #include "obs_test_env.h"
 
 #include "fake_frontend.h"
+#include "module/module.h"
 
 #include <QDir>
 #include <QMainWindow>
@@ -53,6 +54,12 @@ QString Scene::uuid() const
 	return QString::fromUtf8(obs_source_get_uuid(source()));
 }
 
+void resetHost()
+{
+	fake::reset();
+	QDir(moduleConfigDir()).removeRecursively();
+}
+
 int runWithObs(QObject *testObject, int argc, char **argv)
 {
 	QTemporaryDir configRoot;
@@ -67,7 +74,10 @@ int runWithObs(QObject *testObject, int argc, char **argv)
 		obs_shutdown();
 		return 2;
 	}
+	module::setPointer(g_module);
+	module::setLocale("en-US");
 	const int result = QTest::qExec(testObject, argc, argv);
+	module::freeLocale();
 	fake::reset();
 	delete fake::mainWindow();
 	obs_shutdown();

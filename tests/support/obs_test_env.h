@@ -33,6 +33,11 @@ private:
 	obs_scene_t *m_scene;
 };
 
+// A host with no callbacks, docks or scenes of the fake front-end, and an empty module folder.
+void resetHost();
+
+// Starts libobs, opens the stand-in module, points the module state at it with the en-US
+// locale, runs the tests and shuts everything down.
 int runWithObs(QObject *testObject, int argc, char **argv);
 
 } // namespace quillmar::test
