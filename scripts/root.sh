@@ -49,8 +49,10 @@ pass=()
 while IFS= read -r -d '' kv; do
   case "$kv" in QUILLMAR_*=*|ASAN_OPTIONS=*|LSAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*|NODE_EXTRA_CA_CERTS=*|npm_config_*=*|*_proxy=*|*_PROXY=*) pass+=("$kv") ;; esac
 done < <(env -0)
+# One compiler cache in the root serves every checkout: paths are taken relative to the checkout.
 exec chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  LANG=C.UTF-8 "${pass[@]}" QUILLMAR_CHECKOUT="$co" \
+  LANG=C.UTF-8 CCACHE_DIR=/var/cache/ccache CCACHE_BASEDIR="$co" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=8G \
+  "${pass[@]}" QUILLMAR_CHECKOUT="$co" \
   /bin/bash -c 'cd "$QUILLMAR_CHECKOUT" && exec "$@"' bash "$@"
 INNER
 }
