@@ -69,12 +69,6 @@ Dock::~Dock()
 	m_currentScene = nullptr;
 }
 
-void Dock::runHotkeyAction(int action)
-{
-	if (m_closing || m_restoring || action < 0 || action > 9)
-		return;
-}
-
 void Dock::postLoad()
 {
 }

@@ -150,34 +150,45 @@ private:
 	void showLimitMessage();
 	void applySceneLabelStyle();
 
-	// Calls into features that are not part of this dock yet; each does nothing for now.
-	void setFormatPainter(bool armed);
-	void hideGoTo();
+	// Teleprompter (dock_teleprompter.cpp).
 	void stopScrolling();
-	void setSceneToolsEnabled(bool enabled);
-	void syncFormatControls();
-	void syncMarkTypingColor();
-	void invalidateSearch();
-	void updateSearchStatus();
-	void searchTimerExpired();
-	void goToFocusChanged();
 	void requestScroll();
 	void scrollTick();
 	void countdownTick();
 	void updateReadingBand();
-	void autoClearStep();
-	void openRemotePopup();
-	void notifyRemoteReadingPosition();
+	bool isScrollingOrCountingDown() const;
+	void setSceneToolsEnabled(bool enabled);
+
+	// Search and go-to (dock_search.cpp).
+	void hideGoTo();
+	void invalidateSearch();
+	void updateSearchStatus();
+	void searchTimerExpired();
+	void goToFocusChanged();
 	void stopSearchTimer();
+
+	// Formatting tools and marks (dock_format.cpp).
+	void setFormatPainter(bool armed);
+	void syncFormatControls();
+	void syncMarkTypingColor();
+	void insertTime();
+	void insertMark();
+	void goToNextMark();
+
+	// Auto-clear (dock_autoclear.cpp).
+	void autoClearStep();
+	void rearmAutoClear();
+	void stopAutoClear();
+
+	// The remote service (dock_remote.cpp).
+	void openRemotePopup();
 	void hideRemotePopup();
 	void shutdownRemote();
 	void notifyRemoteNoteChanged(const QString &uuid);
 	void notifyRemoteStateChanged();
 	void notifyRemoteCollectionChanging(bool changing);
 	void notifyRemoteLockChanged();
-	void rearmAutoClear();
-	void stopAutoClear();
-	bool isScrollingOrCountingDown() const;
+	void notifyRemoteReadingPosition();
 
 	QSettings *m_settings = nullptr;
 	NoteStore m_store;

@@ -30,7 +30,6 @@ namespace {
 constexpr int ControlButtonWidth = 28;
 constexpr int ControlButtonHeight = 24;
 constexpr int ControlIconSize = 18;
-constexpr int AutoClearMaxDays = 36500;
 
 QLabel *plainLabel(const char *name, QWidget *parent)
 {
@@ -333,58 +332,6 @@ void Dock::connectSignals()
 	});
 	connect(m_scrollSlider, &QSlider::valueChanged, this, [this](int value) { setScrollSpeed(value / 10.0); });
 	connect(m_scrollSpeed, &QDoubleSpinBox::valueChanged, this, &Dock::setScrollSpeed);
-}
-
-void Dock::readAutoClearSettings()
-{
-	const int days = m_settings->value(QStringLiteral("autoClear/days"), 0).toInt();
-	m_autoClearDays = days < 0 || days > AutoClearMaxDays ? 0 : days;
-	m_autoClearAll = m_settings->value(QStringLiteral("autoClear/all"), false).toBool();
-	const QStringList scenes = m_settings->value(QStringLiteral("autoClear/scenes")).toStringList();
-	m_autoClearScenes = QSet<QString>(scenes.begin(), scenes.end());
-}
-
-void Dock::setSceneToolsEnabled(bool enabled)
-{
-	m_scrollPlay->setEnabled(enabled);
-	m_readingGuideAction->setEnabled(enabled);
-}
-
-bool Dock::isScrollingOrCountingDown() const
-{
-	return m_scrollTimer.isActive() || m_countdownTimer.isActive();
-}
-
-void Dock::stopSearchTimer()
-{
-	m_searchTimer.stop();
-}
-
-void Dock::rearmAutoClear()
-{
-	m_autoClearTimer->stop();
-	if (m_autoClearDays > 0 && (m_autoClearAll || !m_autoClearScenes.isEmpty()))
-		m_autoClearTimer->start(5000);
-}
-
-void Dock::stopAutoClear()
-{
-	m_autoClearTimer->stop();
-}
-
-void Dock::setScrollSpeed(double value)
-{
-	if (!std::isfinite(value))
-		value = 1.0;
-	value = std::round(qBound(1.0, value, 5.0) * 10.0) / 10.0;
-	if (m_scrollTimer.isActive())
-		scrollTick();
-	m_scrollSpeedValue = value;
-	const QSignalBlocker spinBlocker(m_scrollSpeed);
-	const QSignalBlocker sliderBlocker(m_scrollSlider);
-	m_scrollSpeed->setValue(value);
-	m_scrollSlider->setValue(int(std::lround(value * 10)));
-	notifyRemoteStateChanged();
 }
 
 void Dock::applySizeRules()
