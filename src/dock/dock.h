@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dock/search_match.h"
 #include "storage/note_store.h"
 
 #include <obs-frontend-api.h>
@@ -9,6 +10,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QSet>
+#include <QTextCharFormat>
 #include <QTimer>
 #include <QWidget>
 
@@ -56,6 +58,13 @@ public:
 	void onFrontendEvent(enum obs_frontend_event event);
 	void onSceneRenamed(obs_source_t *scene);
 	void runHotkeyAction(int action);
+	// What the time, mark and next-mark tools, keys and hotkeys end in; each does nothing unless
+	// the note may be edited (the next mark only needs a note).
+	void insertTime();
+	void insertMark();
+	void goToNextMark();
+	// A paragraph number or "n%"; false, changing nothing, when it is out of range.
+	bool goTo(const QString &text);
 	void postLoad();
 
 	// Scene tracking and saving.
@@ -160,20 +169,35 @@ private:
 	void setSceneToolsEnabled(bool enabled);
 
 	// Search and go-to (dock_search.cpp).
-	void hideGoTo();
-	void invalidateSearch();
+	void connectSearch();
+	bool filterSearchEvent(QObject *watched, QEvent *event);
+	void openSearch();
+	void clearSearch();
+	void findMatch(bool backward, bool afterTyping = false);
+	void invalidateSearch(bool textChanged = false);
+	void noteContentsChanged();
+	void collectMatches();
 	void updateSearchStatus();
 	void searchTimerExpired();
+	void showGoTo(bool percent);
+	void acceptGoTo();
+	void hideGoTo();
 	void goToFocusChanged();
 	void stopSearchTimer();
 
 	// Formatting tools and marks (dock_format.cpp).
-	void setFormatPainter(bool armed);
+	void connectFormatTools();
+	bool filterFormatEvent(QObject *watched, QEvent *event);
+	void applyCharFormat(const QTextCharFormat &format);
+	void clearFormatting();
+	void setFormatPainter(bool on, bool continuous = false);
+	void applyFormatPainter();
 	void syncFormatControls();
+	void setListStyle(int style);
+	void changeIndent(int delta);
+	bool deleteMarkBeforeCursor();
 	void syncMarkTypingColor();
-	void insertTime();
-	void insertMark();
-	void goToNextMark();
+	QColor currentMarkColor() const;
 
 	// Auto-clear (dock_autoclear.cpp).
 	void autoClearStep();
@@ -273,6 +297,24 @@ private:
 
 	QAction *m_readModeAction = nullptr;
 	QAction *m_readingGuideAction = nullptr;
+
+	// Search and go-to: the hits are rebuilt lazily, on the search timer or before a jump.
+	std::vector<TextMatch> m_matches;
+	bool m_matchesStale = true;
+	// The search text changed since the last jump, so the next one starts at the first hit.
+	bool m_searchTextChanged = false;
+	// The search text was put there by the next-mark command; the next edit of the note clears it.
+	bool m_markSearch = false;
+	QLineEdit *m_goToInput = nullptr;
+
+	// Formatting tools and marks.
+	QTextCharFormat m_capturedFormat; // what the format painter picked up; empty when disarmed
+	bool m_painterContinuous = false;
+	QAction *m_formatPainterAction = nullptr;
+	QAction *m_boldAction = nullptr;
+	QAction *m_italicAction = nullptr;
+	QAction *m_underlineAction = nullptr;
+	QAction *m_strikeAction = nullptr;
 };
 
 } // namespace quillmar

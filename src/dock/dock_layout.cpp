@@ -290,7 +290,7 @@ void Dock::connectSignals()
 	});
 	connect(m_editor->document(), &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
 		if (removed || added)
-			invalidateSearch();
+			noteContentsChanged();
 	});
 	connect(m_editor->document(), &QTextDocument::blockCountChanged, this, [this] { updateDocumentStatus(); });
 	QScrollBar *bar = m_editor->verticalScrollBar();
@@ -332,6 +332,8 @@ void Dock::connectSignals()
 	});
 	connect(m_scrollSlider, &QSlider::valueChanged, this, [this](int value) { setScrollSpeed(value / 10.0); });
 	connect(m_scrollSpeed, &QDoubleSpinBox::valueChanged, this, &Dock::setScrollSpeed);
+	connectSearch();
+	connectFormatTools();
 }
 
 void Dock::applySizeRules()
@@ -411,6 +413,8 @@ namespace quillmar {
 
 bool Dock::eventFilter(QObject *watched, QEvent *event)
 {
+	if (filterFormatEvent(watched, event) || filterSearchEvent(watched, event))
+		return true;
 	const QEvent::Type type = event->type();
 	if (watched == m_bottomControls && (type == QEvent::Resize || type == QEvent::LayoutRequest)) {
 		if (type == QEvent::Resize)

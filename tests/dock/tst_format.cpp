@@ -1,0 +1,287 @@
+#include "dock/dock_theme.h"
+#include "dock/marks.h"
+#include "module/text.h"
+#include "note_dock.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextList>
+#include <QToolButton>
+
+using namespace quillmar;
+
+namespace {
+
+const QString Mark = QString(QChar(kMarkGlyph));
+
+// Paragraphs of x that fill a note to total characters.
+QString filledNote(int total)
+{
+	QStringList paragraphs;
+	for (int left = total; left > 0; left -= 9001)
+		paragraphs << QString(std::min(left, 9000), QLatin1Char('x'));
+	return paragraphs.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class FormatTest : public QObject {
+	Q_OBJECT
+
+	static void settle() { QCoreApplication::processEvents(); }
+
+private Q_SLOTS:
+	void markSpan_data()
+	{
+		QTest::addColumn<QString>("paragraph");
+		QTest::addColumn<int>("column");
+		QTest::addColumn<int>("start"); // -1: no mark
+		QTest::addColumn<int>("end");
+		const QString labelled = QStringLiteral("ab") + Mark + QStringLiteral("[x]cd");
+		QTest::newRow("inside the label") << labelled << 4 << 2 << 6;
+		QTest::newRow("right after it") << labelled << 6 << 2 << 6;
+		QTest::newRow("one further") << labelled << 7 << -1 << -1;
+		QTest::newRow("at its start") << labelled << 2 << 2 << 6;
+		QTest::newRow("before it") << labelled << 1 << -1 << -1;
+		QTest::newRow("empty label") << Mark + QStringLiteral("[]") << 3 << 0 << 3;
+		QTest::newRow("no label") << Mark + QStringLiteral("x") << 1 << 0 << 1;
+		const QString nested = Mark + QStringLiteral("[a") + Mark + QStringLiteral("b]");
+		QTest::newRow("a diamond ends the label") << nested << 1 << 0 << 1;
+		QTest::newRow("the second diamond is its own mark") << nested << 4 << 3 << 4;
+		QTest::newRow("past both") << nested << 6 << -1 << -1;
+		QTest::newRow("line break ends the label") << Mark + QStringLiteral("[a\u2028b]") << 1 << 0 << 1;
+		QTest::newRow("empty paragraph") << QString() << 0 << -1 << -1;
+	}
+	void markSpan()
+	{
+		QFETCH(QString, paragraph);
+		QFETCH(int, column);
+		const std::optional<MarkSpan> span = markSpanAt(paragraph, column);
+		QTEST(span ? span->start : -1, "start");
+		QTEST(span ? span->end : -1, "end");
+	}
+
+	void characterStylesAreOneUndoStep()
+	{
+		struct Case {
+			const char *action;
+			bool (*has)(const QTextCharFormat &);
+		};
+		const Case cases[] = {
+			{"formatBold", [](const QTextCharFormat &f) { return f.fontWeight() == 700; }},
+			{"formatItalic", [](const QTextCharFormat &f) { return f.fontItalic(); }},
+			{"formatUnderline", [](const QTextCharFormat &f) { return f.fontUnderline(); }},
+			{"formatStrike", [](const QTextCharFormat &f) { return f.fontStrikeOut(); }},
+		};
+		for (const Case &c : cases) {
+			// Mixed: the first half already has the style.
+			test::NoteDock note(QStringLiteral("<b><i><u><s>ab</s></u></i></b>cd"));
+			note.select(0, 4);
+			QAction *action = note.action(c.action);
+			QVERIFY2(!action->isChecked(), c.action);
+			action->trigger();
+			for (int i = 0; i < 4; ++i)
+				QVERIFY2(c.has(note.formatAt(i)), c.action);
+			QVERIFY2(action->isChecked(), c.action);
+			note.editor()->undo();
+			QVERIFY2(c.has(note.formatAt(1)) && !c.has(note.formatAt(2)), c.action);
+		}
+	}
+
+	void clearFormatWithoutSelection()
+	{
+		test::NoteDock note(QStringLiteral("<ul><li><b>one</b></li><li>two</li></ul>"
+						   "<p align=\"center\" style=\"margin-left: 40px; -qt-block-indent: 2\">"
+						   "<span style=\"color: #ff0000\">three</span></p>"));
+		note.select(2);
+		note.action("clearFormat")->trigger();
+		QTextDocument *document = note.editor()->document();
+		for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+			QVERIFY(!block.textList());
+			QCOMPARE(block.blockFormat().indent(), 0);
+			QVERIFY(!block.blockFormat().hasProperty(QTextFormat::BlockAlignment));
+			QCOMPARE(block.blockFormat().lineHeight(), 140.0);
+		}
+		for (int i : {0, 8})
+			QVERIFY(!note.formatAt(i).hasProperty(QTextFormat::FontWeight) &&
+				!note.formatAt(i).hasProperty(QTextFormat::ForegroundBrush));
+		QVERIFY(!note.editor()->textCursor().hasSelection());
+		note.editor()->undo();
+		QVERIFY(document->begin().textList() && note.formatAt(0).fontWeight() == 700);
+		QCOMPARE(document->lastBlock().blockFormat().indent(), 2);
+	}
+
+	void listsAndIndents()
+	{
+		test::NoteDock note(QStringLiteral("<p>one</p><p>two</p>"));
+		QAction *increase = note.action("increaseIndent");
+		QAction *decrease = note.action("decreaseIndent");
+		decrease->trigger();
+		QCOMPARE(note.editor()->textCursor().blockFormat().indent(), 0);
+		for (int i = 0; i < 14; ++i)
+			increase->trigger();
+		QCOMPARE(note.editor()->textCursor().blockFormat().indent(), 12);
+
+		note.select(0, 5); // both paragraphs
+		note.widget<QMenu>("listStyleMenu")->findChild<QAction *>(QStringLiteral("listDecimal"))->trigger();
+		QTextList *list = note.editor()->textCursor().currentList();
+		QVERIFY(list && list->count() == 2);
+		QCOMPARE(list->format().style(), QTextListFormat::ListDecimal);
+		for (int i = 0; i < 14; ++i)
+			increase->trigger();
+		QCOMPARE(note.editor()->textCursor().currentList()->format().indent(), 12);
+		for (int i = 0; i < 11; ++i)
+			decrease->trigger();
+		QCOMPARE(note.editor()->textCursor().currentList()->format().indent(), 1);
+		decrease->trigger(); // a level-1 item leaves the list
+		QVERIFY(!note.editor()->textCursor().currentList());
+		note.editor()->undo();
+		QVERIFY(note.editor()->textCursor().currentList());
+	}
+
+	void marksAndTheirColours()
+	{
+		test::NoteDock note(QStringLiteral("word"));
+		const QColor orange = markColor(theme::isDark(note.dock->palette()));
+		note.select(2);
+		note.action("insertMark")->trigger();
+		QCOMPARE(note.plain(), QStringLiteral("wo") + Mark + QStringLiteral("[]rd"));
+		QCOMPARE(note.editor()->textCursor().position(), 4); // between the brackets
+		QTest::keyClicks(note.editor(), QStringLiteral("x"));
+		QCOMPARE(note.formatAt(4).foreground().color(), orange);
+		note.select(6); // after the closing bracket: the colour of what follows
+		QTest::keyClicks(note.editor(), QStringLiteral("y"));
+		QVERIFY(!note.formatAt(6).hasProperty(QTextFormat::ForegroundBrush));
+
+		note.select(6);
+		QTest::keyClick(note.editor(), Qt::Key_Backspace); // the whole mark goes
+		QCOMPARE(note.plain(), QStringLiteral("woyrd"));
+		note.editor()->undo();
+		QCOMPARE(note.plain(), QStringLiteral("wo") + Mark + QStringLiteral("[x]yrd"));
+	}
+
+	void nextMarkWrapsAndTypingEndsIt()
+	{
+		test::NoteDock note(QStringLiteral("a") + Mark + QStringLiteral("[one] b c") + Mark + QStringLiteral(" d"));
+		auto *field = note.widget<QLineEdit>("searchText");
+		QAction *next = note.action("nextMark");
+		for (int expected : {1, 11, 1}) {
+			next->trigger();
+			QCOMPARE(note.editor()->textCursor().selectionStart(), expected);
+			QCOMPARE(field->text(), Mark);
+		}
+		note.select(0);
+		QTest::keyClicks(note.editor(), QStringLiteral("z"));
+		QVERIFY(field->text().isEmpty());
+	}
+
+	void continuousPainterUntilEscape()
+	{
+		test::NoteDock note(QStringLiteral("<b>src</b> one two three"));
+		QAction *painter = note.action("formatPainter");
+		auto *button = note.widget<QToolBar>("formatToolbar")->widgetForAction(painter);
+		note.select(1);
+		QTest::mouseDClick(button, Qt::LeftButton);
+		QVERIFY(painter->isChecked());
+		QCOMPARE(painter->toolTip(), text("FormatPainterContinuous"));
+		const auto paint = [&](int from, int to) {
+			note.select(from, to);
+			QTest::keyRelease(note.editor(), Qt::Key_Shift);
+			settle();
+		};
+		paint(4, 7);
+		paint(8, 11);
+		QVERIFY(painter->isChecked());
+		QTest::keyClick(note.editor(), Qt::Key_Escape);
+		QVERIFY(!painter->isChecked());
+		paint(12, 17);
+		QCOMPARE(note.formatAt(5).fontWeight(), 700);
+		QCOMPARE(note.formatAt(9).fontWeight(), 700);
+		QVERIFY(note.formatAt(13).fontWeight() != 700);
+
+		// A single click paints once.
+		note.select(1);
+		painter->trigger();
+		paint(12, 17);
+		QCOMPARE(note.formatAt(13).fontWeight(), 700);
+		QVERIFY(!painter->isChecked());
+	}
+
+	void guardedStates_data()
+	{
+		QTest::addColumn<QString>("state");
+		for (const char *state : {"read mode", "remote editing", "load error", "no scene"})
+			QTest::newRow(state) << state;
+	}
+	void guardedStates()
+	{
+		QFETCH(QString, state);
+		test::NoteDock note(QStringLiteral("<p>text</p>"));
+		QString error;
+		if (state == QLatin1String("read mode"))
+			note.dock->setLocked(true);
+		else if (state == QLatin1String("remote editing"))
+			note.dock->setRemoteEditing(true);
+		else if (state == QLatin1String("no scene"))
+			note.dock->showSceneNote(nullptr);
+		else {
+			note.dock->showSceneNote(nullptr);
+			QVERIFY(note.dock->noteStore().saveNote(note.scene.source(), QString(10001, QLatin1Char('z')), error));
+			note.dock->showSceneNote(note.scene.source());
+			QVERIFY(note.dock->hasLoadError());
+		}
+		const QString before = note.editor()->toHtml();
+		note.select(0, 2);
+		note.dock->insertMark();
+		note.dock->insertTime();
+		note.action("formatBold")->trigger();
+		note.action("clearFormat")->trigger();
+		QCOMPARE(note.editor()->toHtml(), before);
+
+		if (state == QLatin1String("read mode")) {
+			QStringList usable;
+			for (QAction *action : note.widget<QToolBar>("formatToolbar")->actions())
+				if (action->isEnabled() && !action->objectName().isEmpty())
+					usable << action->objectName();
+			QCOMPARE(usable, (QStringList{QStringLiteral("exportDocument"), QStringLiteral("nextMark")}));
+			QVERIFY(!note.widget<QToolBar>("paragraphToolbar")->isEnabled());
+		}
+	}
+
+	void insertionsAtTheLimitsAreRefused_data()
+	{
+		QTest::addColumn<QString>("content");
+		QTest::addColumn<bool>("mark");
+		QTest::newRow("mark, paragraph full") << QString(9999, QLatin1Char('p')) << true;
+		QTest::newRow("time, paragraph full") << QString(9990, QLatin1Char('p')) << false;
+		QTest::newRow("mark, note full") << filledNote(199998) << true;
+		QTest::newRow("time, note full") << filledNote(199990) << false;
+	}
+	void insertionsAtTheLimitsAreRefused()
+	{
+		QFETCH(QString, content);
+		QFETCH(bool, mark);
+		test::NoteDock note;
+		const auto insert = [&] { mark ? note.dock->insertMark() : note.dock->insertTime(); };
+		note.editor()->setPlainText(content);
+		note.editor()->moveCursor(QTextCursor::End);
+		note.dock->setStatus(QString());
+		insert();
+		QCOMPARE(note.dock->statusMessage(), text("TextLimit"));
+		QCOMPARE(note.plain(), content);
+
+		// With room to spare, the same insertion goes in whole.
+		note.editor()->setPlainText(QStringLiteral("ok "));
+		note.editor()->moveCursor(QTextCursor::End);
+		insert();
+		static const QRegularExpression stamp(QStringLiteral("^ok \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d $"));
+		QVERIFY2(mark ? note.plain() == QStringLiteral("ok ") + Mark + QStringLiteral("[]")
+			      : stamp.match(note.plain()).hasMatch(),
+			 qPrintable(note.plain()));
+	}
+};
+
+QUILLMAR_OBS_TEST_MAIN(FormatTest)
+#include "tst_format.moc"
