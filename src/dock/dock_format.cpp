@@ -389,18 +389,14 @@ bool Dock::deleteMarkBeforeCursor()
 	QTextCursor cursor = m_editor->textCursor();
 	if (!m_editor->isEnabled() || m_editor->isReadOnly() || cursor.hasSelection())
 		return false;
-	const QTextBlock block = cursor.block();
-	const int column = cursor.position() - block.position();
-	const std::optional<MarkSpan> mark = markSpanAt(block.text(), column);
-	if (!mark || mark->end != column)
+	QTextCursor mark = markAtCursor(cursor);
+	if (mark.isNull() || mark.selectionEnd() != cursor.position())
 		return false;
-	cursor.setPosition(block.position() + mark->start);
-	cursor.setPosition(block.position() + mark->end, QTextCursor::KeepAnchor);
-	if (m_editor->checkInsertion(cursor, QString())) {
-		cursor.beginEditBlock();
-		cursor.removeSelectedText();
-		cursor.endEditBlock();
-		m_editor->setTextCursor(cursor);
+	if (m_editor->checkInsertion(mark, QString())) {
+		mark.beginEditBlock();
+		mark.removeSelectedText();
+		mark.endEditBlock();
+		m_editor->setTextCursor(mark);
 	}
 	return true;
 }
@@ -410,28 +406,28 @@ void Dock::syncMarkTypingColor()
 	const QTextCursor cursor = m_editor->textCursor();
 	if (!m_editor->isEnabled() || m_editor->isReadOnly() || cursor.hasSelection())
 		return;
-	const QTextBlock block = cursor.block();
-	const QString paragraph = block.text();
-	const int column = cursor.position() - block.position();
-	const std::optional<MarkSpan> mark = markSpanAt(paragraph, column);
-	if (!mark || !mark->hasLabel())
+	const QTextCursor mark = markAtCursor(cursor);
+	if (mark.isNull() || mark.selectionEnd() - mark.selectionStart() < 3)
 		return;
 
 	const QTextCharFormat typing = m_editor->currentCharFormat();
 	QTextCharFormat next = typing;
-	if (column > mark->start && column < mark->end) {
+	const int position = cursor.position();
+	if (position > mark.selectionStart() && position < mark.selectionEnd()) {
 		next.setForeground(currentMarkColor());
 	} else {
 		// Typing next to a mark continues the text around it, not the mark.
+		const QTextBlock block = cursor.block();
+		const int blockEnd = block.position() + block.length() - 1;
 		int neighbour = -1;
-		if (mark->end < paragraph.size())
-			neighbour = mark->end;
-		else if (mark->start > 0)
-			neighbour = mark->start - 1;
+		if (mark.selectionEnd() < blockEnd)
+			neighbour = mark.selectionEnd();
+		else if (mark.selectionStart() > block.position())
+			neighbour = mark.selectionStart() - 1;
 		QTextCharFormat around;
 		if (neighbour >= 0) {
-			QTextCursor at(block);
-			at.setPosition(block.position() + neighbour + 1);
+			QTextCursor at(cursor);
+			at.setPosition(neighbour + 1);
 			around = at.charFormat();
 		}
 		if (around.hasProperty(QTextFormat::ForegroundBrush))

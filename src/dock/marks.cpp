@@ -1,5 +1,7 @@
 #include "dock/marks.h"
 
+#include <QTextBlock>
+
 #include <algorithm>
 
 namespace quillmar {
@@ -25,6 +27,18 @@ std::optional<MarkSpan> markSpanAt(QStringView paragraph, int column)
 	if (column > end)
 		return std::nullopt;
 	return MarkSpan{start, end};
+}
+
+QTextCursor markAtCursor(const QTextCursor &cursor)
+{
+	const QTextBlock block = cursor.block();
+	const std::optional<MarkSpan> mark = markSpanAt(block.text(), cursor.position() - block.position());
+	if (!mark)
+		return QTextCursor();
+	QTextCursor found(cursor);
+	found.setPosition(block.position() + mark->start);
+	found.setPosition(block.position() + mark->end, QTextCursor::KeepAnchor);
+	return found;
 }
 
 QColor markColor(bool dark)

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QStringView>
+#include <QTextCursor>
 
 #include <optional>
 
@@ -16,10 +17,12 @@ inline constexpr char16_t kNewMark[] = u"\u25C6[]";
 struct MarkSpan {
 	int start = 0;
 	int end = 0;
-	bool hasLabel() const { return end - start >= 3; }
 };
 
 std::optional<MarkSpan> markSpanAt(QStringView paragraph, int column);
+// The same in a document: a cursor selecting the mark at or ending at cursor's position, or a
+// null cursor.
+QTextCursor markAtCursor(const QTextCursor &cursor);
 
 // Orange that reads on the dock's dark or light background.
 QColor markColor(bool dark);
