@@ -19,7 +19,7 @@ const hotkeyActs = fs.readFileSync(path.join(checkout, 'src/dock/dock_teleprompt
 const DOCK = { width: 1200, height: 520, x: 0, y: 0 };
 // Tool buttons of the format tool bar, in the dock window's coordinates.
 // The scene is named "Script" in both themes, so the bar starts at the same place.
-const TOOL = { italic: [277, 45], insertMark: [509, 45], nextMark: [539, 45] };
+const TOOL = { italic: [277, 45], insertMark: [509, 45], nextMark: [539, 45], paragraphs: [1010, 501] };
 
 function noteHtml(home) {
   const dir = path.join(home.moduleConfig, 'notes');
@@ -118,5 +118,16 @@ async function script(obs, home, theme) {
   keys('Return');
   await sleep(300);
   screenshot(`format-${theme}-search-next`, dock);
+
+  // Go-to from the paragraph count: 9 is refused (red border), 2 puts the cursor there.
+  await click(dock, TOOL.paragraphs);
+  xdotool('type', '9');
+  keys('Return');
+  await sleep(300);
+  screenshot(`format-${theme}-goto-invalid`, dock);
+  xdotool('type', '2');
+  keys('Return');
+  xdotool('type', '^');
+  await waitFor('the go-to edit', () => plain(noteHtml(home)).includes('^Tonight'));
   assert.equal((await obs.stop()).code, 0);
 }
