@@ -7,8 +7,10 @@
 #include "module/hotkeys.h"
 #include "obs_test_env.h"
 
+#include <QAction>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <cmath>
@@ -81,7 +83,37 @@ private Q_SLOTS:
 		QTest::qWait(Seconds * 1000);
 		const double scrolling = (cpuSeconds() - cpu) / Seconds * 100;
 		qApp->removeEventFilter(&probe);
+		dock->runHotkeyAction(HotkeyTop);
+		dock->setScrollSpeed(5.0);
+		dock->runHotkeyAction(HotkeyStart);
+		cpu = cpuSeconds();
+		QTest::qWait(Seconds * 1000);
+		const double fast = (cpuSeconds() - cpu) / Seconds * 100;
+		QVERIFY(dock->isScrolling());
+		dock->runHotkeyAction(HotkeyTop);
+		dock->findChild<QAction *>(QStringLiteral("readingGuideAction"))->setChecked(false);
+		dock->runHotkeyAction(HotkeyStart);
+		cpu = cpuSeconds();
+		QTest::qWait(Seconds * 1000);
+		const double noGuide = (cpuSeconds() - cpu) / Seconds * 100;
 		dock->runHotkeyAction(HotkeyPause);
+
+		// The floor: a stock QTextEdit of the same size and note moved 50 px a second.
+		QTextEdit stock;
+		stock.resize(dock->editor()->size());
+		stock.setHtml(html);
+		stock.show();
+		QTest::qWait(500);
+		QTimer mover;
+		mover.setTimerType(Qt::PreciseTimer);
+		QElapsedTimer moved;
+		moved.start();
+		connect(&mover, &QTimer::timeout, &stock, [&] { stock.verticalScrollBar()->setValue(int(moved.elapsed() / 20)); });
+		mover.start(16);
+		cpu = cpuSeconds();
+		QTest::qWait(Seconds * 1000);
+		const double floor = (cpuSeconds() - cpu) / Seconds * 100;
+		mover.stop();
 
 		std::vector<double> steps, gaps;
 		for (size_t i = 1; i < probe.values.size(); ++i) {
@@ -106,7 +138,9 @@ private Q_SLOTS:
 			    *std::max_element(steps.begin(), steps.end()), outside);
 		std::printf("tick spacing: median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n", bench::median(gaps),
 			    gaps[gaps.size() * 99 / 100], gaps.back());
-		std::printf("CPU of this process, %% of one core: idle %.2f, scrolling %.2f\n", idle, scrolling);
+		std::printf("CPU of this process, %% of one core: idle %.2f, scrolling at 1.0x %.2f, at 5.0x %.2f, at 5.0x without the band %.2f; "
+			    "a stock QTextEdit moved as fast %.2f\n",
+			    idle, scrolling, fast, noGuide, floor);
 		std::fflush(stdout);
 		delete dock;
 	}
