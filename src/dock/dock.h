@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dock/scroll_motion.h"
 #include "dock/search_match.h"
 #include "storage/note_store.h"
 
@@ -105,6 +106,12 @@ public:
 	void setScrollSpeed(double speed);
 	double scrollSpeed() const { return m_scrollSpeedValue; }
 
+	// Teleprompter.
+	bool isScrolling() const { return m_scrollTimer.isActive(); }
+	bool isCountingDown() const { return m_countdownTimer.isActive(); }
+	// Time as the teleprompter measures it; tests hand it a clock of their own.
+	void setScrollClock(MonotonicClock clock) { m_motion.setClock(std::move(clock)); }
+
 	// Auto-clear settings as read at construction (an out-of-range day count reads as 0).
 	int autoClearDays() const { return m_autoClearDays; }
 	bool autoClearAll() const { return m_autoClearAll; }
@@ -162,6 +169,12 @@ private:
 	// Teleprompter (dock_teleprompter.cpp).
 	void stopScrolling();
 	void requestScroll();
+	void startScrolling();
+	void toggleScrolling();
+	void scrollToTop();
+	void setPlayButton(const QString &label, const QString &tip, int icon, Qt::ToolButtonStyle style);
+	// Read-mode gestures, teleprompter keys and what else stops scrolling; true when consumed.
+	bool filterTeleprompterEvent(QObject *watched, QEvent *event);
 	void scrollTick();
 	void countdownTick();
 	void updateReadingBand();
@@ -247,9 +260,8 @@ private:
 	QTimer m_countdownTimer;
 	QTimer m_searchTimer;
 	QTimer *m_autoClearTimer = nullptr;
-	QElapsedTimer m_tickClock;
-	QElapsedTimer m_holdOffClock;
-	QElapsedTimer m_countdownClock;
+	// Tick, hold-off and countdown clocks, and the fractional scroll position.
+	ScrollMotion m_motion;
 	double m_scrollSpeedValue = 1.0;
 	bool m_themeRefreshQueued = false;
 

@@ -134,7 +134,7 @@ void Dock::buildEditor()
 	QScrollBar *bar = m_editor->verticalScrollBar();
 	auto holdOff = [this] {
 		if (m_scrollTimer.isActive())
-			m_holdOffClock.start();
+			m_motion.holdOff();
 	};
 	connect(bar, &QScrollBar::sliderPressed, this, holdOff);
 	connect(bar, &QScrollBar::sliderReleased, this, holdOff);
@@ -427,6 +427,8 @@ bool Dock::eventFilter(QObject *watched, QEvent *event)
 		placeRemoteQrButton();
 		return false;
 	}
+	if (filterTeleprompterEvent(watched, event))
+		return true;
 	return QWidget::eventFilter(watched, event);
 }
 

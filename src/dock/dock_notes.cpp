@@ -351,6 +351,7 @@ void Dock::beginRestore()
 {
 	m_restoring = true;
 	m_pendingFollow = false;
+	stopScrolling();
 }
 
 void Dock::endRestore()

@@ -7,6 +7,7 @@
 #include "module/text.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -136,6 +137,17 @@ QString searchFieldSheet(const QPalette &palette)
 		.arg(mutedText(palette));
 }
 
+QString countdownSheet(const QPalette &palette)
+{
+	return QStringLiteral("QCheckBox { padding: 0px; spacing: 3px; } "
+			      "QCheckBox::indicator { width: 12px; height: 12px; border: 1px solid %1; "
+			      "border-radius: 2px; background: %2; image: none; } "
+			      "QCheckBox::indicator:checked { background: %3; border-color: %3; } "
+			      "QCheckBox::indicator:hover { border-color: %3; }")
+		.arg(mutedText(palette), hexName(palette.color(QPalette::Base)),
+		     hexName(palette.color(QPalette::Highlight)));
+}
+
 } // namespace quillmar::theme
 
 namespace quillmar {
@@ -201,6 +213,7 @@ void Dock::applyTheme()
 		label->setPalette(labelPalette);
 	}
 	setSheet(m_searchText, theme::searchFieldSheet(pal));
+	setSheet(m_startCountdown, theme::countdownSheet(pal));
 
 	setIconKind(m_scrollPlay, m_scrollTimer.isActive() ? IconScrollPause : IconScrollPlay, pal);
 	setIconKind(m_scrollTop, IconScrollTop, pal);

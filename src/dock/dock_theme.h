@@ -28,5 +28,7 @@ QString toolButtonSheet(const QPalette &palette);
 QString toolBarSheet(const QPalette &palette);
 QString separatorSheet(const QPalette &palette);
 QString searchFieldSheet(const QPalette &palette);
+// The "3s" check box draws its own indicator: host themes paint theirs dark on dark.
+QString countdownSheet(const QPalette &palette);
 
 } // namespace quillmar::theme

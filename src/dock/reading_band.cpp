@@ -2,7 +2,23 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 namespace quillmar {
+
+int readingLineY(int viewportHeight)
+{
+	return int(std::lround(viewportHeight * 0.382));
+}
+
+QRect readingBandGeometry(const QSize &viewport, int lineHeight)
+{
+	const int height = viewport.height();
+	const int centre = readingLineY(height);
+	const int band = qMin(qMax(lineHeight + 8, 24), height);
+	const int top = qMax(qMin(height - band, centre - band / 2), 0);
+	return QRect(0, top, viewport.width(), band);
+}
 
 ReadingBand::ReadingBand(QWidget *viewport) : QWidget(viewport)
 {

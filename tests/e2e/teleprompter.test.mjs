@@ -1,0 +1,120 @@
+// The teleprompter in the real OBS, driven as a Stream Deck does it (obs-websocket's
+// TriggerHotkeyByName) and through keys bound in the collection's saved "quillmar_hotkeys".
+import { test, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { execFileSync } from 'node:child_process';
+import { setTimeout as sleep } from 'node:timers/promises';
+import { Obs, makeHome, screenshot, waitFor, xdotool } from './lib/obs.mjs';
+
+const started = [];
+after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
+
+const press = (obs, name) => obs.call('TriggerHotkeyByName', { hotkeyName: `Quillmar.${name}` });
+
+// Root-mean-square difference of the note area of two dock screenshots, 0 (same) to 1.
+function difference(a, b) {
+  const crop = (file) => {
+    const out = file.replace(/\.png$/, '-note.png');
+    execFileSync('convert', [file, '-crop', '740x420+40+70', '+repage', out]);
+    return out;
+  };
+  try {
+    execFileSync('compare', ['-metric', 'RMSE', crop(a), crop(b), 'null:'], { stdio: 'pipe' });
+    return 0;
+  } catch (e) {
+    return Number(/\(([\d.e-]+)\)/.exec(String(e.stderr))[1]);
+  }
+}
+
+// Where the band's edge lines are, as a fraction of the image's height: rows that lean blue.
+function bandCentre(file) {
+  const rows = execFileSync('convert', [file, '-resize', '1x!', '-depth', '8', 'txt:-'], { encoding: 'utf8' })
+    .split('\n').map((line) => /^0,(\d+): \((\d+),(\d+),(\d+)/.exec(line)).filter(Boolean)
+    .filter(([, , r, , b]) => Number(b) - Number(r) > 40).map(([, y]) => Number(y));
+  assert.ok(rows.length >= 2, `the band shows in ${file}`);
+  const height = Number(execFileSync('identify', ['-format', '%h', file], { encoding: 'utf8' }));
+  return (Math.min(...rows) + Math.max(...rows)) / 2 / height;
+}
+
+async function holdKey(key) {
+  xdotool('keydown', key);
+  await sleep(200);
+  xdotool('keyup', key);
+}
+
+for (const theme of ['dark', 'light']) {
+  test(`hotkeys drive the teleprompter in OBS's ${theme} theme`, async () => {
+    const home = await makeHome({ light: theme === 'light' });
+    const notes = path.join(home.moduleConfig, 'notes');
+    let obs = await Obs.start(home);
+    started.push(obs);
+    try {
+      await obs.call('CreateScene', { sceneName: 'Show' });
+      await obs.call('SetCurrentProgramScene', { sceneName: 'Show' });
+      await obs.showDock();
+      xdotool('mousemove', 1095 + 400, 280);
+      xdotool('click', 1);
+      xdotool('type', 'x');
+      await waitFor('the note file', () => fs.existsSync(notes) && fs.readdirSync(notes).length === 1);
+    } finally {
+      assert.equal((await obs.stop()).code, 0);
+    }
+
+    // A long note, and F8 / F9 bound the way the module saved its bindings.
+    const file = path.join(notes, fs.readdirSync(notes)[0]);
+    const note = JSON.parse(fs.readFileSync(file, 'utf8'));
+    note.html = Array.from({ length: 200 }, (_, i) => `<p>Line ${i + 1}: read this aloud, slowly.</p>`).join('');
+    fs.writeFileSync(file, JSON.stringify(note));
+    const scenes = path.join(home.config, 'basic/scenes/Untitled.json');
+    const collection = JSON.parse(fs.readFileSync(scenes, 'utf8'));
+    const bindings = collection.modules.quillmar_hotkeys;
+    assert.ok(bindings, 'the module saved its bindings with the collection');
+    bindings['Quillmar.StartScroll'] = [{ key: 'OBS_KEY_F8' }];
+    bindings['Quillmar.Top'] = [{ key: 'OBS_KEY_F9' }];
+    fs.writeFileSync(scenes, JSON.stringify(collection));
+
+    obs = await Obs.start(home);
+    started.push(obs);
+    try {
+      await drive(obs, theme);
+    } finally {
+      assert.equal((await obs.stop()).code, 0);
+    }
+  });
+}
+
+async function drive(obs, theme) {
+  const dock = await obs.showDock();
+  await press(obs, 'ToggleLock');
+  await sleep(800);
+  const shot = (name) => screenshot(`teleprompter-${theme}-${name}`, dock);
+  const top = shot('0-top');
+  await press(obs, 'StartScroll');
+  await sleep(1000);
+  const first = shot('1-scrolling');
+  await sleep(1000);
+  const second = shot('2-a-second-later');
+  assert.ok(difference(first, second) > 0.005, 'the note moved within a second');
+  const centre = bandCentre(first);
+  assert.ok(centre > 0.33 && centre < 0.47, `the band sits near 38.2 % of the view (${centre})`);
+  for (let i = 0; i < 5; ++i) await press(obs, 'Faster');
+  await sleep(1000);
+  shot('3-faster-1.5');
+  await press(obs, 'PauseScroll');
+  await sleep(300);
+  const paused = shot('4-paused');
+  await sleep(1000);
+  assert.ok(difference(paused, shot('5-still-paused')) < 0.002, 'pause holds the note still');
+  await press(obs, 'Top');
+  await sleep(500);
+  assert.ok(difference(top, shot('6-back-at-top')) < 0.002, 'Top returns to the top');
+
+  await holdKey('F8');
+  await sleep(1500);
+  assert.ok(difference(top, shot('7-key-scrolling')) > 0.005, 'the bound key starts scrolling');
+  await holdKey('F9');
+  await sleep(500);
+  assert.ok(difference(top, shot('8-key-top')) < 0.002, 'the bound key returns to the top');
+}
