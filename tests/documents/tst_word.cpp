@@ -383,6 +383,11 @@ void bodyRows()
 	const QString euros(5461, QChar(0x20ac));
 	fits("long text in CDATA", body(paragraph("<![CDATA[" + euros.toUtf8() + "]]]]><![CDATA[>]]>")), {euros + "]]>"});
 	fits("paragraphs nested in paragraphs", body("<w:p><w:r><w:t>a</w:t><w:p><w:r><w:r><w:t>b</w:t></w:r></w:r></w:p><w:t>c</w:t></w:r></w:p>"), {"a", "b"});
+	// Only elements left open nest: none of these may count towards the limit.
+	fits("markup that does not nest",
+	     body(QByteArray(R"(<w:p><!-- <a> <b> --><?pi <c> ?><w:bookmarkStart w:name='x>y' w:id="a/>b>"/><w:r><w:t><![CDATA[<d>]]></w:t></w:r></w:p>)")
+			  .repeated(1000)),
+	     QStringList(1000, QStringLiteral("<d>")));
 	fits("nested 500 deep", body("<w:p><w:r>" + QByteArray("<w:sdt>").repeated(500) + "<w:t>deep</w:t>" + QByteArray("</w:sdt>").repeated(500) + "</w:r></w:p>"),
 	     {"deep"});
 }
