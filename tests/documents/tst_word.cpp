@@ -225,6 +225,7 @@ void runPropertyRows()
 	runProperty("shd fill", {}, R"(<w:shd w:val="clear" w:fill="99CCFF"/>)", "background", "#99ccff");
 	runProperty("shd auto", {}, R"(<w:shd w:val="clear" w:fill="auto"/>)", "background", "none");
 	runProperty("shd after highlight wins", {}, val("highlight", "yellow") + R"(<w:shd w:fill="00FF00"/>)", "background", "#00ff00");
+	runProperty("highlight after shd wins", {}, R"(<w:shd w:fill="00FF00"/>)" + val("highlight", "darkRed"), "background", "#800000");
 	runProperty("superscript", {}, val("vertAlign", "superscript"), "vertical", "super");
 	runProperty("subscript", {}, val("vertAlign", "subscript"), "vertical", "sub");
 	runProperty("baseline over superscript", val("vertAlign", "superscript"), val("vertAlign", "baseline"), "vertical", "normal");
@@ -362,7 +363,9 @@ void bodyRows()
 	     body("<w:tbl><w:tr><w:tc><w:p><w:r><w:t>a1</w:t></w:r></w:p></w:tc><w:tc><w:p><w:r><w:t>b1</w:t></w:r></w:p></w:tc></w:tr></w:tbl>" +
 		  paragraph("after")),
 	     {"a1", "b1", "after"}, {}, true);
-	fits("footnote reference", body(runs(R"(<w:r><w:t>claim</w:t></w:r><w:r><w:footnoteReference w:id="1"/></w:r>)")), {"claim"}, {}, true);
+	for (const char *note : {"footnote", "endnote"})
+		fits(qPrintable(QStringLiteral("%1 reference").arg(note)),
+		     body(runs("<w:r><w:t>claim</w:t></w:r><w:r><w:" + QByteArray(note) + R"(Reference w:id="1"/></w:r>)")), {"claim"}, {}, true);
 	fits("hidden text",
 	     body(runs("<w:r><w:t>say </w:t></w:r><w:r><w:rPr><w:vanish/></w:rPr><w:t>SECRET</w:t><w:tab/><w:br/></w:r>"
 		       "<w:r><w:rPr>" + val("vanish", "0") + "</w:rPr><w:t>this</w:t></w:r>") +
@@ -410,6 +413,8 @@ void limitRows()
 	limited("20001 paragraphs", QByteArray("<w:p/>").repeated(20001));
 	// 20 paragraphs of 10000 and their 19 separators: 200019 characters.
 	limited("200019 characters", paragraph(full).repeated(20));
+	fits("200000 characters", parts(paragraph(full).repeated(19) + paragraph(QByteArray(10000 - 19, 'x'))),
+	     QStringList(19, QString(full)) << QString(10000 - 19, QLatin1Char('x')));
 }
 
 void brokenRows()
@@ -492,7 +497,8 @@ void fixtureRows()
 		QStringList{// The document defaults give 11 pt; Script Cue is bold and based on Script Base
 			    // (14 pt, #112233, centred), itself on Normal.
 			    "0|Plain|size|11", "1|Cue|weight|700", "1|Cue|size|14", "1|Cue|color|#112233", "1|not bold|weight|400",
-			    "2|quietly|italic|yes", "2|quietly|color|#008000", "3|green|background|#00ff00", "3|darkYellow|background|#808000",
+			    "2|quietly|italic|yes", "2|quietly|color|#008000", "3|green|background|#00ff00", "3|darkYellow|background|#808000", "3|lightGray|background|#c0c0c0",
+			    "4|O|vertical|normal",
 			    "4|2|vertical|super", "4|2O|vertical|sub", "0||align|left", "1||align|center", "17||align|right", "18||align|justify"} +
 			wordPerFormat(2, "Courier New"));
 	// Footnote reference, table and picture were dropped.
@@ -511,7 +517,7 @@ void fixtureRows()
 		 "[a 2 #1 1] five a", "Interruption", "[decimal 1 #0 6] six", "[disc 1 #2 1] dot", "[disc 2 #3 1] circle", "Right", "Justified",
 		 "cell one", "cell two", "Picture:", "Loud calm", "", ""},
 		QStringList{"0|Opening|weight|700", "0|Opening|size|18", "1|Cue|weight|700", "2|Say|family|Liberation Serif", "2|quietly|italic|yes",
-			    "2|now|italic|no", "3|marked|background|#ffff00", "3|shaded|background|#99ccff", "4|2 and|vertical|super",
+			    "2|now|italic|no", "2|quietly|color|#008000", "3|marked|background|#ffff00", "3|shaded|background|#99ccff", "4|2 and|vertical|super",
 			    "6|the site|color|#000080", "20|Loud|weight|700", "20|calm|weight|400", "21||mark size|20", "1||align|center",
 			    "15||align|right", "16||align|justify"} +
 			wordPerFormat(3, "Liberation Mono"));
@@ -613,7 +619,9 @@ private Q_SLOTS:
 		QCOMPARE(note.result.simplified, simplified);
 		for (const QString &check : checks)
 			QVERIFY2(note.check(check).isEmpty(), qPrintable(note.check(check)));
-		QVERIFY(!note.result.html.contains(QStringLiteral("SECRET")));
+		// Hidden text, field instructions and deleted text never come in.
+		for (const char *absent : {"SECRET", "PAGE", "REMOVED"})
+			QVERIFY2(!note.result.html.contains(QLatin1String(absent)), absent);
 	}
 
 	// Random numbering definitions and paragraphs over several numIds and levels: every item is
