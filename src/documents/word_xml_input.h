@@ -44,7 +44,6 @@ private:
 	qsizetype m_read = 0;
 	QByteArray m_pending;
 	State m_state = State::Content;
-	State m_quoteReturn = State::StartTag;
 	char m_quote = 0;
 	char m_last = 0;
 	char m_beforeLast = 0;
