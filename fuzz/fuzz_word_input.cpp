@@ -42,8 +42,8 @@ QStringList tokens(QIODevice *device, bool *failed)
 		text.clear();
 		QString attributes;
 		for (const QXmlStreamAttribute &a : reader.attributes())
-			attributes += a.qualifiedName() + QLatin1Char('=') + a.value() + QLatin1Char(' ');
-		out << reader.tokenString() + QLatin1Char(' ') + reader.qualifiedName() + QLatin1Char(' ') + attributes;
+			attributes += a.qualifiedName().toString() + QLatin1Char('=') + a.value().toString() + QLatin1Char(' ');
+		out << reader.tokenString() + QLatin1Char(' ') + reader.qualifiedName().toString() + QLatin1Char(' ') + attributes;
 	}
 	*failed = reader.hasError();
 	return out;
