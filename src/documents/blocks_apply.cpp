@@ -1,11 +1,11 @@
 #include "documents/blocks.h"
 
 #include "documents/blocks_model.h"
+#include "documents/list_continuation.h"
 #include "module/text.h"
 
 #include <QHash>
 #include <QJsonArray>
-#include <QSet>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -153,61 +153,6 @@ struct Incoming {
 	}
 };
 
-// The lists that may still take items, innermost last. Qt's HTML writes a list as one element
-// holding its items and all that lies between them, and writes a list that begins right after an
-// item of a list with a smaller indent inside that item. So a list goes on only while every list
-// begun since its last item is over, and a list that begins anywhere else ends the lists nested
-// in items: Qt would close the wrong item where it ends. A stored list that may not go on gives
-// way to a new one.
-class OpenLists {
-public:
-	// Whether the list may take the next item: it goes on, closing the lists begun since its
-	// last item, or it begins here. False for a list that has ended.
-	bool take(const QTextList *list, bool nested)
-	{
-		const int id = list->objectIndex();
-		const auto at = m_depth.constFind(id);
-		if (at != m_depth.constEnd()) {
-			closeFrom(*at + 1);
-			return true;
-		}
-		if (m_seen.contains(id))
-			return false;
-		start(list, nested);
-		return true;
-	}
-
-	void start(const QTextList *list, bool nested)
-	{
-		if (!nested)
-			closeFrom(m_firstNested);
-		const int id = list->objectIndex();
-		if (nested && m_firstNested == kNone)
-			m_firstNested = m_stack.size();
-		m_depth.insert(id, m_stack.size());
-		m_stack.push_back(id);
-		m_seen.insert(id);
-	}
-
-private:
-	static constexpr size_t kNone = std::numeric_limits<size_t>::max();
-
-	void closeFrom(size_t depth)
-	{
-		while (m_stack.size() > depth) {
-			m_depth.remove(m_stack.back());
-			m_stack.pop_back();
-		}
-		if (m_firstNested >= m_stack.size())
-			m_firstNested = kNone;
-	}
-
-	std::vector<int> m_stack;
-	QHash<int, size_t> m_depth;
-	QSet<int> m_seen;
-	size_t m_firstNested = kNone;
-};
-
 // The stored note, its model styles cached per character format.
 class Target {
 public:
@@ -294,7 +239,7 @@ public:
 		QTextCursor cursor(m_doc.get());
 		QTextList *current = nullptr;
 		const WantedBlock *previous = nullptr;
-		OpenLists open;
+		ListContinuation open;
 		QTextBlock block = m_doc->begin();
 		for (const WantedBlock &wanted : wantedBlocks) {
 			if (!block.isValid())
@@ -338,30 +283,16 @@ public:
 		return !block.isValid();
 	}
 
-	// Qt writes the character format of a list item's paragraph as the style of its <li>, and
-	// reading the HTML back hands that style to the item's text and to lists nested in the item:
-	// a property the text does not set is inherited, "no colour" cannot be written, text
-	// decorations add up, and a background becomes the paragraph's. So list items keep no
-	// character properties of the model in their paragraph format; their text keeps its own.
+	// List items keep no character properties of the model in their paragraph format; their
+	// text keeps its own.
 	void detachListItemFormats()
 	{
-		static const QTextFormat::Property properties[] = {
-			QTextFormat::ForegroundBrush, QTextFormat::BackgroundBrush,
-			QTextFormat::FontPointSize,   QTextFormat::FontFamilies,
-			QTextFormat::FontFamily,      QTextFormat::FontWeight,
-			QTextFormat::FontItalic,      QTextFormat::FontUnderline,
-			QTextFormat::TextUnderlineStyle, QTextFormat::FontStrikeOut};
 		QTextCursor cursor(m_doc.get());
 		for (QTextBlock block = m_doc->begin(); block.isValid(); block = block.next()) {
 			if (!block.textList())
 				continue;
 			QTextCharFormat item = block.charFormat();
-			bool changed = false;
-			for (QTextFormat::Property property : properties) {
-				changed = changed || item.hasProperty(property);
-				item.clearProperty(property);
-			}
-			if (changed) {
+			if (detachListItemFormat(item)) {
 				cursor.setPosition(block.position());
 				cursor.setBlockCharFormat(item);
 			}

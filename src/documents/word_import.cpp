@@ -1,13 +1,13 @@
 #include "documents/word_import.h"
 
+#include "documents/list_continuation.h"
 #include "documents/word_package.h"
+#include "documents/word_xml_input.h"
 #include "editor/note_limits.h"
 #include "module/text.h"
 
 #include <QBrush>
-#include <QBuffer>
 #include <QColor>
-#include <QPointer>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextList>
@@ -77,32 +77,32 @@ Token nextToken(QXmlStreamReader &reader)
 	return token;
 }
 
-// A part read from memory through a device, so that the reader decodes it piece by piece rather
-// than all at once.
+// A part read through the device that bounds what the reader holds.
 class PartReader {
 public:
-	explicit PartReader(const QByteArray &xml)
-	{
-		m_buffer.setData(xml);
-		m_buffer.open(QIODevice::ReadOnly);
-		m_reader.setDevice(&m_buffer);
-	}
+	explicit PartReader(const QByteArray &xml) : m_input(xml) { m_reader.setDevice(&m_input); }
 
 	QXmlStreamReader &reader() { return m_reader; }
 
+	// A DTD or a part past the device's bounds, as opposed to a part that is merely broken.
+	bool refused() const { return !m_input.fault().isEmpty() || m_reader.error() == QXmlStreamReader::CustomError; }
+
+	// A part the device ended is refused for that, whatever the reader made of its end.
+	QString error() const
+	{
+		if (!m_input.fault().isEmpty())
+			return text("WordXmlError") + m_input.fault();
+		return m_reader.hasError() ? text("WordXmlError") + m_reader.errorString() : QString();
+	}
+
 private:
-	QBuffer m_buffer;
+	WordXmlInput m_input;
 	QXmlStreamReader m_reader;
 };
 
-QString xmlError(const QXmlStreamReader &reader)
-{
-	return text("WordXmlError") + reader.errorString();
-}
-
 // Hands every start element of a side part (styles, numbering) to the callback, which reads as
-// much of it as it wants. False, with the error, when the part declares a DTD; other faults end
-// the read quietly, and what came before them stands.
+// much of it as it wants. False, with the error, when the part declares a DTD or passes the
+// device's bounds; other faults end the read quietly, and what came before them stands.
 template <typename OnStart>
 bool readSidePart(const QByteArray &xml, QString *error, OnStart onStart)
 {
@@ -114,10 +114,10 @@ bool readSidePart(const QByteArray &xml, QString *error, OnStart onStart)
 		if (nextToken(reader) == QXmlStreamReader::StartElement)
 			onStart(reader);
 	}
-	if (reader.error() != QXmlStreamReader::CustomError)
+	if (!part.refused())
 		return true;
 	if (error)
-		*error = xmlError(reader);
+		*error = part.error();
 	return false;
 }
 
@@ -223,12 +223,14 @@ public:
 				break;
 			}
 		}
+		if (!overLimit && !m_first)
+			finishParagraph();
 		m_cursor.endEditBlock();
 
 		if (overLimit)
 			return failure(text("TextLimit"));
-		if (reader.hasError())
-			return failure(xmlError(reader));
+		if (const QString error = part.error(); !error.isEmpty())
+			return failure(error);
 		if (!fitsNoteLimits(m_document))
 			return failure(text("TextLimit"));
 		WordImportResult result;
@@ -316,7 +318,7 @@ private:
 			}
 			setRunFormat(format);
 		} else if (name == u"t") {
-			return insertText(reader.readElementText(QXmlStreamReader::SkipChildElements));
+			return readText(reader);
 		} else if (name == u"tab") {
 			insertMark(QStringLiteral("\t"));
 		} else if (name == u"br" || name == u"cr") {
@@ -341,6 +343,7 @@ private:
 	void startParagraph()
 	{
 		if (!m_first) {
+			finishParagraph();
 			m_cursor.insertBlock(QTextBlockFormat(), visibleFormat(m_styles.defaultRunFormat));
 			++m_paragraphs;
 			++m_noteChars;
@@ -376,30 +379,71 @@ private:
 		m_cursor.setBlockFormat(blockFormat);
 		m_cursor.setBlockCharFormat(visibleFormat(markFormat));
 		setRunFormat(markFormat);
+		// The last properties of a paragraph decide its list, once it is complete.
+		m_item.reset();
 		if (numId >= 1)
-			addToList(numId, ilvl);
+			m_item = std::pair(numId, ilvl);
 	}
 
-	void addToList(int numId, int ilvl)
+	void finishParagraph()
 	{
+		m_previousList = m_item ? addToList(m_item->first, m_item->second) : nullptr;
+		m_item.reset();
+	}
+
+	// Word numbers each level from its start again after an item of a level above it. Where the
+	// stored HTML could not carry a list on, a new one takes over with the next number.
+	QTextList *addToList(int numId, int ilvl)
+	{
+		for (int deeper = ilvl + 1; deeper <= kMaxListLevel; ++deeper) {
+			m_lists.remove({numId, deeper});
+			m_counts.remove({numId, deeper});
+		}
 		const WordListLevel level = m_numbering.level(numId, ilvl);
 		if (level.style == QTextListFormat::ListStyleUndefined)
-			return;
+			return nullptr;
 		const std::pair<int, int> key(numId, ilvl);
-		// A list whose last block left it is gone; the guard then reads null.
-		QPointer<QTextList> &list = m_lists[key];
-		if (list) {
+		int &count = m_counts[key];
+		const bool nested = m_previousList && m_previousList->format().indent() < ilvl + 1;
+		QTextList *list = m_lists.value(key);
+		if (list && m_continuation.take(list, nested)) {
 			list->add(m_cursor.block());
-			return;
+		} else {
+			QTextListFormat format;
+			format.setStyle(level.style);
+			format.setIndent(ilvl + 1);
+			if (level.start + count != 1)
+				format.setStart(level.start + count);
+			list = m_cursor.createList(format);
+			m_continuation.start(list, nested);
+			m_lists.insert(key, list);
 		}
-		QTextListFormat format;
-		format.setStyle(level.style);
-		format.setIndent(ilvl + 1);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-		if (level.start != 1)
-			format.setStart(level.start);
-#endif
-		list = m_cursor.createList(format);
+		++count;
+		// The mark's format would reach the item's text through the stored HTML.
+		QTextCharFormat item = m_cursor.blockCharFormat();
+		if (detachListItemFormat(item))
+			m_cursor.setBlockCharFormat(item);
+		return list;
+	}
+
+	// The text of a "t" element, in the pieces the input cuts it into, so that an overlong text
+	// is refused before it is read whole. Child elements have no text of their own here.
+	bool readText(QXmlStreamReader &reader)
+	{
+		int depth = 0;
+		while (!reader.atEnd()) {
+			const Token token = nextToken(reader);
+			if (token == QXmlStreamReader::StartElement) {
+				++depth;
+			} else if (token == QXmlStreamReader::EndElement) {
+				if (depth-- == 0)
+					break;
+			} else if (token == QXmlStreamReader::Characters && depth == 0) {
+				if (!insertText(reader.text().toString()))
+					return false;
+			}
+		}
+		return true;
 	}
 
 	// Text carries its format along; the cursor's own format is never used.
@@ -446,7 +490,12 @@ private:
 	QTextDocument m_document;
 	QTextCursor m_cursor;
 	QHash<QString, WordResolvedStyle> m_resolved;
-	QHash<std::pair<int, int>, QPointer<QTextList>> m_lists;
+	// Per (numId, ilvl): the list that takes its next items, and the items numbered so far.
+	QHash<std::pair<int, int>, QTextList *> m_lists;
+	QHash<std::pair<int, int>, int> m_counts;
+	ListContinuation m_continuation;
+	std::optional<std::pair<int, int>> m_item;
+	QTextList *m_previousList = nullptr;
 	std::vector<Alternatives> m_alternatives;
 	QTextCharFormat m_paragraphFormat;
 	QTextCharFormat m_runFormat;

@@ -83,8 +83,9 @@ constexpr qint64 kWordMaxFileSize = 104857600;
 constexpr qint64 kWordMaxPartSize = 25165824;
 
 // Both accept empty input. A part that declares a DTD is refused (error filled, result empty):
-// package parts never carry one, and entity expansion is a denial-of-service lever. Other
-// malformed XML keeps what was read before the fault.
+// package parts never carry one, and entity expansion is a denial-of-service lever. So is a part
+// that nests elements or spells markup beyond WordXmlInput's bounds. Other malformed XML keeps
+// what was read before the fault.
 WordStyles parseStyles(const QByteArray &xml, QString *error = nullptr);
 WordNumbering parseNumbering(const QByteArray &xml, QString *error = nullptr);
 
