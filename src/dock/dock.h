@@ -29,6 +29,7 @@ namespace quillmar {
 
 class Editor;
 class ReadingBand;
+class Remote;
 
 // The one panel the module adds to the host's main window: it shows the note of the scene the
 // host shows and saves every change.
@@ -95,6 +96,12 @@ public:
 	void showRemoteQrButton(bool shown);
 	void setScrollSpeed(double speed);
 	double scrollSpeed() const { return m_scrollSpeedValue; }
+
+	// The remote service (dock_remote.cpp): what its actions need of the dock.
+	Remote *remote() const { return m_remote; }
+	bool remoteScrolling() const;
+	// Moves the view to a paragraph number or a percentage ("40%"); false when refused.
+	bool remoteSeek(const QString &target);
 
 	// Auto-clear settings as read at construction (an out-of-range day count reads as 0).
 	int autoClearDays() const { return m_autoClearDays; }
@@ -189,6 +196,8 @@ private:
 	void notifyRemoteCollectionChanging(bool changing);
 	void notifyRemoteLockChanged();
 	void notifyRemoteReadingPosition();
+	void setUpRemote();
+	void startRemote();
 
 	QSettings *m_settings = nullptr;
 	NoteStore m_store;
@@ -273,6 +282,9 @@ private:
 
 	QAction *m_readModeAction = nullptr;
 	QAction *m_readingGuideAction = nullptr;
+
+	// The remote service (dock_remote.cpp); a child of the dock.
+	Remote *m_remote = nullptr;
 };
 
 } // namespace quillmar
