@@ -142,6 +142,11 @@ private:
 	bool m_registered = false;
 	bool m_loading = false;
 	bool m_pendingChange = false;
+	struct BlocksCache {
+		QString scene;
+		QString html;
+		QJsonObject blocks; // empty: the note does not fit a reply
+	} m_blocksCache;
 	QTimer m_sweepTimer;
 	QTimer m_eventTimer;
 };

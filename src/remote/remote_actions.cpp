@@ -191,8 +191,15 @@ QJsonObject Remote::documentReply(const QString &scene)
 	QString html;
 	if (!readCurrentHtml(scene, html))
 		return error("read");
-	QJsonObject reply = htmlToBlocks(html);
-	if (reply.isEmpty() || compactSize(reply) > MaxDocumentBytes)
+	// Every viewer reloads after each change: convert a note's text once, not once per viewer.
+	// Keyed by the text itself, so a change that bypassed the revisions cannot be served stale.
+	if (m_blocksCache.scene != scene || m_blocksCache.html != html) {
+		QJsonObject blocks = htmlToBlocks(html);
+		const bool fits = !blocks.isEmpty() && compactSize(blocks) <= MaxDocumentBytes;
+		m_blocksCache = {scene, html, fits ? blocks : QJsonObject()};
+	}
+	QJsonObject reply = m_blocksCache.blocks;
+	if (reply.isEmpty())
 		return error("size");
 	reply.insert(key("revision"), m_state.revision(scene));
 	reply.insert(key("epoch"), m_state.epoch());

@@ -199,6 +199,7 @@ void Remote::stop()
 	m_pendingChange = false;
 	m_state.dropSessions();
 	m_state.newEpoch();
+	m_blocksCache = {};
 }
 
 void Remote::shutdown()
