@@ -1,5 +1,5 @@
 // Remote control in the real OBS: phones reach the notes through obs-websocket vendor requests,
-// with obs-websocket-js and with a second client that speaks the raw protocol over 'ws'.
+// with obs-websocket-js (the harness's client) and with clients that speak the raw protocol over 'ws'.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -7,7 +7,6 @@ import path from 'node:path';
 import { createHash, randomBytes } from 'node:crypto';
 import { setTimeout as sleep } from 'node:timers/promises';
 import WebSocket from 'ws';
-import OBSWebSocket, { EventSubscription } from 'obs-websocket-js/json';
 import { Obs, makeHome, screenshot, waitFor, xdotool } from './lib/obs.mjs';
 
 const started = [];
@@ -42,24 +41,6 @@ const documentOf = (text) => ({
   blocks: [{ align: 1, indent: 0, list: 0, listIndent: 1, listGroup: 0, listStart: 1,
     runs: [{ text, weight: 400, italic: false, underline: false, strike: false, size: 0, family: '', color: '', background: '' }] }],
 });
-
-// obs-websocket-js, subscribed to vendor events.
-class JsClient {
-  static async connect(home) {
-    const c = new JsClient();
-    c.ws = new OBSWebSocket();
-    c.events = [];
-    c.ws.on('VendorEvent', (e) => { if (e.vendorName === 'Quillmar') c.events.push({ type: e.eventType, body: JSON.parse(e.eventData.payload) }); });
-    await c.ws.connect(`ws://127.0.0.1:${home.port}`, home.password, { eventSubscriptions: EventSubscription.Vendors });
-    clients.push(c);
-    return c;
-  }
-  async send(request) {
-    const r = await this.ws.call('CallVendorRequest', { vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } });
-    return JSON.parse(r.responseData.payload);
-  }
-  async close() { await this.ws.disconnect(); }
-}
 
 // The obs-websocket protocol by hand: Hello, Identify with the password's challenge, requests.
 class RawClient {
@@ -123,7 +104,9 @@ async function startObs() {
 test('two kinds of client read, lease, save and hear about it', async () => {
   const { home, obs, uuid } = await startObs();
   await obs.showDock();
-  const phone = await JsClient.connect(home);
+  // obs-websocket-js, the harness's own connection.
+  const phone = { send: async (request) => JSON.parse((await obs.call('CallVendorRequest', {
+    vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } })).responseData.payload) };
   const raw = await RawClient.connect(home);
 
   assert.deepEqual(await raw.send({ access: token + 'x', action: 'Open' }), { ok: false, code: 'access' });
@@ -176,7 +159,7 @@ test('eight clients hammer it while the dock types and scenes switch; OBS exits 
   const scenes = [uuid.Alpha, uuid.Beta, uuid.Gamma];
 
   async function client(i) {
-    const c = i % 2 ? await RawClient.connect(home) : await JsClient.connect(home);
+    const c = await RawClient.connect(home);
     const session = (await c.send({ access: token, action: 'Open', name: `hammer ${i}` })).session;
     let epoch = '';
     let revision = 0;

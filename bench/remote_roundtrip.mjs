@@ -1,11 +1,11 @@
-// Benchmark, run by hand: scripts/e2e.sh tests/e2e/remote-roundtrip.bench.mjs
+// Benchmark, run by hand: scripts/e2e.sh bench/remote_roundtrip.mjs
 // The round trip of "GetDocument" through obs-websocket for a small note and for one at the
 // limits, against obs-websocket's own "GetVersion" (the floor of any request) in the same run.
 import { test, after } from 'node:test';
 import fs from 'node:fs';
 import path from 'node:path';
 import { randomBytes } from 'node:crypto';
-import { Obs, makeHome } from './lib/obs.mjs';
+import { Obs, makeHome } from '../tests/e2e/lib/obs.mjs';
 
 let obs;
 after(async () => { if (obs) await obs.stop().catch(() => {}); });
