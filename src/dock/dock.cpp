@@ -60,6 +60,7 @@ Dock::Dock(const QString &settingsPath, QWidget *parent)
 	setScrollSpeed(1.0);
 	showSceneNote(nullptr);
 	readAutoClearSettings();
+	setUpRemote();
 }
 
 Dock::~Dock()
@@ -71,6 +72,7 @@ Dock::~Dock()
 
 void Dock::postLoad()
 {
+	startRemote();
 }
 
 void Dock::shutdown()

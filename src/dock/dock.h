@@ -32,6 +32,7 @@ namespace quillmar {
 
 class Editor;
 class ReadingBand;
+class Remote;
 
 // The one panel the module adds to the host's main window: it shows the note of the scene the
 // host shows and saves every change.
@@ -111,6 +112,10 @@ public:
 	bool isCountingDown() const { return m_countdownTimer.isActive(); }
 	// Time as the teleprompter measures it; tests hand it a clock of their own.
 	void setScrollClock(MonotonicClock clock) { m_motion.setClock(std::move(clock)); }
+
+	// The remote service (dock_remote.cpp): what its actions need of the dock.
+	Remote *remote() const { return m_remote; }
+	bool remoteScrolling() const;
 
 	// Auto-clear settings as read at construction (an out-of-range day count reads as 0).
 	int autoClearDays() const { return m_autoClearDays; }
@@ -226,6 +231,8 @@ private:
 	void notifyRemoteCollectionChanging(bool changing);
 	void notifyRemoteLockChanged();
 	void notifyRemoteReadingPosition();
+	void setUpRemote();
+	void startRemote();
 
 	QSettings *m_settings = nullptr;
 	NoteStore m_store;
@@ -327,6 +334,9 @@ private:
 	QAction *m_italicAction = nullptr;
 	QAction *m_underlineAction = nullptr;
 	QAction *m_strikeAction = nullptr;
+
+	// The remote service (dock_remote.cpp); a child of the dock.
+	Remote *m_remote = nullptr;
 };
 
 } // namespace quillmar

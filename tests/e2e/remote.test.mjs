@@ -1,0 +1,217 @@
+// Remote control in the real OBS: phones reach the notes through obs-websocket vendor requests,
+// with obs-websocket-js (the harness's client) and with clients that speak the raw protocol over 'ws'.
+import { test, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { createHash, randomBytes } from 'node:crypto';
+import { setTimeout as sleep } from 'node:timers/promises';
+import WebSocket from 'ws';
+import { Obs, makeHome, screenshot, waitFor, xdotool } from './lib/obs.mjs';
+
+const started = [];
+const clients = [];
+after(async () => {
+  for (const c of clients) await c.close().catch(() => {});
+  for (const obs of started) await obs.stop().catch(() => {});
+});
+
+const plain = (html) => html.replace(/<head>[\s\S]*?<\/head>/, '').replace(/<[^>]*>/g, '').replace(/&nbsp;/g, ' ').trim();
+const token = randomBytes(16).toString('base64url');
+
+// The module listens (without serving pages yet) once its settings say so.
+function enableRemote(home) {
+  fs.mkdirSync(home.moduleConfig, { recursive: true });
+  fs.writeFileSync(path.join(home.moduleConfig, 'settings.ini'),
+    `[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
+}
+
+function noteText(home, uuid) {
+  const dir = path.join(home.moduleConfig, 'notes');
+  if (!fs.existsSync(dir)) return null;
+  for (const file of fs.readdirSync(dir).filter((f) => f.endsWith('.json'))) {
+    const note = JSON.parse(fs.readFileSync(path.join(dir, file), 'utf8'));
+    if (note.sceneId === uuid) return plain(note.html);
+  }
+  return null;
+}
+
+const documentOf = (text) => ({
+  editable: true,
+  blocks: [{ align: 1, indent: 0, list: 0, listIndent: 1, listGroup: 0, listStart: 1,
+    runs: [{ text, weight: 400, italic: false, underline: false, strike: false, size: 0, family: '', color: '', background: '' }] }],
+});
+
+// The obs-websocket protocol by hand: Hello, Identify with the password's challenge, requests.
+class RawClient {
+  static async connect(home) {
+    const c = new RawClient();
+    c.events = [];
+    c.pending = new Map();
+    c.next = 1;
+    c.socket = new WebSocket(`ws://127.0.0.1:${home.port}`, 'obswebsocket.json');
+    const identified = new Promise((resolve, reject) => {
+      c.socket.on('error', reject);
+      c.socket.on('close', (code) => { reject(new Error(`closed ${code}`)); for (const p of c.pending.values()) p.reject(new Error(`closed ${code}`)); });
+      c.socket.on('message', (data) => {
+        const { op, d } = JSON.parse(data);
+        if (op === 0) {
+          const { challenge, salt } = d.authentication;
+          const secret = createHash('sha256').update(home.password + salt).digest('base64');
+          const authentication = createHash('sha256').update(secret + challenge).digest('base64');
+          c.socket.send(JSON.stringify({ op: 1, d: { rpcVersion: 1, authentication, eventSubscriptions: 512 } }));
+        } else if (op === 2) {
+          resolve();
+        } else if (op === 7) {
+          const p = c.pending.get(d.requestId);
+          c.pending.delete(d.requestId);
+          if (p) p.resolve(d);
+        } else if (op === 5 && d.eventType === 'VendorEvent' && d.eventData.vendorName === 'Quillmar') {
+          c.events.push({ type: d.eventData.eventType, body: JSON.parse(d.eventData.eventData.payload) });
+        }
+      });
+    });
+    await identified;
+    clients.push(c);
+    return c;
+  }
+  send(request) {
+    const requestId = `r${this.next++}`;
+    return new Promise((resolve, reject) => {
+      this.pending.set(requestId, { resolve: (d) => {
+        if (!d.requestStatus.result) reject(new Error(`obs-websocket refused: ${JSON.stringify(d.requestStatus)}`));
+        else resolve(JSON.parse(d.responseData.responseData.payload));
+      }, reject });
+      this.socket.send(JSON.stringify({ op: 6, d: { requestType: 'CallVendorRequest', requestId,
+        requestData: { vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } } } }));
+    });
+  }
+  async close() { this.socket.close(); }
+}
+
+async function startObs() {
+  const home = await makeHome();
+  enableRemote(home);
+  const obs = await Obs.start(home);
+  started.push(obs);
+  for (const name of ['Alpha', 'Beta', 'Gamma']) await obs.call('CreateScene', { sceneName: name });
+  await obs.call('SetCurrentProgramScene', { sceneName: 'Alpha' });
+  const { scenes } = await obs.call('GetSceneList');
+  const uuid = Object.fromEntries(scenes.map((s) => [s.sceneName, s.sceneUuid]));
+  return { home, obs, uuid };
+}
+
+test('two kinds of client read, lease, save and hear about it', async () => {
+  const { home, obs, uuid } = await startObs();
+  await obs.showDock();
+  // obs-websocket-js, the harness's own connection.
+  const phone = { send: async (request) => JSON.parse((await obs.call('CallVendorRequest', {
+    vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } })).responseData.payload) };
+  const raw = await RawClient.connect(home);
+
+  assert.deepEqual(await raw.send({ access: token + 'x', action: 'Open' }), { ok: false, code: 'access' });
+  const opened = await phone.send({ access: token, action: 'Open', name: 'Phone' });
+  assert.equal(opened.ok, true);
+  assert.deepEqual(opened.scenes.map((s) => s.name).filter((n) => n !== 'Scene').sort(), ['Alpha', 'Beta', 'Gamma']);
+  const a = opened.session;
+  const b = (await raw.send({ access: token, action: 'Open', name: 'Raw' })).session;
+
+  const read = await phone.send({ access: token, session: a, action: 'GetDocument', scene: uuid.Alpha });
+  assert.equal(read.ok, true);
+  assert.ok(Array.isArray(read.blocks));
+  const edit = { access: token, scene: uuid.Alpha, epoch: read.epoch, revision: read.revision };
+  assert.equal((await phone.send({ ...edit, session: a, action: 'AcquireEdit' })).ok, true);
+  assert.deepEqual(await raw.send({ ...edit, session: b, action: 'AcquireEdit' }), { ok: false, code: 'busy' });
+  raw.events.length = 0;
+  const saved = await phone.send({ ...edit, session: a, action: 'SaveDocument', document: documentOf('written on the phone') });
+  assert.deepEqual(saved, { ok: true, revision: 1, epoch: read.epoch });
+  await waitFor('the note file', () => noteText(home, uuid.Alpha) === 'written on the phone');
+  await waitFor('Changed on the second connection', () => raw.events.some((e) => e.type === 'Changed' && e.body.changed.includes(uuid.Alpha)), 5000);
+  const shot = screenshot('remote-dock-after-save', obs.dockWindow());
+  assert.ok(fs.statSync(shot).size > 0);
+
+  // Silence: 15 s after its last sign of life the phone's lease is gone and the raw client may edit.
+  const keep = setInterval(() => raw.send({ access: token, session: b, action: 'KeepAlive' }).catch(() => {}), 4000);
+  try {
+    await sleep(16500);
+    const state = await raw.send({ access: token, session: b, action: 'GetState' });
+    assert.equal(state.editor, '');
+    assert.equal((await raw.send({ ...edit, revision: 1, session: b, action: 'AcquireEdit' })).ok, true);
+    assert.equal((await phone.send({ access: token, session: a, action: 'KeepAlive' })).editing, false);
+  } finally {
+    clearInterval(keep);
+  }
+  const result = await obs.stop();
+  assert.equal(result.code, 0);
+});
+
+test('eight clients hammer it while the dock types and scenes switch; OBS exits cleanly', async () => {
+  const { home, obs, uuid } = await startObs();
+  await obs.showDock();
+  const target = uuid.Beta; // never shown, so only remote saves change it
+  const accepted = [];
+  const unanswered = [];
+  let timeouts = 0;
+  let malformed = 0;
+  let stopping = false;
+  const counts = new Array(8).fill(0);
+  const codes = {};
+  const scenes = [uuid.Alpha, uuid.Beta, uuid.Gamma];
+
+  async function client(i) {
+    const c = await RawClient.connect(home);
+    const session = (await c.send({ access: token, action: 'Open', name: `hammer ${i}` })).session;
+    let epoch = '';
+    let revision = 0;
+    for (let n = 0; n < 500; ++n) {
+      const kind = n % 8;
+      let request;
+      if (kind === 0) request = { action: 'GetDocument', scene: target };
+      else if (kind === 1) request = { action: 'AcquireEdit', scene: target, epoch, revision };
+      else if (kind === 2 || kind === 3) request = { action: 'SaveDocument', scene: target, epoch, revision, document: documentOf(`client ${i} save ${n}`) };
+      else if (kind === 4) request = { action: 'KeepAlive' };
+      else if (kind === 5) request = { action: 'GetDocument', scene: scenes[n % 3] };
+      else if (kind === 6) request = { action: 'Scroll', command: 'speed', speed: 1 + (n % 40) / 10 };
+      else request = { action: n % 16 === 7 ? 'ReleaseEdit' : 'GetState' };
+      const text = request.document ? request.document.blocks[0].runs[0].text : null;
+      let reply;
+      try {
+        reply = await c.send({ access: token, session, ...request });
+      } catch (e) {
+        if (text) unanswered.push(text);
+        if (stopping) return;
+        throw e;
+      }
+      counts[i] = n + 1;
+      if (typeof reply.ok !== 'boolean' || (!reply.ok && typeof reply.code !== 'string')) ++malformed;
+      if (reply.code === 'timeout') ++timeouts;
+      codes[reply.ok ? 'ok' : reply.code] = (codes[reply.ok ? 'ok' : reply.code] || 0) + 1;
+      if (request.action === 'GetDocument' && request.scene === target && reply.ok) ({ epoch, revision } = reply);
+      if (text && reply.ok) { accepted.push({ revision: reply.revision, text }); revision = reply.revision; }
+    }
+  }
+
+  const typing = (async () => {
+    const names = ['Alpha', 'Gamma'];
+    for (let n = 0; !stopping && n < 200; ++n) {
+      await obs.call('SetCurrentProgramScene', { sceneName: names[n % 2] }).catch(() => {});
+      try { xdotool('type', '--delay', 30, 'typed '); } catch { /* OBS is gone */ }
+      // Typing holds remote edits off for 2 s; pauses let the clients take turns.
+      await sleep(n % 3 ? 300 : 2500);
+    }
+  })();
+  const running = Array.from({ length: 8 }, (_, i) => client(i));
+  await waitFor('most requests answered', () => counts.every((c) => c >= 400), 240000, 250);
+  stopping = true;
+  const result = await obs.stop({ timeoutMs: 60000 });
+  await Promise.allSettled(running);
+  await typing;
+  console.log(`replies by code: ${JSON.stringify(codes)}; accepted saves: ${accepted.length}`);
+  assert.equal(result.code, 0, 'clean exit');
+  assert.equal(malformed, 0);
+  assert.equal(timeouts, 0);
+  assert.ok(accepted.length > 0, 'some saves were accepted');
+  const last = accepted.reduce((x, y) => (y.revision > x.revision ? y : x));
+  const onDisk = noteText(home, target);
+  assert.ok(onDisk === last.text || unanswered.includes(onDisk), `disk "${onDisk}" vs last accepted "${last.text}"`);
+});

@@ -1,0 +1,166 @@
+#include "editor/editor.h"
+#include "remote_fixture.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+using namespace quillmar;
+using namespace quillmar::test;
+
+namespace {
+
+// Runs a function on the first event of a kind that reaches an object.
+class Intercept : public QObject {
+public:
+	Intercept(QObject *target, QEvent::Type type, std::function<void()> action)
+		: m_target(target), m_type(type), m_action(std::move(action))
+	{
+		target->installEventFilter(this);
+	}
+	~Intercept() override { m_target->removeEventFilter(this); }
+	bool eventFilter(QObject *watched, QEvent *event) override
+	{
+		if (watched == m_target && event->type() == m_type && m_action) {
+			auto action = std::move(m_action);
+			m_action = nullptr;
+			action();
+		}
+		return false;
+	}
+
+private:
+	QObject *m_target;
+	QEvent::Type m_type;
+	std::function<void()> m_action;
+};
+
+bool waitFor(const std::function<bool()> &condition, int ms = 20000)
+{
+	QElapsedTimer timer;
+	timer.start();
+	while (!condition()) {
+		if (timer.elapsed() > ms)
+			return false;
+		QThread::yieldCurrentThread();
+	}
+	return true;
+}
+
+} // namespace
+
+class TestRemoteHandOver : public QObject {
+	Q_OBJECT
+
+private Q_SLOTS:
+	void ninthRequestGetsCapacity()
+	{
+		RemoteRig rig;
+		const QString a = rig.open();
+		rig.remote->link()->handOverMs = 60000;
+		std::atomic<int> oks{0};
+		std::vector<std::thread> threads;
+		for (int i = 0; i < Remote::MaxInFlight; ++i)
+			threads.emplace_back([&] {
+				if (code(rig.send(rig.make("GetState", a))) == QLatin1String("ok"))
+					++oks;
+			});
+		// The user-interface thread takes nothing until all eight wait.
+		QVERIFY(waitFor([&] { return rig.remote->link()->inFlight.load() == Remote::MaxInFlight; }));
+		QCOMPARE(code(rig.send(rig.make("GetState", a))), QStringLiteral("capacity"));
+		QTRY_COMPARE_WITH_TIMEOUT(oks.load(), Remote::MaxInFlight, 20000);
+		for (auto &t : threads)
+			t.join();
+		QCOMPARE(rig.remote->link()->inFlight.load(), 0);
+		QCOMPARE(code(rig.send(rig.make("GetState", a))), QStringLiteral("ok"));
+	}
+
+	void abandonedRequestNeverRuns()
+	{
+		RemoteRig rig;
+		rig.remote->link()->handOverMs = 50;
+		std::atomic<bool> replied{false};
+		QJsonObject reply;
+		// The hand-over reaches the user-interface thread only after the caller gave up.
+		Intercept late(qApp, QEvent::MetaCall, [&] { QVERIFY(waitFor([&] { return replied.load(); })); });
+		std::thread caller([&] {
+			reply = rig.send(rig.make("Open"));
+			replied = true;
+		});
+		QTRY_VERIFY_WITH_TIMEOUT(replied.load(), 20000);
+		caller.join();
+		QCoreApplication::processEvents();
+		QCOMPARE(code(reply), QStringLiteral("timeout"));
+		QCOMPARE(rig.remote->state().sessionCount(), 0);
+	}
+
+	void requestTakenAsTheWaitEndsGivesItsRealReply()
+	{
+		RemoteRig rig;
+		const QString a = rig.open();
+		rig.remote->link()->handOverMs = 50;
+		std::atomic<bool> replied{false};
+		QJsonObject reply;
+		// Taking the lease makes the editor read-only with a tool tip: hold the action there
+		// until the caller's wait has long ended.
+		Intercept slow(rig.dock->editor(), QEvent::ToolTipChange, [] { QThread::msleep(400); });
+		std::thread caller([&] {
+			reply = rig.send(rig.edit("AcquireEdit", a, rig.scene()));
+			replied = true;
+		});
+		QTRY_VERIFY_WITH_TIMEOUT(replied.load(), 20000);
+		caller.join();
+		QCOMPARE(code(reply), QStringLiteral("ok"));
+		QCOMPARE(rig.remote->state().leaseSession(), a);
+	}
+
+	// Requests keep coming from several threads while the service shuts down and the dock is
+	// destroyed; one callback was looked up by obs-websocket before unregistering.
+	void shutdownWithRequestsInFlight()
+	{
+		auto rig = std::make_unique<RemoteRig>();
+		const QString a = rig->open();
+		const QString scene = rig->scene();
+		const QJsonObject requests[] = {rig->make("GetState", a), rig->make("Open"), rig->make("KeepAlive", a),
+						rig->make("GetDocument", a, {{QStringLiteral("scene"), scene}})};
+		const obs_websocket_request_callback looked = FakeWebsocket::instance().lastCallback();
+		std::atomic<bool> shut{false};
+		std::atomic<bool> stop{false};
+		std::atomic<int> sent{0};
+		std::atomic<int> wrong{0};
+		std::atomic<int> finished{0};
+		std::vector<std::thread> threads;
+		for (int t = 0; t < 4; ++t)
+			threads.emplace_back([&, t] {
+				for (int i = 0; !stop.load(); ++i) {
+					const bool after = shut.load();
+					const QByteArray payload = QJsonDocument(requests[(t + i) % 4]).toJson(QJsonDocument::Compact);
+					const QJsonObject reply = FakeWebsocket::callWith(looked, payload);
+					const QString c = code(reply);
+					if (!reply.value(QStringLiteral("ok")).isBool() || (after && c != QLatin1String("disabled")))
+						++wrong;
+					++sent;
+				}
+				++finished;
+			});
+		QTRY_VERIFY_WITH_TIMEOUT(sent.load() > 40, 20000);
+		rig->dock->shutdown();
+		shut = true;
+		QVERIFY(!FakeWebsocket::instance().registered());
+		const int atShutdown = sent.load();
+		QTRY_VERIFY_WITH_TIMEOUT(sent.load() > atShutdown + 40, 20000);
+		rig.reset();
+		const int atDestruction = sent.load();
+		QTRY_VERIFY_WITH_TIMEOUT(sent.load() > atDestruction + 40, 20000);
+		stop = true;
+		QTRY_COMPARE_WITH_TIMEOUT(finished.load(), 4, 20000);
+		for (auto &t : threads)
+			t.join();
+		QCOMPARE(wrong.load(), 0);
+	}
+};
+
+QUILLMAR_OBS_TEST_MAIN(TestRemoteHandOver)
+#include "tst_handover.moc"

@@ -1,0 +1,346 @@
+#include "editor/editor.h"
+#include "module/text.h"
+#include "remote_fixture.h"
+
+#include <QJsonArray>
+#include <QScrollBar>
+#include <QTextBlock>
+
+#include <atomic>
+#include <ctime>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+using namespace quillmar;
+using namespace quillmar::test;
+
+// The system's wall clock, steppable by the tests: nothing in the service may follow it.
+static std::atomic<qint64> wallStepMs{0};
+extern "C" int clock_gettime(clockid_t id, struct timespec *ts)
+{
+	const long result = syscall(SYS_clock_gettime, id, ts);
+	const qint64 step = wallStepMs.load();
+	if (result == 0 && step != 0 && (id == CLOCK_REALTIME || id == CLOCK_REALTIME_COARSE)) {
+		qint64 ns = qint64(ts->tv_sec) * 1000000000 + ts->tv_nsec + step * 1000000;
+		ts->tv_sec = time_t(ns / 1000000000);
+		ts->tv_nsec = long(ns % 1000000000);
+	}
+	return int(result);
+}
+
+namespace {
+
+const QString Ok = QStringLiteral("ok");
+
+QString storedHtml(RemoteRig &rig, int scene)
+{
+	QString error;
+	return rig.dock->noteStore().readNote(rig.scenes.at(size_t(scene))->source(), error);
+}
+
+QString plainOf(const QString &html)
+{
+	return htmlToPlainText(html);
+}
+
+QStringList eventTypes()
+{
+	QStringList types;
+	for (const auto &event : FakeWebsocket::instance().takeEvents())
+		types << event.type;
+	return types;
+}
+
+} // namespace
+
+class TestRemoteProtocol : public QObject {
+	Q_OBJECT
+
+private Q_SLOTS:
+	void cleanup() { wallStepMs = 0; }
+
+	void requestsAreRefusedBeforeAnyAction_data()
+	{
+		QTest::addColumn<QString>("kind");
+		QTest::addColumn<QString>("expected");
+		QTest::newRow("token with one extra character") << "extra" << "access";
+		QTest::newRow("token missing one character") << "missing" << "access";
+		QTest::newRow("no token") << "none" << "access";
+		QTest::newRow("unknown session") << "session" << "session";
+		QTest::newRow("unknown action") << "action" << "action";
+		QTest::newRow("payload not an object") << "array" << "format";
+		QTest::newRow("payload not JSON") << "garbage" << "format";
+		QTest::newRow("collection loading: Open") << "loadingOpen" << "loading";
+		QTest::newRow("collection loading: GetDocument") << "loadingGet" << "loading";
+		QTest::newRow("server stopped") << "stopped" << "disabled";
+		QTest::newRow("payload over 6 MiB") << "huge" << "size";
+	}
+	void requestsAreRefusedBeforeAnyAction()
+	{
+		QFETCH(QString, kind);
+		QFETCH(QString, expected);
+		RemoteRig rig;
+		const QString session = rig.open();
+		QJsonObject request = rig.make("GetState", session);
+		const QString token = rig.remote->accessToken();
+		QByteArray raw;
+		if (kind == QLatin1String("extra"))
+			request[QStringLiteral("access")] = token + QLatin1Char('A');
+		else if (kind == QLatin1String("missing"))
+			request[QStringLiteral("access")] = token.chopped(1);
+		else if (kind == QLatin1String("none"))
+			request.remove(QStringLiteral("access"));
+		else if (kind == QLatin1String("session"))
+			request[QStringLiteral("session")] = QStringLiteral("nobody");
+		else if (kind == QLatin1String("action"))
+			request[QStringLiteral("action")] = QStringLiteral("Format");
+		else if (kind == QLatin1String("array"))
+			raw = "[1]";
+		else if (kind == QLatin1String("garbage"))
+			raw = "{\"access\":";
+		else if (kind == QLatin1String("huge"))
+			raw = "\"" + QByteArray(Remote::MaxPayloadBytes, 'a') + "\"";
+		else if (kind == QLatin1String("stopped"))
+			rig.remote->stop();
+		if (kind.startsWith(QLatin1String("loading"))) {
+			rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
+			request = kind.endsWith(QLatin1String("Open")) ? rig.make("Open")
+								  : rig.make("GetDocument", session, {{QStringLiteral("scene"), rig.scene()}});
+		}
+		const QJsonObject reply = raw.isEmpty() ? rig.send(request) : FakeWebsocket::instance().callRaw(raw);
+		QCOMPARE(code(reply), expected);
+		QCOMPARE(reply.size(), 2);
+	}
+
+	void sessionsAndDeviceNames()
+	{
+		RemoteRig rig;
+		QStringList sessions;
+		for (int i = 0; i < RemoteState::MaxSessions; ++i)
+			sessions << rig.open(i == 0 ? QStringLiteral("  ") : QStringLiteral("Phone %1").arg(i));
+		QCOMPARE(code(rig.send(rig.make("Open"))), QStringLiteral("capacity"));
+		// The first one is named after the locale's default device name.
+		rig.send(rig.edit("AcquireEdit", sessions.first(), rig.scene()));
+		QCOMPARE(rig.remote->stateObject().value(QStringLiteral("editor")).toString(), text("RemoteDevice"));
+		rig.now += RemoteState::SessionIdleMs + 1;
+		QCOMPARE(code(rig.send(rig.make("GetState", sessions.last()))), QStringLiteral("session"));
+		QVERIFY(!rig.open().isEmpty());
+	}
+
+	// Read, take the lease, save, see the note stored and shown, and what others get meanwhile.
+	void leaseAndSave()
+	{
+		RemoteRig rig;
+		const QString a = rig.open(QStringLiteral("Phone"));
+		const QString b = rig.open(QStringLiteral("Tablet"));
+		const QJsonObject document = rig.send(rig.make("GetDocument", a, {{QStringLiteral("scene"), rig.scene()}}));
+		QCOMPARE(code(document), Ok);
+		QCOMPARE(document.value(QStringLiteral("revision")).toInt(), 0);
+		QCOMPARE(document.value(QStringLiteral("scene")).toString(), rig.scene());
+
+		const QJsonObject save = rig.edit("SaveDocument", a, rig.scene(), {{QStringLiteral("document"), plainDocument(QStringLiteral("hello"))}});
+		QCOMPARE(code(rig.send(save)), QStringLiteral("lease"));
+		QCOMPARE(code(rig.send(rig.edit("AcquireEdit", a, rig.scene()))), Ok);
+		QVERIFY(rig.dock->isRemoteEditing());
+		QVERIFY(rig.dock->editor()->isReadOnly());
+		QCOMPARE(code(rig.send(rig.edit("AcquireEdit", b, rig.scene()))), QStringLiteral("busy"));
+		QCOMPARE(code(rig.send(rig.edit("AcquireEdit", a, rig.scene(1)))), QStringLiteral("busy"));
+		QCOMPARE(code(rig.send(rig.edit("SaveDocument", b, rig.scene(), {{QStringLiteral("document"), plainDocument(QStringLiteral("b"))}}))),
+			 QStringLiteral("busy"));
+		QCOMPARE(code(rig.send(rig.edit("CheckImport", a, rig.scene(1)))), QStringLiteral("busy"));
+
+		const QJsonObject saved = rig.send(save);
+		QCOMPARE(code(saved), Ok);
+		QCOMPARE(saved.value(QStringLiteral("revision")).toInt(), 1);
+		QCOMPARE(plainOf(storedHtml(rig, 0)), QStringLiteral("hello"));
+		QCOMPARE(rig.dock->editor()->toPlainText(), QStringLiteral("hello"));
+		QCOMPARE(code(rig.send(save)), QStringLiteral("conflict")); // revision 0 is stale now
+
+		// Unchanged: same revision, nothing stored, no event.
+		rig.remote->emitEvent();
+		QCOMPARE(eventTypes(), QStringList{QStringLiteral("Changed")});
+		const QJsonObject again = rig.send(rig.edit("SaveDocument", a, rig.scene(), {{QStringLiteral("document"), plainDocument(QStringLiteral("hello"))}}));
+		QCOMPARE(again.value(QStringLiteral("revision")).toInt(), 1);
+		rig.remote->emitEvent();
+		QCOMPARE(eventTypes(), QStringList{QStringLiteral("Scroll")});
+
+		const QJsonObject replaced = rig.send(rig.edit("ReplaceDocument", a, rig.scene(), {{QStringLiteral("document"), plainDocument(QStringLiteral("new"))}}));
+		QCOMPARE(code(replaced), Ok);
+		QCOMPARE(replaced.value(QStringLiteral("simplified")), QJsonValue(false));
+		QCOMPARE(plainOf(storedHtml(rig, 0)), QStringLiteral("new"));
+
+		QCOMPARE(code(rig.send(rig.make("ReleaseEdit", a))), Ok);
+		QVERIFY(!rig.dock->isRemoteEditing());
+		QCOMPARE(code(rig.send(rig.edit("SaveDocument", a, rig.scene(), {{QStringLiteral("document"), plainDocument(QStringLiteral("x"))}}))),
+			 QStringLiteral("lease"));
+	}
+
+	// Only KeepAlive, saves and AcquireEdit renew the lease; the wall clock has no say.
+	void leaseLapsesBySilence_data()
+	{
+		QTest::addColumn<qint64>("wallStep");
+		QTest::newRow("steady wall clock") << qint64(0);
+		QTest::newRow("wall clock an hour back") << qint64(-3600000);
+		QTest::newRow("wall clock an hour ahead") << qint64(3600000);
+	}
+	void leaseLapsesBySilence()
+	{
+		QFETCH(qint64, wallStep);
+		RemoteRig rig;
+		const QString a = rig.open();
+		QCOMPARE(code(rig.send(rig.edit("AcquireEdit", a, rig.scene()))), Ok);
+		wallStepMs = wallStep;
+		rig.now += 10000;
+		QVERIFY(rig.send(rig.make("KeepAlive", a)).value(QStringLiteral("editing")).toBool());
+		rig.now += 14999;
+		rig.send(rig.make("GetState", a));
+		rig.remote->sweep();
+		QVERIFY(rig.dock->isRemoteEditing());
+		rig.now += 1;
+		rig.remote->sweep();
+		QVERIFY(!rig.dock->isRemoteEditing());
+		QVERIFY(!rig.send(rig.make("KeepAlive", a)).value(QStringLiteral("editing")).toBool());
+	}
+
+	void localEditingLockAndCollection()
+	{
+		RemoteRig rig;
+		const QString a = rig.open();
+		rig.dock->editor()->setFocus();
+		QTest::keyClicks(rig.dock->editor(), QStringLiteral("typed"));
+		QCOMPARE(code(rig.send(rig.edit("AcquireEdit", a, rig.scene()))), QStringLiteral("busy"));
+		const QJsonObject state = rig.remote->stateObject();
+		QCOMPARE(state.value(QStringLiteral("editor")).toString(), QStringLiteral("OBS"));
+		QCOMPARE(state.value(QStringLiteral("editorScene")).toString(), rig.scene());
+		// Each keystroke counted a revision; the reader's unsaved text is what a client reads.
+		QCOMPARE(rig.remote->state().revision(rig.scene()), 5);
+		const QJsonObject exported = rig.send(rig.make("ExportText", a, {{QStringLiteral("scene"), rig.scene()}}));
+		QCOMPARE(exported.value(QStringLiteral("text")).toString(), QStringLiteral("typed"));
+		QCOMPARE(code(rig.send(rig.make("Scroll", a, {{QStringLiteral("command"), QStringLiteral("seek")}, {QStringLiteral("scene"), rig.scene()}, {QStringLiteral("target"), QStringLiteral("1")}}))),
+			 QStringLiteral("busy"));
+		rig.now += RemoteState::LocalEditingMs;
+		QCOMPARE(code(rig.send(rig.edit("AcquireEdit", a, rig.scene()))), Ok);
+		QCOMPARE(plainOf(storedHtml(rig, 0)), QStringLiteral("typed"));
+
+		// The lock ends the lease at once.
+		rig.dock->setLocked(true);
+		QVERIFY(!rig.dock->isRemoteEditing());
+		QCOMPARE(code(rig.send(rig.edit("SaveDocument", a, rig.scene(), {{QStringLiteral("document"), plainDocument(QStringLiteral("x"))}}))),
+			 QStringLiteral("locked"));
+		rig.dock->setLocked(false);
+		rig.now += RemoteState::LocalEditingMs;
+
+		// A new collection: a new epoch, revisions from 0, old edits refused.
+		const QJsonObject stale = rig.edit("AcquireEdit", a, rig.scene());
+		rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
+		QCOMPARE(rig.remote->stateObject().value(QStringLiteral("scenes")).toArray().size(), 0);
+		rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED);
+		QCOMPARE(code(rig.send(stale)), QStringLiteral("conflict"));
+		QCOMPARE(rig.send(rig.make("GetDocument", a, {{QStringLiteral("scene"), rig.scene()}})).value(QStringLiteral("revision")).toInt(), 0);
+	}
+
+	// A note that fits the limits but whose block document would no longer fit a reply is
+	// refused before it is stored, so it stays loadable.
+	void saveKeepsNotesLoadable()
+	{
+		RemoteRig rig;
+		const QString a = rig.open();
+		QCOMPARE(code(rig.send(rig.edit("AcquireEdit", a, rig.scene()))), Ok);
+		const QJsonObject sample = plainDocument(QStringLiteral("ab"));
+		QJsonObject run = sample[QStringLiteral("blocks")].toArray().at(0).toObject()[QStringLiteral("runs")].toArray().at(0).toObject();
+		run[QStringLiteral("family")] = QStringLiteral("Noto Sans Mono CJK Traditional Chinese Extra");
+		QJsonArray blocks;
+		for (int b = 0; b < 10; ++b) {
+			QJsonObject block = sample[QStringLiteral("blocks")].toArray().at(0).toObject();
+			QJsonArray runs;
+			for (int r = 0; r < 3000; ++r) {
+				run[QStringLiteral("weight")] = r % 2 ? 700 : 400;
+				runs.append(run);
+			}
+			block[QStringLiteral("runs")] = runs;
+			blocks.append(block);
+		}
+		QJsonObject document = sample;
+		document[QStringLiteral("blocks")] = blocks;
+		const QJsonObject request = rig.edit("SaveDocument", a, rig.scene(), {{QStringLiteral("document"), document}});
+		const qsizetype bytes = QJsonDocument(request).toJson(QJsonDocument::Compact).size();
+		QVERIFY2(bytes > Remote::MaxDocumentBytes && bytes < Remote::MaxPayloadBytes, QByteArray::number(bytes));
+		const QString before = storedHtml(rig, 0);
+		QCOMPARE(code(rig.send(request)), QStringLiteral("size"));
+		QCOMPARE(storedHtml(rig, 0), before);
+		QCOMPARE(rig.remote->state().revision(rig.scene()), 0);
+	}
+
+	void scrollCommands_data()
+	{
+		QTest::addColumn<QJsonObject>("fields");
+		QTest::addColumn<QString>("expected");
+		const auto speed = [](const QJsonValue &v) { return QJsonObject{{QStringLiteral("command"), QStringLiteral("speed")}, {QStringLiteral("speed"), v}}; };
+		const auto seek = [](const QString &t) { return QJsonObject{{QStringLiteral("command"), QStringLiteral("seek")}, {QStringLiteral("target"), t}}; };
+		QTest::newRow("speed 5.0") << speed(5.0) << "ok";
+		QTest::newRow("speed 1.0") << speed(1.0) << "ok";
+		QTest::newRow("speed 5.01") << speed(5.01) << "range";
+		QTest::newRow("speed 0.99") << speed(0.99) << "range";
+		QTest::newRow("speed as text") << speed(QStringLiteral("5")) << "range";
+		QTest::newRow("pause") << QJsonObject{{QStringLiteral("command"), QStringLiteral("pause")}} << "ok";
+		QTest::newRow("unknown command") << QJsonObject{{QStringLiteral("command"), QStringLiteral("rewind")}} << "command";
+		QTest::newRow("seek 0%") << seek(QStringLiteral("0%")) << "ok";
+		QTest::newRow("seek 100%") << seek(QStringLiteral("100%")) << "ok";
+		QTest::newRow("seek 101%") << seek(QStringLiteral("101%")) << "range";
+		QTest::newRow("seek paragraph 3 with blanks") << seek(QStringLiteral("  3 ")) << "ok";
+		QTest::newRow("seek paragraph 0") << seek(QStringLiteral("0")) << "range";
+		QTest::newRow("seek past the last paragraph") << seek(QStringLiteral("41")) << "range";
+		QJsonObject elsewhere = seek(QStringLiteral("1"));
+		elsewhere.insert(QStringLiteral("scene"), QStringLiteral("elsewhere"));
+		QTest::newRow("seek another scene") << elsewhere << "scene";
+	}
+	void scrollCommands()
+	{
+		QFETCH(QJsonObject, fields);
+		QFETCH(QString, expected);
+		RemoteRig rig;
+		QStringList paragraphs;
+		for (int i = 0; i < 40; ++i)
+			paragraphs << QStringLiteral("<p>line %1</p>").arg(i + 1);
+		rig.dock->applyRemoteNote(rig.scenes.front()->source(), paragraphs.join(QString()));
+		const QString a = rig.open();
+		if (!fields.contains(QStringLiteral("scene")))
+			fields.insert(QStringLiteral("scene"), rig.scene());
+		const double speedBefore = rig.dock->scrollSpeed();
+		const QJsonObject reply = rig.send(rig.make("Scroll", a, fields));
+		QCOMPARE(code(reply), expected);
+		if (fields.value(QStringLiteral("command")) == QLatin1String("speed"))
+			QCOMPARE(rig.dock->scrollSpeed(), expected == Ok ? fields.value(QStringLiteral("speed")).toDouble() : speedBefore);
+		if (expected == Ok)
+			QCOMPARE(reply.value(QStringLiteral("epoch")).toString(), rig.remote->state().epoch());
+	}
+
+	void eventsCoalesce()
+	{
+		RemoteRig rig;
+		rig.remote->scrollChanged();
+		rig.remote->emitEvent();
+		QVERIFY2(eventTypes().isEmpty(), "no session: no event");
+		const QString a = rig.open();
+		rig.remote->scrollChanged();
+		rig.remote->scrollChanged();
+		rig.remote->emitEvent();
+		QCOMPARE(eventTypes(), QStringList{QStringLiteral("Scroll")});
+		rig.remote->scrollChanged();
+		rig.remote->noteChanged(rig.scene(1));
+		rig.remote->noteChanged(rig.scene(1));
+		rig.remote->scrollChanged();
+		rig.remote->emitEvent();
+		const auto events = FakeWebsocket::instance().takeEvents();
+		QCOMPARE(events.size(), size_t(1));
+		QCOMPARE(events.front().type, QStringLiteral("Changed"));
+		QCOMPARE(events.front().body.value(QStringLiteral("changed")).toArray(), QJsonArray{rig.scene(1)});
+		QCOMPARE(events.front().body.value(QStringLiteral("scenes")).toArray().size(), 2);
+		// A note changed off-screen opens no local window.
+		QVERIFY(!rig.remote->state().localEditing());
+		QCOMPARE(code(rig.send(rig.edit("AcquireEdit", a, rig.scene(1)))), Ok);
+	}
+};
+
+QUILLMAR_OBS_TEST_MAIN(TestRemoteProtocol)
+#include "tst_protocol.moc"

@@ -1,0 +1,108 @@
+#include "remote/remote_state.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace quillmar;
+
+class TestRemoteState : public QObject {
+	Q_OBJECT
+
+	qint64 m_now = 5000;
+	RemoteState makeState() { return RemoteState([this] { return m_now; }); }
+	static bool alwaysExists(const QString &) { return true; }
+
+private Q_SLOTS:
+	void init() { m_now = 5000; }
+
+	// A dropped session does not end its lease; a vanished scene does.
+	void leaseOutlivesItsSessionNotItsScene()
+	{
+		RemoteState state = makeState();
+		state.grantLease(state.open(QStringLiteral("Tablet")), QStringLiteral("gone"));
+		state.dropSessions();
+		QVERIFY(!state.sweep(alwaysExists).leaseExpired);
+		QCOMPARE(state.leaseHolderName(), QStringLiteral("Tablet"));
+		QVERIFY(state.sweep([](const QString &scene) { return scene != QLatin1String("gone"); }).leaseExpired);
+	}
+
+	void localWindowAndRevisions()
+	{
+		RemoteState state = makeState();
+		state.openLocalWindow();
+		m_now += RemoteState::LocalEditingMs - 1;
+		QVERIFY(state.localEditing());
+		m_now += 1;
+		QVERIFY(!state.localEditing());
+		QVERIFY(state.sweep(alwaysExists).localWindowEnded);
+		QVERIFY(!state.sweep(alwaysExists).localWindowEnded);
+
+		state.countChange(QStringLiteral("a"));
+		state.countChange(QStringLiteral("b"));
+		state.countChange(QStringLiteral("a"));
+		QCOMPARE(state.revision(QStringLiteral("a")), 2);
+		QCOMPARE(state.takeChanged(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+		QVERIFY(state.takeChanged().isEmpty());
+		const QString epoch = state.epoch();
+		state.countChange(QStringLiteral("a"));
+		state.newEpoch();
+		QVERIFY(state.epoch() != epoch);
+		QCOMPARE(state.revision(QStringLiteral("a")), 0);
+		QVERIFY(state.takeChanged().isEmpty());
+	}
+
+	void deviceNames_data()
+	{
+		QTest::addColumn<QString>("raw");
+		QTest::addColumn<QString>("expected");
+		const QString forty(40, QLatin1Char('x'));
+		const QString pair = QString::fromUcs4(U"\U0001F4F1");
+		QTest::newRow("40 characters cut to 32") << forty << forty.left(32);
+		QTest::newRow("white space only") << QStringLiteral(" \t\n ") << QString();
+		QTest::newRow("runs of white space collapse") << QStringLiteral("  my \t phone ") << QStringLiteral("my phone");
+		QTest::newRow("pair straddling the cut is left out") << QString(31, QLatin1Char('a')) + pair << QString(31, QLatin1Char('a'));
+		QTest::newRow("pair inside is kept") << QString(30, QLatin1Char('a')) + pair << QString(30, QLatin1Char('a')) + pair;
+		QTest::newRow("lone surrogate dropped") << QStringLiteral("a") + QChar(0xd800) + QStringLiteral("b") << QStringLiteral("ab");
+		QTest::newRow("nul and controls dropped") << QStringLiteral("a") + QChar(0) + QChar(0x1b) + QChar(0x9f) + QStringLiteral("b")
+							 << QStringLiteral("ab");
+		QTest::newRow("direction overrides dropped")
+			<< QChar(0x202e) + QStringLiteral("enohp") + QChar(0x2066) + QChar(0x200f) << QStringLiteral("enohp");
+		QTest::newRow("dropped characters do not use up the length") << QString(10, QChar(0x202e)) + forty << forty.left(32);
+	}
+	void deviceNames()
+	{
+		QFETCH(QString, raw);
+		QFETCH(QString, expected);
+		QCOMPARE(RemoteState::cleanDeviceName(raw), expected);
+	}
+
+	void tokens_data()
+	{
+		QTest::addColumn<QString>("given");
+		QTest::addColumn<bool>("matches");
+		QTest::newRow("same") << QStringLiteral("abcdefghijklmnopqrstuv") << true;
+		QTest::newRow("one extra character") << QStringLiteral("abcdefghijklmnopqrstuvw") << false;
+		QTest::newRow("one missing") << QStringLiteral("abcdefghijklmnopqrstu") << false;
+		QTest::newRow("last differs") << QStringLiteral("abcdefghijklmnopqrstuV") << false;
+		QTest::newRow("first differs") << QStringLiteral("Abcdefghijklmnopqrstuv") << false;
+		QTest::newRow("empty") << QString() << false;
+		QTest::newRow("far longer") << QStringLiteral("abcdefghijklmnopqrstuv") + QString(65536, QLatin1Char('x')) << false;
+	}
+	void tokens()
+	{
+		QFETCH(QString, given);
+		QFETCH(bool, matches);
+		QCOMPARE(RemoteState::tokenMatches(given, QStringLiteral("abcdefghijklmnopqrstuv")), matches);
+	}
+
+	void newTokensAreUrlSafeAndFresh()
+	{
+		const QString a = RemoteState::newToken();
+		QVERIFY2(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{22}$")).match(a).hasMatch(), qPrintable(a));
+		QVERIFY(a != RemoteState::newToken());
+		QVERIFY(!RemoteState::tokenMatches(QString(), QString()));
+	}
+};
+
+QTEST_GUILESS_MAIN(TestRemoteState)
+#include "tst_state.moc"
