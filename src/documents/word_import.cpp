@@ -9,7 +9,7 @@
 #include <QColor>
 #include <QPointer>
 #include <QTextCursor>
-#include <QTextDocument>
+#include "documents/note_document.h"
 #include <QTextList>
 #include <QXmlStreamReader>
 
@@ -443,7 +443,7 @@ private:
 
 	const WordStyles &m_styles;
 	const WordNumbering &m_numbering;
-	QTextDocument m_document;
+	NoteDocument m_document;
 	QTextCursor m_cursor;
 	QHash<QString, WordResolvedStyle> m_resolved;
 	QHash<std::pair<int, int>, QPointer<QTextList>> m_lists;

@@ -1,5 +1,6 @@
 #include "editor/editor.h"
 
+#include "documents/note_document.h"
 #include "module/text.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -89,6 +90,7 @@ int decimalDigits(int n)
 
 Editor::Editor(QWidget *parent) : QTextEdit(parent)
 {
+	setDocument(new NoteDocument(this));
 	document()->setDefaultStyleSheet(QStringLiteral("p, li { line-height: 140%; }"));
 	setNoteHtml(QString());
 	setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -322,7 +324,7 @@ void Editor::insertFromMimeData(const QMimeData *source)
 		if (source->hasText() && !checkInsertion(cursor, normalizeLineEnds(source->text())))
 			return;
 		const QTextDocumentFragment fragment = QTextDocumentFragment::fromHtml(source->html(), document());
-		QTextDocument scratch;
+		NoteDocument scratch;
 		makeScratch(scratch);
 		QTextCursor(&scratch).insertFragment(fragment);
 		if (!fitsNoteLimits(scratch)) {
@@ -349,7 +351,7 @@ void Editor::dropEvent(QDropEvent *e)
 		return;
 	}
 	const QTextCursor at = cursorForPosition(e->position().toPoint());
-	QTextDocument scratch;
+	NoteDocument scratch;
 	makeScratch(scratch);
 	if (data->hasHtml() && acceptRichText())
 		scratch.setHtml(data->html());
