@@ -30,26 +30,52 @@ async function sceneUuid(obs, name) {
   return scenes.find((s) => s.sceneName === name).sceneUuid;
 }
 
-// Right-clicks the note and picks an entry counted from the bottom of the menu
-// (1 About, 2 Remote access, 3 Restore, 4 Back up all, 5 Back up this note).
-async function menu(obs, fromBottom, shot) {
+// Right-clicks the note and clicks an entry, given by its offset below the menu's top (the menu
+// opens at the pointer).
+const BackupAll = 340;
+const Restore = 368;
+async function menu(obs, offset, shot) {
   const g = geometry(obs.dockWindow());
-  xdotool('mousemove', g.x + Math.floor(g.width / 2), g.y + Math.floor(g.height / 2));
+  const [x, y] = [g.x + Math.floor(g.width / 2), g.y + Math.floor(g.height / 2)];
+  xdotool('mousemove', x, y);
   xdotool('click', 3);
-  await sleep(2000); // the machine may be busy: the menu must have the keyboard before the keys
+  await sleep(2000);
   if (shot) screenshot(shot);
-  for (let i = 0; i < fromBottom; i++) xdotool('key', 'Up');
+  // Hovering highlights the entry; Return then runs it.
+  xdotool('mousemove', x + 100, y + offset - 4);
+  await sleep(200);
+  xdotool('mousemove', x + 100, y + offset);
+  await sleep(500);
+  if (shot) screenshot(`${shot}-entry`);
   xdotool('key', 'Return');
-  await sleep(800);
+  await sleep(500);
+}
+
+// Waits for a window by its exact title and gives it the keyboard.
+async function windowTitled(title) {
+  let id = '';
+  await waitFor(`the window "${title}"`, () => {
+    try { id = xdotool('search', '--onlyvisible', '--name', `^${title}$`).split('\n')[0]; } catch { id = ''; }
+    return id;
+  }, 30000, 200);
+  xdotool('windowfocus', '--sync', id);
+  await sleep(300);
 }
 
 // The file dialog opens with its name field focused: the whole path goes there.
-async function answerFileDialog(file) {
-  await sleep(2000);
+async function answerFileDialog(title, file) {
+  await windowTitled(title);
   xdotool('key', 'ctrl+a');
-  xdotool('type', '--delay', 5, file);
+  xdotool('type', '--delay', 60, path.basename(file));
+  await sleep(500);
+  screenshot(`backup-dialog-${path.basename(file)}`);
   xdotool('key', 'Return');
-  await sleep(800);
+  await sleep(1500);
+}
+
+async function answerYes(title) {
+  await windowTitled(title);
+  xdotool('key', 'alt+y');
 }
 
 async function typeInto(obs, text) {
@@ -65,7 +91,9 @@ test('back up, change, restore, import and survive a hostile note', async () => 
   const home = await makeHome();
   const obs = await Obs.start(home);
   started.push(obs);
-  const work = fs.mkdtempSync(path.join(home.home, 'files-'));
+  // The file dialogs open in OBS's working directory, its HOME: short names typed there leave
+  // the dialog's completer no room to swallow keys.
+  const work = home.home;
   for (const name of ['Alpha', 'Beta']) await obs.call('CreateScene', { sceneName: name });
   const alpha = await sceneUuid(obs, 'Alpha');
   const beta = await sceneUuid(obs, 'Beta');
@@ -79,9 +107,9 @@ test('back up, change, restore, import and survive a hostile note', async () => 
   await waitFor('Alpha note', () => noteOf(home, alpha) && plain(noteOf(home, alpha).html) === 'alpha original');
 
   // Back up all notes through the menu and the file dialog.
-  await menu(obs, 4, 'backup-context-menu');
-  const archive = path.join(work, 'all-notes.zip');
-  await answerFileDialog(archive);
+  await menu(obs, BackupAll, 'backup-context-menu');
+  const archive = path.join(work, 'all.zip');
+  await answerFileDialog('Back up all notes', archive);
   await waitFor('the backup archive', () => fs.existsSync(archive));
   const listing = execFileSync('unzip', ['-l', archive], { encoding: 'utf8' });
   assert.match(listing, /Alpha\.json/);
@@ -91,9 +119,9 @@ test('back up, change, restore, import and survive a hostile note', async () => 
   await typeInto(obs, ' changed');
   await waitFor('the change saved', () => plain(noteOf(home, alpha).html) === 'alpha original changed');
   fs.unlinkSync(path.join(notesDir(home), noteOf(home, beta).file));
-  await menu(obs, 3);
-  await answerFileDialog(archive);
-  await sleep(2000);
+  await menu(obs, Restore);
+  await answerFileDialog('Restore a backup', archive);
+  await windowTitled('Restore a backup');
   screenshot('backup-restore-question');
   xdotool('key', 'alt+y');
   await waitFor('both notes restored', () => noteOf(home, beta) && plain(noteOf(home, alpha).html) === 'alpha original'
@@ -102,14 +130,13 @@ test('back up, change, restore, import and survive a hostile note', async () => 
   console.log('note files after restore:', notes(home).map((n) => `${n.file} -> ${n.sceneName} ${n.sceneId}`).join('; '));
 
   // A backed-up note naming /dev/zero as an image: restored, shown, and OBS keeps running.
-  const hostile = path.join(work, 'hostile.json');
+  const hostile = path.join(work, 'h.json');
   fs.writeFileSync(hostile, JSON.stringify({
     format: 'OBS-Quillmar', html: '<p>hostile <img src="/dev/zero"> note</p>', sceneId: alpha, sceneName: 'Alpha', version: 1,
   }));
-  await menu(obs, 3);
-  await answerFileDialog(hostile);
-  await sleep(2000);
-  xdotool('key', 'alt+y');
+  await menu(obs, Restore);
+  await answerFileDialog('Restore a backup', hostile);
+  await answerYes('Restore a backup');
   await waitFor('the hostile note restored', () => plain(noteOf(home, alpha).html).startsWith('hostile'));
   await sleep(1000);
   const { obsVersion } = await obs.call('GetVersion');
@@ -118,16 +145,18 @@ test('back up, change, restore, import and survive a hostile note', async () => 
   screenshot('backup-hostile-restored', obs.dockWindow());
 
   // Imports through the dock's import button and its file dialog.
-  const html = path.join(work, 'script.html');
+  const html = path.join(work, 's.html');
   fs.writeFileSync(html, '<h2>Imported heading</h2><p>An <b>HTML</b> script with a <i>list</i>:</p><ul><li>one</li><li>two</li></ul>');
+  const docx = path.join(work, 'p.docx');
+  fs.copyFileSync(path.resolve('tests/data/docx/pandoc.docx'), docx);
   const g = geometry(obs.dockWindow());
   const importButton = [g.x + Number(process.env.QUILLMAR_IMPORT_X || 87), g.y + Number(process.env.QUILLMAR_IMPORT_Y || 45)];
   screenshot('backup-dock-before-import', obs.dockWindow());
-  for (const [file, expected] of [[html, 'Imported heading'], [path.resolve('tests/data/docx/pandoc.docx'), null]]) {
+  for (const [file, expected] of [[html, 'Imported heading'], [docx, null]]) {
     xdotool('mousemove', ...importButton);
     xdotool('click', 1);
-    await answerFileDialog(file);
-    xdotool('key', 'alt+y');
+    await answerFileDialog('Import into this note', file);
+    await answerYes('Replace this note');
     await sleep(1500);
     screenshot(`backup-import-${path.extname(file).slice(1)}`, obs.dockWindow());
     if (expected) await waitFor('the imported note', () => plain(noteOf(home, alpha).html).startsWith(expected));
