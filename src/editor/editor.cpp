@@ -90,7 +90,12 @@ int decimalDigits(int n)
 
 Editor::Editor(QWidget *parent) : QTextEdit(parent)
 {
+	// Before anything else touches the document: the text edit's own one would read files.
 	setDocument(new NoteDocument(this));
+	// As the text edit prepares its own: no layout until shown, the view's metrics, its font.
+	document()->setPageSize(QSizeF(0, 0));
+	document()->documentLayout()->setPaintDevice(viewport());
+	document()->setDefaultFont(font());
 	document()->setDefaultStyleSheet(QStringLiteral("p, li { line-height: 140%; }"));
 	setNoteHtml(QString());
 	setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
