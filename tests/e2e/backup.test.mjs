@@ -60,11 +60,16 @@ async function windowTitled(title) {
   }, 30000, 200);
   xdotool('windowfocus', '--sync', id);
   await sleep(300);
+  return id;
 }
 
 // The file dialog opens with its name field focused: the whole path goes there.
 async function answerFileDialog(title, file) {
-  await windowTitled(title);
+  // A click into the name field, which sits above the bottom row of the dialog.
+  const d = geometry(await windowTitled(title));
+  xdotool('mousemove', d.x + Math.floor(d.width / 2), d.y + d.height - 70);
+  xdotool('click', 1);
+  await sleep(200);
   xdotool('key', 'ctrl+a');
   xdotool('type', '--delay', 60, path.basename(file));
   await sleep(500);
