@@ -1,5 +1,6 @@
 #include "dock/dock.h"
 
+#include "dock/dock_dialogs.h"
 #include "editor/editor.h"
 #include "module/text.h"
 
@@ -24,7 +25,9 @@ QString notesDirectoryFor(const QString &settingsPath)
 Dock::Dock(const QString &settingsPath, QWidget *parent)
 	: QWidget(parent),
 	  m_settings(new QSettings(settingsPath, QSettings::IniFormat, this)),
-	  m_store(notesDirectoryFor(settingsPath))
+	  m_store(notesDirectoryFor(settingsPath)),
+	  m_autoClearClock([] { return QDateTime::currentDateTimeUtc(); }),
+	  m_dialogs(std::make_unique<DockDialogs>())
 {
 	setObjectName(QStringLiteral("QuillmarContent"));
 	m_locked = m_settings->value(QStringLiteral("locked"), false).toBool();
@@ -66,8 +69,14 @@ Dock::Dock(const QString &settingsPath, QWidget *parent)
 Dock::~Dock()
 {
 	shutdown();
+	clearAutoClearQueue();
 	obs_weak_source_release(m_currentScene);
 	m_currentScene = nullptr;
+}
+
+void Dock::setDialogs(std::unique_ptr<DockDialogs> dialogs)
+{
+	m_dialogs = dialogs ? std::move(dialogs) : std::make_unique<DockDialogs>();
 }
 
 void Dock::postLoad()

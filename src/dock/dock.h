@@ -15,6 +15,9 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+#include <memory>
+
 class QAction;
 class QActionGroup;
 class QCheckBox;
@@ -27,9 +30,12 @@ class QSlider;
 class QSpinBox;
 class QToolBar;
 class QToolButton;
+class QDialog;
+class QFormLayout;
 
 namespace quillmar {
 
+class DockDialogs;
 class Editor;
 class ReadingBand;
 class Remote;
@@ -121,6 +127,27 @@ public:
 	int autoClearDays() const { return m_autoClearDays; }
 	bool autoClearAll() const { return m_autoClearAll; }
 	QSet<QString> autoClearScenes() const { return m_autoClearScenes; }
+	// The time auto-clear measures a note's age against (UTC); tests move it.
+	void setAutoClearClock(std::function<QDateTime()> clock);
+
+	// Import and export (dock_import.cpp). replaceNote is one undo step; a failed save undoes it.
+	bool replaceNote(const QString &html, const char *titleKey, const char *promptKey, bool report);
+	void importDocument();
+	void exportDocument();
+	void convertToBasicFormat();
+
+	// Backup and restore (dock_backup.cpp).
+	void runWithProgress(const QString &label, const std::function<void()> &job);
+	void backup(bool all);
+	void restoreBackup();
+
+	// Context menu and about dialog (dock_menu.cpp).
+	void showContextMenu(const QPoint &position);
+	void showAbout();
+
+	// The modal file dialogs, message boxes, menu and dialog runs of the dock (dock_dialogs.h).
+	DockDialogs &dialogs() const { return *m_dialogs; }
+	void setDialogs(std::unique_ptr<DockDialogs> dialogs);
 
 Q_SIGNALS:
 	void sceneRenamed(const QString &uuid);
@@ -221,6 +248,8 @@ private:
 	void autoClearStep();
 	void rearmAutoClear();
 	void stopAutoClear();
+	// Adds the settings rows to the about dialog; the result applies them (false: keep it open).
+	std::function<bool()> buildAutoClearSection(QDialog *dialog, QFormLayout *form);
 
 	// The remote service (dock_remote.cpp).
 	void openRemotePopup();
@@ -337,6 +366,14 @@ private:
 
 	// The remote service (dock_remote.cpp); a child of the dock.
 	Remote *m_remote = nullptr;
+
+	// Auto-clear (dock_autoclear.cpp): the scenes still to visit in this pass, and its clock.
+	QList<obs_weak_source_t *> m_autoClearQueue;
+	std::function<QDateTime()> m_autoClearClock;
+	void clearAutoClearQueue();
+
+	// Dialogs (dock_dialogs.cpp).
+	std::unique_ptr<DockDialogs> m_dialogs;
 };
 
 } // namespace quillmar

@@ -278,6 +278,9 @@ void Dock::setUpTimers()
 void Dock::connectSignals()
 {
 	connect(m_editor, &QTextEdit::textChanged, this, &Dock::onTextEdited);
+	connect(m_editor, &QWidget::customContextMenuRequested, this, &Dock::showContextMenu);
+	connect(findChild<QAction *>(QStringLiteral("importDocument")), &QAction::triggered, this, &Dock::importDocument);
+	connect(findChild<QAction *>(QStringLiteral("exportDocument")), &QAction::triggered, this, &Dock::exportDocument);
 	connect(m_editor, &QTextEdit::selectionChanged, this, [this] {
 		dropSelectionColors();
 		updateCharacterCount();

@@ -1,22 +1,8 @@
 #include "dock/scroll_motion.h"
 
-#include <QElapsedTimer>
-
 #include <cmath>
 
 namespace quillmar {
-
-MonotonicClock steadyClock()
-{
-	return [] {
-		static const QElapsedTimer origin = [] {
-			QElapsedTimer timer;
-			timer.start();
-			return timer;
-		}();
-		return origin.elapsed();
-	};
-}
 
 double clampScrollSpeed(double speed)
 {

@@ -1,15 +1,8 @@
 #pragma once
 
-#include <QtGlobal>
-
-#include <functional>
+#include "module/clock.h"
 
 namespace quillmar {
-
-// Milliseconds of a monotonic clock; the teleprompter reads time only through one of these, so
-// tests can run it on a clock of their own.
-using MonotonicClock = std::function<qint64()>;
-MonotonicClock steadyClock();
 
 // Speeds are 1.0 to 5.0 in tenths; anything else (not a number included) is brought there.
 double clampScrollSpeed(double speed);

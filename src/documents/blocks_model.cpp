@@ -3,7 +3,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QStringList>
-#include <QTextDocument>
+#include "documents/note_document.h"
 
 #include <cmath>
 
@@ -150,7 +150,7 @@ int listStartOf(const QTextListFormat &format)
 
 std::unique_ptr<QTextDocument> scratchDocument(const QString &html)
 {
-	auto document = std::make_unique<QTextDocument>();
+	auto document = std::make_unique<NoteDocument>();
 	document->setLayoutEnabled(false);
 	document->setUndoRedoEnabled(false);
 	document->setHtml(html);

@@ -9,7 +9,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QTextCursor>
-#include <QTextDocument>
+#include "documents/note_document.h"
 #include <QTextList>
 #include <QXmlStreamReader>
 
@@ -487,7 +487,7 @@ private:
 
 	const WordStyles &m_styles;
 	const WordNumbering &m_numbering;
-	QTextDocument m_document;
+	NoteDocument m_document;
 	QTextCursor m_cursor;
 	QHash<QString, WordResolvedStyle> m_resolved;
 	// Per (numId, ilvl): the list that takes its next items, and the items numbered so far.

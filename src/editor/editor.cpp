@@ -1,5 +1,6 @@
 #include "editor/editor.h"
 
+#include "documents/note_document.h"
 #include "module/text.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -89,6 +90,12 @@ int decimalDigits(int n)
 
 Editor::Editor(QWidget *parent) : QTextEdit(parent)
 {
+	// Before anything else touches the document: the text edit's own one would read files.
+	setDocument(new NoteDocument(this));
+	// As the text edit prepares its own: no layout until shown, the view's metrics, its font.
+	document()->setPageSize(QSizeF(0, 0));
+	document()->documentLayout()->setPaintDevice(viewport());
+	document()->setDefaultFont(font());
 	document()->setDefaultStyleSheet(QStringLiteral("p, li { line-height: 140%; }"));
 	setNoteHtml(QString());
 	setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -322,7 +329,7 @@ void Editor::insertFromMimeData(const QMimeData *source)
 		if (source->hasText() && !checkInsertion(cursor, normalizeLineEnds(source->text())))
 			return;
 		const QTextDocumentFragment fragment = QTextDocumentFragment::fromHtml(source->html(), document());
-		QTextDocument scratch;
+		NoteDocument scratch;
 		makeScratch(scratch);
 		QTextCursor(&scratch).insertFragment(fragment);
 		if (!fitsNoteLimits(scratch)) {
@@ -349,7 +356,7 @@ void Editor::dropEvent(QDropEvent *e)
 		return;
 	}
 	const QTextCursor at = cursorForPosition(e->position().toPoint());
-	QTextDocument scratch;
+	NoteDocument scratch;
 	makeScratch(scratch);
 	if (data->hasHtml() && acceptRichText())
 		scratch.setHtml(data->html());

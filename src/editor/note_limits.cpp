@@ -1,7 +1,7 @@
 #include "editor/note_limits.h"
 
 #include <QTextBlock>
-#include <QTextDocument>
+#include "documents/note_document.h"
 
 #include <utility>
 
@@ -39,7 +39,7 @@ bool fitsNoteLimits(const QTextDocument &document)
 
 bool fitsNoteLimits(const QString &html)
 {
-	QTextDocument scratch;
+	NoteDocument scratch;
 	scratch.setUndoRedoEnabled(false);
 	scratch.setLayoutEnabled(false);
 	scratch.setHtml(html);

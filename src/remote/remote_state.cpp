@@ -3,18 +3,9 @@
 #include <QRandomGenerator64>
 #include <QUuid>
 
-#include <chrono>
 #include <limits>
 
 namespace quillmar {
-
-MonotonicClock steadyClock()
-{
-	return [] {
-		using namespace std::chrono;
-		return qint64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-	};
-}
 
 RemoteState::RemoteState(MonotonicClock clock) : m_clock(std::move(clock))
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "module/clock.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -8,10 +10,6 @@
 
 namespace quillmar {
 
-// Milliseconds on a clock that never steps: expiry must not follow NTP or a user changing the
-// system time, and none of these times is ever stored or sent.
-using MonotonicClock = std::function<qint64()>;
-MonotonicClock steadyClock();
 
 struct RemoteSession {
 	QString name;

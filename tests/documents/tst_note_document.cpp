@@ -1,0 +1,133 @@
+// Documents holding note content never read the files their HTML names.
+#include "documents/blocks.h"
+#include "documents/note_document.h"
+#include "editor/editor.h"
+#include "editor/note_limits.h"
+#include "hostile_images.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QMimeData>
+#include <QTextBlock>
+#include <QTextFragment>
+#include <QTextImageFormat>
+
+using namespace quillmar;
+
+namespace {
+
+// The image the document would draw for the first image in it.
+QImage shownImage(const QTextDocument &document)
+{
+	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+		for (auto it = block.begin(); !it.atEnd(); ++it) {
+			const QTextFormat format = it.fragment().charFormat();
+			if (format.isImageFormat())
+				return document.resource(QTextDocument::ImageResource, QUrl(format.toImageFormat().name()))
+					.value<QImage>();
+		}
+	}
+	return QImage();
+}
+
+QString dataUrl(const QImage &image)
+{
+	QByteArray png;
+	QBuffer buffer(&png);
+	buffer.open(QIODevice::WriteOnly);
+	image.save(&buffer, "PNG");
+	return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
+}
+
+} // namespace
+
+class NoteDocumentTest : public QObject {
+	Q_OBJECT
+
+	test::HostileImages m_files;
+
+private Q_SLOTS:
+	void initTestCase() { QVERIFY(m_files.ready()); }
+
+	void entryPaths_data()
+	{
+		QTest::addColumn<QString>("path");
+		QTest::addColumn<QString>("src");
+		for (const char *path : {"document", "limit check", "blocks", "paste", "drop"})
+			for (const QString &src : test::HostileImages::sources())
+				QTest::addRow("%s %s", path, qPrintable(src)) << QString::fromLatin1(path) << src;
+	}
+
+	// Each way HTML reaches a document, laid out and drawn: only the placeholder shows.
+	void entryPaths()
+	{
+		QFETCH(QString, path);
+		QFETCH(QString, src);
+		const QString html = test::HostileImages::noteWith(m_files.resolve(src));
+
+		if (path == QLatin1String("limit check")) {
+			QVERIFY(fitsNoteLimits(html));
+			return;
+		}
+		if (path == QLatin1String("blocks")) {
+			QVERIFY(!htmlToBlocks(html).isEmpty());
+			return;
+		}
+		Editor editor;
+		editor.resize(300, 200);
+		editor.show();
+		if (path == QLatin1String("document")) {
+			editor.setNoteHtml(html);
+		} else {
+			auto *mime = new QMimeData;
+			mime->setHtml(html);
+			if (path == QLatin1String("paste")) {
+				QApplication::clipboard()->setMimeData(mime);
+				editor.paste();
+			} else {
+				const QPoint at(5, 5);
+				QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+				QApplication::sendEvent(editor.viewport(), &enter);
+				QDragMoveEvent move(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+				QApplication::sendEvent(editor.viewport(), &move);
+				QDropEvent drop(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+				QApplication::sendEvent(editor.viewport(), &drop);
+				delete mime;
+			}
+		}
+		editor.grab(); // lays out and paints the image
+		QVERIFY(editor.toPlainText().contains(QLatin1String("after")));
+		QCOMPARE(shownImage(*editor.document()), NoteDocument::placeholderImage());
+		QVERIFY(editor.toHtml().contains(m_files.resolve(src).toHtmlEscaped()));
+	}
+
+	void dataImages_data()
+	{
+		QTest::addColumn<QString>("src");
+		QTest::addColumn<QSize>("shown");
+		QImage small(20, 10, QImage::Format_RGB32);
+		small.fill(Qt::blue);
+		QTest::newRow("small png is decoded") << dataUrl(small) << QSize(20, 10);
+		// Small as a file, 25 megapixels once decoded.
+		QImage large(5000, 5000, QImage::Format_Mono);
+		large.fill(0);
+		QTest::newRow("over the pixel bound") << dataUrl(large) << QSize(16, 16);
+		QTest::newRow("not base64") << QStringLiteral("data:image/png;base64,@@@") << QSize(16, 16);
+		QTest::newRow("not an image") << QStringLiteral("data:text/plain,hello") << QSize(16, 16);
+	}
+
+	void dataImages()
+	{
+		QFETCH(QString, src);
+		QFETCH(QSize, shown);
+		NoteDocument document;
+		document.setHtml(test::HostileImages::noteWith(src));
+		document.documentLayout()->documentSize();
+		QCOMPARE(shownImage(document).size(), shown);
+	}
+};
+
+QTEST_MAIN(NoteDocumentTest)
+#include "tst_note_document.moc"
