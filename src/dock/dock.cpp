@@ -65,8 +65,6 @@ Dock::Dock(const QString &settingsPath, QWidget *parent)
 Dock::~Dock()
 {
 	shutdown();
-	obs_weak_source_release(m_currentScene);
-	m_currentScene = nullptr;
 }
 
 void Dock::postLoad()
