@@ -3,4 +3,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}; shift || true
-exec scripts/root.sh run bash -c 'dir=$1; shift; launcher=(); command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache); cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null && cmake --build "$dir" -j "${QUILLMAR_JOBS:-2}" ${QUILLMAR_TARGET:+--target $QUILLMAR_TARGET}' bash "$dir" "$@"
+exec scripts/root.sh run bash -c 'dir=$1; shift; launcher=(); command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache); cmake -S . -B "$dir" -G Ninja "${launcher[@]}" -DQUILLMAR_WERROR=ON "$@" >/dev/null && cmake --build "$dir" -j "${QUILLMAR_JOBS:-2}" ${QUILLMAR_TARGET:+--target $QUILLMAR_TARGET}' bash "$dir" "$@"

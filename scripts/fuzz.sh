@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build() {
   scripts/root.sh run bash -c 'CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUILLMAR_FUZZ=ON -DQUILLMAR_TESTS=OFF >/dev/null && cmake --build build-fuzz'
+    -DQUILLMAR_FUZZ=ON -DQUILLMAR_WERROR=ON -DQUILLMAR_TESTS=OFF >/dev/null && cmake --build build-fuzz'
 }
 run() {
   local name=$1 seconds=${2:-60}

@@ -3,13 +3,13 @@
 # Xvfb picks a free display itself (-displayfd), so parallel runs, even from other roots that
 # share the abstract socket namespace, never collide.
 set -euo pipefail
-fifo=$(mktemp -u /tmp/xvfb-fd.XXXXXX)
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$fifo" >/tmp/xvfb-$$.log 2>&1 &
+work=$(mktemp -d /tmp/xvfb.XXXXXX)
+mkfifo "$work/fd"
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/fd" >"$work/log" 2>&1 &
 xpid=$!
-trap 'kill $xpid 2>/dev/null; wait $xpid 2>/dev/null || true; rm -f "$fifo"' EXIT
-if ! read -r -t 30 display <"$fifo"; then
-  echo "xvfb.sh: Xvfb did not start:" >&2; cat /tmp/xvfb-$$.log >&2; exit 1
+trap 'kill $xpid 2>/dev/null; wait $xpid 2>/dev/null || true; rm -rf "$work"' EXIT
+if ! read -r -t 30 display <"$work/fd"; then
+  echo "xvfb.sh: Xvfb did not start:" >&2; cat "$work/log" >&2; exit 1
 fi
 export DISPLAY=":$display"
 "$@"

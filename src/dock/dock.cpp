@@ -70,8 +70,6 @@ Dock::~Dock()
 {
 	shutdown();
 	clearAutoClearQueue();
-	obs_weak_source_release(m_currentScene);
-	m_currentScene = nullptr;
 }
 
 void Dock::setDialogs(std::unique_ptr<DockDialogs> dialogs)

@@ -6,6 +6,7 @@
 
 #include <obs-frontend-api.h>
 #include <obs.h>
+#include <obs.hpp>
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -78,6 +79,8 @@ public:
 	// Scene tracking and saving.
 	void syncToFrontendScene();
 	void showSceneNote(obs_source_t *scene);
+	// Restarted by every edit; saves when it runs out. Open so that tests can end the delay.
+	QTimer &autosaveTimer() { return m_autosaveTimer; }
 	bool saveNote(bool saveCollection, bool report);
 	// After the host saved the collection: a link written during that save missed its data, so
 	// the collection is saved once more when control returns to the event loop.
@@ -267,7 +270,7 @@ private:
 	NoteStore m_store;
 
 	// The scene whose note is in the editor.
-	obs_weak_source_t *m_currentScene = nullptr;
+	OBSWeakSourceAutoRelease m_currentScene;
 	QString m_currentUuid;
 	// Its last known name and the file its note was loaded from or last saved to, so that edits
 	// survive the scene being deleted before they were saved.

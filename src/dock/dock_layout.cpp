@@ -1,4 +1,5 @@
 #include "dock/dock.h"
+#include "dock/dock_theme.h"
 
 #include "dock/reading_band.h"
 #include "editor/editor.h"
@@ -27,10 +28,6 @@ namespace quillmar {
 
 namespace {
 
-constexpr int ControlButtonWidth = 28;
-constexpr int ControlButtonHeight = 24;
-constexpr int ControlIconSize = 18;
-
 QLabel *plainLabel(const char *name, QWidget *parent)
 {
 	auto *label = new QLabel(parent);
@@ -52,8 +49,8 @@ QToolButton *controlButton(const char *name, QWidget *parent)
 	auto *button = new QToolButton(parent);
 	button->setObjectName(QLatin1String(name));
 	button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-	button->setFixedSize(ControlButtonWidth, ControlButtonHeight);
-	button->setIconSize(QSize(ControlIconSize, ControlIconSize));
+	button->setFixedSize(theme::ToolButtonWidth, theme::ToolButtonHeight);
+	button->setIconSize(QSize(theme::ToolIconSize, theme::ToolIconSize));
 	button->setStyleSheet(QStringLiteral("QToolButton { padding: 0px; }"));
 	return button;
 }
@@ -121,8 +118,8 @@ void Dock::buildEditor()
 
 	m_remoteQrButton = new QToolButton(this);
 	m_remoteQrButton->setObjectName(QStringLiteral("remoteQrButton"));
-	m_remoteQrButton->setFixedSize(24, 24);
-	m_remoteQrButton->setIconSize(QSize(ControlIconSize, ControlIconSize));
+	m_remoteQrButton->setFixedSize(theme::ToolButtonHeight, theme::ToolButtonHeight);
+	m_remoteQrButton->setIconSize(QSize(theme::ToolIconSize, theme::ToolIconSize));
 	m_remoteQrButton->setAutoRaise(true);
 	m_remoteQrButton->setFocusPolicy(Qt::NoFocus);
 	m_remoteQrButton->setToolTip(text("RemoteQR"));

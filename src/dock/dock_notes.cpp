@@ -15,15 +15,6 @@ namespace quillmar {
 
 namespace {
 
-// Releases a source reference at the end of a scope.
-struct SourceRef {
-	obs_source_t *source;
-	explicit SourceRef(obs_source_t *s) : source(s) {}
-	~SourceRef() { obs_source_release(source); }
-	SourceRef(const SourceRef &) = delete;
-	SourceRef &operator=(const SourceRef &) = delete;
-};
-
 QString uuidOf(obs_source_t *scene)
 {
 	return scene ? QString::fromUtf8(obs_source_get_uuid(scene)) : QString();
@@ -48,7 +39,6 @@ obs_source_t *Dock::currentScene() const
 
 void Dock::setCurrentScene(obs_source_t *scene)
 {
-	obs_weak_source_release(m_currentScene);
 	m_currentScene = scene ? obs_source_get_weak_source(scene) : nullptr;
 	m_currentUuid = uuidOf(scene);
 	m_currentName = nameOf(scene);
@@ -93,9 +83,9 @@ void Dock::syncToFrontendScene()
 {
 	if (m_closing)
 		return;
-	const SourceRef scene(obs_frontend_preview_program_mode_active() ? obs_frontend_get_current_preview_scene()
+	const OBSSourceAutoRelease scene(obs_frontend_preview_program_mode_active() ? obs_frontend_get_current_preview_scene()
 									 : obs_frontend_get_current_scene());
-	showSceneNote(scene.source);
+	showSceneNote(scene);
 }
 
 void Dock::showSceneNote(obs_source_t *scene)
@@ -206,18 +196,18 @@ bool Dock::saveDirtyNote(bool report)
 		showLimitMessage();
 		return false;
 	}
-	const SourceRef scene(currentScene());
-	if (!scene.source || obs_source_removed(scene.source))
+	const OBSSourceAutoRelease scene(currentScene());
+	if (!scene || obs_source_removed(scene))
 		return saveOrphanedNote(report);
 	QString detail;
-	if (!m_store.saveNote(scene.source, m_editor->toHtml(), detail)) {
+	if (!m_store.saveNote(scene, m_editor->toHtml(), detail)) {
 		if (report) {
 			showSaveError(detail);
 			setStatus(text("NoteSaveFailed") + QLatin1Char(' ') + detail);
 		}
 		return false;
 	}
-	m_currentNotePath = m_store.resolveNotePath(scene.source);
+	m_currentNotePath = m_store.resolveNotePath(scene);
 	m_dirty = false;
 	hideSaveError();
 	if (report)
@@ -360,8 +350,8 @@ void Dock::endRestore()
 	saveNote(true, true);
 	m_currentUuid.clear();
 	{
-		const SourceRef scene(currentScene());
-		showSceneNote(scene.source);
+		const OBSSourceAutoRelease scene(currentScene());
+		showSceneNote(scene);
 	}
 	notifyRemoteCollectionChanging(false);
 	if (m_pendingFollow) {

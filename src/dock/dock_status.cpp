@@ -12,8 +12,6 @@
 #include <QTextCursor>
 #include <QToolTip>
 
-#include <cmath>
-
 namespace quillmar {
 
 namespace {
@@ -60,11 +58,8 @@ void Dock::updateCharacterCount()
 	const bool selected = m_editor->isEnabled() && cursor.hasSelection();
 	QString label;
 	if (selected) {
-		QTextDocument *document = m_editor->document();
-		// Paragraph breaks inside the selection are not characters the reader sees.
-		const int breaks = document->findBlock(cursor.selectionEnd()).blockNumber() -
-				   document->findBlock(cursor.selectionStart()).blockNumber();
-		const int count = cursor.selectionEnd() - cursor.selectionStart() - breaks;
+		const int count =
+			visibleCharacterCount(*m_editor->document(), cursor.selectionStart(), cursor.selectionEnd());
 		label = text("SelectedCharacters").arg(locale.toString(count));
 	} else {
 		label = text("CharacterCount").arg(locale.toString(total));
@@ -72,7 +67,7 @@ void Dock::updateCharacterCount()
 	setTextIfChanged(m_characterCount, label);
 	const QString remaining = text("CharacterRemaining")
 					  .arg(locale.toString(total), locale.toString(kNoteCharLimit),
-					       locale.toString(qMax(kNoteCharLimit - total, 0)));
+					       locale.toString(remainingCharacters(total)));
 	m_characterCount->setToolTip(remaining);
 	m_characterCount->setAccessibleName(selected ? label + QStringLiteral("; ") + remaining : remaining);
 }
@@ -84,9 +79,8 @@ void Dock::updateDocumentStatus()
 	setTextIfChanged(m_documentStatus, text("DocumentStatus").arg(paragraphs));
 
 	const QScrollBar *bar = m_editor->verticalScrollBar();
-	const int range = bar->maximum() - bar->minimum();
-	const double progress = range >= 1 ? double(bar->value() - bar->minimum()) / range : 0.0;
-	setTextIfChanged(m_scrollPercent, QString::number(std::lround(progress * 100)) + QLatin1Char('%'));
+	const int percent = scrollPercent(bar->value(), bar->minimum(), bar->maximum());
+	setTextIfChanged(m_scrollPercent, QString::number(percent) + QLatin1Char('%'));
 	notifyRemoteReadingPosition();
 }
 

@@ -22,16 +22,11 @@ namespace {
 constexpr int MutedAlpha = 170;
 constexpr int DarkThreshold = 128;
 
-// Control metrics shared by the dock's tool buttons and both tool bars.
-constexpr int ToolButtonWidth = 28;
-constexpr int ToolButtonHeight = 24;
-constexpr int ToolIconSize = 18;
-
 } // namespace
 
-bool isDark(const QPalette &palette)
+bool isDark(const QColor &background)
 {
-	return palette.color(QPalette::Window).lightness() < DarkThreshold;
+	return background.lightness() < DarkThreshold;
 }
 
 QString hexName(const QColor &colour)
@@ -97,7 +92,7 @@ QString sliderSheet(const QPalette &palette)
 			      "QSlider::handle:horizontal { width: 14px; margin: -3px 0; border-radius: 5px; "
 			      "background: %2; } "
 			      "QSlider::handle:horizontal:hover { background: %3; }")
-		.arg(hexName(lineColor(palette)), isDark(palette) ? QStringLiteral("#d8dce3") : QStringLiteral("#606975"),
+		.arg(hexName(lineColor(palette)), isDark(palette.color(QPalette::Window)) ? QStringLiteral("#d8dce3") : QStringLiteral("#606975"),
 		     hexName(palette.color(QPalette::Highlight)));
 }
 
@@ -177,7 +172,7 @@ void Dock::applyTheme()
 		return;
 	const QPalette pal = palette();
 	applySceneLabelStyle();
-	setSheet(m_saveError, theme::saveErrorSheet(theme::isDark(pal)));
+	setSheet(m_saveError, theme::saveErrorSheet(theme::isDark(pal.color(QPalette::Window))));
 	applyEditorSheet();
 	setSheet(m_scrollSlider, theme::sliderSheet(pal));
 

@@ -8,8 +8,14 @@
 // rebuilt whenever the host switches between light and dark themes.
 namespace quillmar::theme {
 
-// Dark when the window colour's lightness is below 128; 128 itself counts as light.
-bool isDark(const QPalette &palette);
+// Control metrics shared by the dock's tool buttons and both tool bars.
+inline constexpr int ToolButtonWidth = 28;
+inline constexpr int ToolButtonHeight = 24;
+inline constexpr int ToolIconSize = 18;
+
+// Whether a background colour is dark: lightness below 128; 128 itself counts as light. The dock
+// judges its window colour, the reading band the base colour it is drawn on.
+bool isDark(const QColor &background);
 
 // "#rrggbb".
 QString hexName(const QColor &colour);

@@ -1,4 +1,5 @@
 #include "dock/dock.h"
+#include "dock/dock_theme.h"
 
 #include "editor/editor.h"
 #include "icons/mono_icon.h"
@@ -26,7 +27,7 @@ QToolBar *toolBar(const char *name, QWidget *parent)
 	bar->setObjectName(QLatin1String(name));
 	bar->setMovable(false);
 	bar->setFloatable(false);
-	bar->setIconSize(QSize(18, 18));
+	bar->setIconSize(QSize(theme::ToolIconSize, theme::ToolIconSize));
 	return bar;
 }
 

@@ -1,5 +1,7 @@
 #include "dock/reading_band.h"
 
+#include "dock/dock_theme.h"
+
 #include <QPainter>
 
 #include <cmath>
@@ -31,7 +33,7 @@ ReadingBand::ReadingBand(QWidget *viewport) : QWidget(viewport)
 void ReadingBand::paintEvent(QPaintEvent *)
 {
 	// Sky blue reads on dark text backgrounds, a deeper blue on light ones.
-	const bool dark = palette().color(QPalette::Base).lightness() < 128;
+	const bool dark = theme::isDark(palette().color(QPalette::Base));
 	QColor colour = dark ? QColor(56, 189, 248) : QColor(0, 119, 204);
 	QPainter painter(this);
 	QColor fill = colour;

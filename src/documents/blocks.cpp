@@ -145,20 +145,14 @@ private:
 	bool m_resolved;
 };
 
-// Checked before anything is built, so that an oversized note costs no more than one walk.
-bool overNoteLimits(const QTextDocument &document)
+// Checked before anything is built, so that an oversized note costs no more than two walks.
+bool tooManyRuns(const QTextDocument &document)
 {
-	if (document.characterCount() - 1 > kMaxNoteCharacters ||
-	    document.blockCount() > kMaxNoteBlocks)
-		return true;
 	int fragments = 0;
-	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-		if (block.length() - 1 > kMaxBlockCharacters)
-			return true;
+	for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
 		for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it)
 			if (it.fragment().isValid() && ++fragments > kMaxNoteRuns)
 				return true;
-	}
 	return false;
 }
 
@@ -166,7 +160,7 @@ bool overNoteLimits(const QTextDocument &document)
 
 QJsonObject documentToBlocks(const QTextDocument &document, bool resolved)
 {
-	if (overNoteLimits(document))
+	if (!fitsNoteLimits(document) || tooManyRuns(document))
 		return {};
 	bool editable = document.rootFrame()->childFrames().isEmpty();
 	FormatTable formats(document, resolved);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "editor/note_limits.h"
+
 #include <QJsonObject>
 #include <QString>
 
@@ -13,10 +15,7 @@ namespace quillmar {
 // "listGroup", "listStart", "runs"}, a run is {"text", "weight", "italic", "underline", "strike",
 // "size", "family", "color", "background"}. All functions are stateless and run on the UI thread.
 
-// The note limits the block document shares with the editor and the browser client.
-constexpr int kMaxNoteCharacters = 200000;
-constexpr int kMaxNoteBlocks = 20000;
-constexpr int kMaxBlockCharacters = 10000;
+// Beyond the note limits (editor/note_limits.h), a bound on the runs a block document carries.
 constexpr int kMaxNoteRuns = 100000;
 
 // The block document of a whole text document, or an empty object when the document exceeds the

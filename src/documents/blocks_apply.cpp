@@ -109,9 +109,9 @@ struct Incoming {
 					return failure.invalid(where(bi, ri, "text"));
 				const QString runText = textValue.toString();
 				blockLength += runText.size();
-				if (blockLength > kMaxBlockCharacters)
+				if (blockLength > kParagraphCharLimit)
 					return failure.tooLong(where(bi));
-				if (text.size() + runText.size() > kMaxNoteCharacters)
+				if (text.size() + runText.size() > kNoteCharLimit)
 					return failure.tooLong(QString());
 				Range range{int(text.size()), int(runText.size()), RunStyle()};
 				if (!runStyleFromJson(run, range.style))
@@ -125,7 +125,7 @@ struct Incoming {
 			text += QChar::ParagraphSeparator;
 		}
 		text.chop(1);
-		if (text.size() > kMaxNoteCharacters)
+		if (text.size() > kNoteCharLimit)
 			return failure.tooLong(QString());
 		return true;
 	}
@@ -356,7 +356,7 @@ bool apply(const QString &currentHtml, const QJsonObject &incoming, QString &new
 	const QJsonArray blocks = blocksValue.toArray();
 	if (!blocksValue.isArray() || blocks.isEmpty())
 		return failure.invalid(QStringLiteral("\"blocks\""));
-	if (blocks.size() > kMaxNoteBlocks)
+	if (blocks.size() > kNoteParagraphLimit)
 		return failure.tooLong(QStringLiteral("%1 paragraphs").arg(blocks.size()));
 
 	Incoming next;

@@ -3,6 +3,7 @@
 #include <QTextBlock>
 #include "documents/note_document.h"
 
+#include <cmath>
 #include <utility>
 
 namespace quillmar {
@@ -79,6 +80,25 @@ bool insertionFitsNoteLimits(const QTextDocument &document, int start, int end, 
 	}
 	line += final.position() + final.length() - 1 - end;
 	return chars <= kNoteCharLimit && line <= kParagraphCharLimit && paragraphs <= kNoteParagraphLimit;
+}
+
+int visibleCharacterCount(const QTextDocument &document, int start, int end)
+{
+	if (start > end)
+		std::swap(start, end);
+	const int breaks = document.findBlock(end).blockNumber() - document.findBlock(start).blockNumber();
+	return end - start - breaks;
+}
+
+int remainingCharacters(int total)
+{
+	return qMax(kNoteCharLimit - total, 0);
+}
+
+int scrollPercent(int value, int minimum, int maximum)
+{
+	const int range = maximum - minimum;
+	return range >= 1 ? int(std::lround(100.0 * (value - minimum) / range)) : 0;
 }
 
 QString normalizeLineEnds(QString text)

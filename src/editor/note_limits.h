@@ -21,6 +21,14 @@ bool fitsNoteLimits(const QString &html);
 // paragraph separators and frame boundaries start a paragraph; U+2028 does not.
 bool insertionFitsNoteLimits(const QTextDocument &document, int start, int end, QStringView text);
 
+// Characters a reader sees in the range [start, end) of document, in either order: paragraph
+// breaks inside it do not count.
+int visibleCharacterCount(const QTextDocument &document, int start, int end);
+// Characters still allowed in a note of total characters; 0 past the limit.
+int remainingCharacters(int total);
+// How far down a scroll range a value lies, as a whole percentage; 0 for an empty range.
+int scrollPercent(int value, int minimum, int maximum);
+
 // "\r\n" and then every remaining "\r" become "\n".
 QString normalizeLineEnds(QString text);
 

@@ -3,6 +3,8 @@
 #include "module/module.h"
 #include "module/text.h"
 
+#include <obs.hpp>
+
 namespace quillmar {
 
 namespace {
@@ -54,26 +56,22 @@ void unregisterHotkeys()
 
 void saveHotkeys(obs_data_t *saveData)
 {
-	obs_data_t *bindings = obs_data_create();
+	const OBSDataAutoRelease bindings = obs_data_create();
 	for (const HotkeyEntry &entry : g_table) {
-		obs_data_array_t *array = obs_hotkey_save(entry.id);
+		const OBSDataArrayAutoRelease array = obs_hotkey_save(entry.id);
 		obs_data_set_array(bindings, entry.name, array);
-		obs_data_array_release(array);
 	}
 	obs_data_set_obj(saveData, "quillmar_hotkeys", bindings);
-	obs_data_release(bindings);
 }
 
 void loadHotkeys(obs_data_t *saveData)
 {
-	obs_data_t *bindings = obs_data_get_obj(saveData, "quillmar_hotkeys");
+	const OBSDataAutoRelease bindings = obs_data_get_obj(saveData, "quillmar_hotkeys");
 	for (const HotkeyEntry &entry : g_table) {
 		// A missing array loads nothing, which leaves the hotkey unbound.
-		obs_data_array_t *array = bindings ? obs_data_get_array(bindings, entry.name) : nullptr;
+		const OBSDataArrayAutoRelease array = bindings ? obs_data_get_array(bindings, entry.name) : nullptr;
 		obs_hotkey_load(entry.id, array);
-		obs_data_array_release(array);
 	}
-	obs_data_release(bindings);
 }
 
 } // namespace quillmar

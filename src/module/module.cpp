@@ -5,6 +5,7 @@
 #include "module/text.h"
 
 #include <obs-frontend-api.h>
+#include <obs.hpp>
 #include <util/text-lookup.h>
 
 #include <QCoreApplication>
@@ -14,6 +15,7 @@
 #include <QPointer>
 
 #include <atomic>
+#include <memory>
 
 namespace quillmar {
 namespace module {
@@ -65,15 +67,14 @@ void onSourceRename(void *, calldata_t *data)
 	QPointer<Dock> guard = g_dock;
 	if (!guard)
 		return;
-	obs_weak_source_t *weak = obs_source_get_weak_source(source);
+	// Shared so that the reference is released however the posted call ends (run or dropped).
+	const auto weak = std::make_shared<OBSWeakSourceAutoRelease>(obs_source_get_weak_source(source));
 	QMetaObject::invokeMethod(
 		qApp,
 		[guard, weak]() {
-			obs_source_t *alive = obs_weak_source_get_source(weak);
+			const OBSSourceAutoRelease alive = obs_weak_source_get_source(*weak);
 			if (alive && guard && !g_exitSeen)
 				guard->onSceneRenamed(alive);
-			obs_source_release(alive);
-			obs_weak_source_release(weak);
 		},
 		Qt::QueuedConnection);
 }

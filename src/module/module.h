@@ -9,7 +9,8 @@ class Dock;
 // Module-wide state and the start-up / tear-down the exported functions forward to.
 namespace module {
 
-constexpr const char *Version = "3.0.0";
+// From the project() version in CMake.
+constexpr const char *Version = QUILLMAR_VERSION;
 constexpr const char *DockId = "Quillmar";
 
 void setPointer(obs_module_t *module);

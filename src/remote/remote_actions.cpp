@@ -186,7 +186,7 @@ QJsonObject Remote::documentReply(const QString &scene)
 	const bool current = scene == m_dock->currentSceneUuid();
 	if (current && m_dock->hasLoadError())
 		return error("read");
-	if (current && m_dock->editor()->document()->characterCount() - 1 > kMaxNoteCharacters)
+	if (current && m_dock->editor()->document()->characterCount() - 1 > kNoteCharLimit)
 		return error("size");
 	QString html;
 	if (!readCurrentHtml(scene, html))

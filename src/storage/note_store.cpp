@@ -2,6 +2,8 @@
 
 #include "module/text.h"
 
+#include <obs.hpp>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,14 +29,12 @@ struct SceneLink {
 SceneLink readLink(obs_source_t *scene)
 {
 	SceneLink link;
-	obs_data_t *settings = obs_source_get_private_settings(scene);
-	if (obs_data_t *object = obs_data_get_obj(settings, "quillmar")) {
+	const OBSDataAutoRelease settings = obs_source_get_private_settings(scene);
+	if (const OBSDataAutoRelease object = obs_data_get_obj(settings, "quillmar")) {
 		link.id = QString::fromUtf8(obs_data_get_string(object, "id"));
 		link.file = QString::fromUtf8(obs_data_get_string(object, "file"));
 		link.name = QString::fromUtf8(obs_data_get_string(object, "name"));
-		obs_data_release(object);
 	}
-	obs_data_release(settings);
 	return link;
 }
 
@@ -280,14 +280,12 @@ void NoteStore::writeSceneLink(obs_source_t *scene, const NoteTarget &target)
 {
 	if (readLink(scene).name == target.sceneName && target.previousPath == target.path)
 		return;
-	obs_data_t *link = obs_data_create();
+	const OBSDataAutoRelease link = obs_data_create();
 	obs_data_set_string(link, "id", target.sceneId.toUtf8().constData());
 	obs_data_set_string(link, "file", fileNameOf(target.path).toUtf8().constData());
 	obs_data_set_string(link, "name", target.sceneName.toUtf8().constData());
-	obs_data_t *settings = obs_source_get_private_settings(scene);
+	const OBSDataAutoRelease settings = obs_source_get_private_settings(scene);
 	obs_data_set_obj(settings, "quillmar", link);
-	obs_data_release(settings);
-	obs_data_release(link);
 	m_collectionDirty = true;
 	if (!target.previousPath.isEmpty() && target.previousPath.compare(target.path, Qt::CaseInsensitive) != 0 &&
 	    !isSymbolicLink(target.previousPath))

@@ -4,11 +4,8 @@
 #include "blocks_vectors.h"
 #include "documents/blocks.h"
 
-#include <QDir>
 #include <QRandomGenerator>
 #include <QTest>
-#include <QTextCursor>
-#include <QTextDocument>
 
 #include <iterator>
 
@@ -77,77 +74,6 @@ QJsonArray randomBlocks(Random &r)
 	return blocks;
 }
 
-// Small edits of an exported document, the way a client changes a note.
-QJsonArray mutate(Random &r, QJsonArray blocks)
-{
-	const QLatin1String text("text"), runsKey("runs");
-	for (int n = 1 + r.below(3); n > 0; --n) {
-		const int b = r.below(int(blocks.size()));
-		QJsonObject block = blocks.at(b).toObject();
-		QJsonArray runs = block.value(runsKey).toArray();
-		const int run = r.below(int(runs.size()) + 1); // runs.size(): after the last run
-		const QJsonObject old = runs.at(run).toObject(); // empty after the last run
-		switch (r.below(6)) {
-		case 0: { // retype the end of a run
-			const QString was = old[text].toString();
-			int cut = r.below(int(was.size()) + 1);
-			if (cut > 0 && was.at(cut - 1).isHighSurrogate())
-				--cut;
-			if (run < runs.size())
-				runs.replace(run, with(old, {{text, was.left(cut) + randomText(r, 2)}}));
-			break;
-		}
-		case 1:
-			runs.insert(run, randomRun(r));
-			break;
-		case 2: // restyle a run, or drop the last one
-			if (run < runs.size())
-				runs.replace(run, with(randomRun(r), {{text, old[text]}}));
-			else if (!runs.isEmpty())
-				runs.removeLast();
-			break;
-		case 3: { // split the paragraph
-			QJsonArray tail;
-			while (runs.size() > run)
-				tail.append(runs.takeAt(run));
-			blocks.insert(b + 1, with(block, {{runsKey, tail}}));
-			break;
-		}
-		case 4: // join with the next paragraph
-			if (b + 1 < blocks.size())
-				for (const QJsonValue v : blocks.takeAt(b + 1)[runsKey].toArray())
-					runs.append(v);
-			break;
-		case 5: // another paragraph or list format
-			block = randomBlocks(r).at(0).toObject();
-			break;
-		}
-		blocks.replace(b, with(block, {{runsKey, runs}}));
-	}
-	return blocks;
-}
-
-// A stored note: a random document, sometimes with word spacing that the model does not carry.
-bool randomNote(Random &r, QString &html)
-{
-	html.clear();
-	if (!applyBlocks(QString(), {{QStringLiteral("blocks"), randomBlocks(r)}}, html))
-		return false;
-	if (r.chance(50)) {
-		QTextDocument doc;
-		doc.setHtml(html);
-		QTextCursor cursor(&doc);
-		const int end = doc.characterCount() - 1;
-		cursor.setPosition(r.below(end + 1));
-		cursor.setPosition(r.below(end + 1), QTextCursor::KeepAnchor);
-		QTextCharFormat spacing;
-		spacing.setFontWordSpacing(1 + r.below(5));
-		cursor.mergeCharFormat(spacing);
-		html = doc.toHtml();
-	}
-	return true;
-}
-
 // One fault: a key of a block or of a run set to a bad value or, when undefined, removed.
 struct Fault {
 	bool run;
@@ -191,25 +117,16 @@ private Q_SLOTS:
 	void validDocumentsAreStoredAsSent()
 	{
 		const quint32 seed = qEnvironmentVariable("QUILLMAR_SEED", QStringLiteral("20240607")).toUInt();
-		const int rounds = qEnvironmentVariable("QUILLMAR_ROUNDS", QStringLiteral("250")).toInt();
+		const int rounds = qEnvironmentVariable("QUILLMAR_ROUNDS", QStringLiteral("400")).toInt();
 		Random r{QRandomGenerator(seed)};
 		for (int round = 0; round < rounds; ++round) {
+			// The stored note is itself a random document, so that the edit replaces real formatting.
 			QString stored;
-			QVERIFY(randomNote(r, stored));
-			const QJsonArray sent =
-				r.chance(50) ? mutate(r, htmlToBlocks(stored)[QLatin1String("blocks")].toArray())
-					     : randomBlocks(r);
-			if (sent.isEmpty())
-				continue;
-			// Seed and round reproduce a failure; the stored note and the blocks go to files, as
-			// a test message would cut the text at its first line separator.
+			QVERIFY(applyBlocks(QString(), {{QStringLiteral("blocks"), randomBlocks(r)}}, stored));
+			const QJsonArray sent = randomBlocks(r);
 			auto context = [&](const QString &why, const QJsonArray &blocks) {
-				const QString dir = qEnvironmentVariable("QUILLMAR_TEST_OUTPUT", QDir::tempPath());
-				QFile html(dir + QStringLiteral("/blocks_property_stored.html")),
-					json(dir + QStringLiteral("/blocks_property_sent.json"));
-				if (QDir().mkpath(dir) && html.open(QIODevice::WriteOnly) && json.open(QIODevice::WriteOnly))
-					html.write(stored.toUtf8()), json.write(QJsonDocument(blocks).toJson());
-				return QStringLiteral("%1\nseed %2, round %3 (stored note and sent blocks in %4)").arg(why).arg(seed).arg(round).arg(dir);
+				return QStringLiteral("%1\nseed %2, round %3, sent %4")
+					.arg(why).arg(seed).arg(round).arg(QString::fromUtf8(QJsonDocument(blocks).toJson()));
 			};
 			QString out, why;
 			bool limit = true;

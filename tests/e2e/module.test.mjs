@@ -12,7 +12,10 @@ test('OBS loads Quillmar, shows its dock and exits cleanly', async () => {
   const obs = await Obs.start(home);
   started.push(obs);
 
-  assert.match(obs.log(), /\[Quillmar\] Loaded 3\.0\.0/);
+  // The version comes from CMake's project(), the one place it is written.
+  const cmake = fs.readFileSync(new URL('../../CMakeLists.txt', import.meta.url), 'utf8');
+  const projectVersion = cmake.match(/project\(quillmar VERSION ([0-9.]+)/)[1];
+  assert.ok(obs.log().includes(`[Quillmar] Loaded ${projectVersion}`));
   const version = await obs.call('GetVersion');
   assert.ok(version.availableRequests.includes('CallVendorRequest'));
 

@@ -1,5 +1,5 @@
 #include "editor/editor.h"
-#include "editor_test_util.h"
+#include "test_util.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -119,11 +119,8 @@ private Q_SLOTS:
 		QTest::addColumn<bool>("checked");
 		QTest::newRow("letter") << int(Qt::Key_X) << "x" << int(Qt::NoModifier) << true;
 		QTest::newRow("AltGr") << int(Qt::Key_Q) << "@" << int(Qt::ControlModifier | Qt::AltModifier) << true;
-		QTest::newRow("Meta") << int(Qt::Key_B) << "b" << int(Qt::MetaModifier) << true;
-		QTest::newRow("Ctrl+keypad") << int(Qt::Key_5) << "5" << int(Qt::ControlModifier | Qt::KeypadModifier) << true;
 		QTest::newRow("Shift+Return") << int(Qt::Key_Return) << "\r" << int(Qt::ShiftModifier) << true;
 		QTest::newRow("Ctrl+B") << int(Qt::Key_B) << "b" << int(Qt::ControlModifier) << false;
-		QTest::newRow("Ctrl+Shift+B") << int(Qt::Key_B) << "B" << int(Qt::ControlModifier | Qt::ShiftModifier) << false;
 	}
 	void keysInAFullNote()
 	{
@@ -192,10 +189,8 @@ private Q_SLOTS:
 			const QByteArray size = ", " + QByteArray::number(6000 + second);
 			QTest::newRow("Delete at the end" + size) << second << 6000 << 6000 << int(Qt::Key_Delete) << none;
 			QTest::newRow("Backspace at the start" + size) << second << 6001 << 6001 << int(Qt::Key_Backspace) << none;
-			QTest::newRow("Ctrl+Delete at the end" + size) << second << 6000 << 6000 << int(Qt::Key_Delete) << ctrl;
 			QTest::newRow("Ctrl+X of the break" + size) << second << 6000 << 6001 << int(Qt::Key_X) << ctrl;
-			// Key 0 and 1 stand for the checked delete and cut that menus and buttons use.
-			QTest::newRow("checked delete of the break" + size) << second << 6000 << 6001 << 0 << none;
+			// Key 1 stands for the checked cut that menus and buttons use.
 			QTest::newRow("checked cut of the break" + size) << second << 6000 << 6001 << 1 << none;
 		}
 	}
@@ -210,9 +205,7 @@ private Q_SLOTS:
 		load(paragraphs({6000, second}), from, to);
 		const QString cut = editor().textCursor().selection().toPlainText();
 		QApplication::clipboard()->setText(QStringLiteral("before"));
-		if (key == 0)
-			QCOMPARE(editor().checkedDelete(), fits);
-		else if (key == 1)
+		if (key == 1)
 			QCOMPARE(editor().checkedCut(), fits);
 		else
 			QTest::keyClick(&editor(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
@@ -233,12 +226,6 @@ private Q_SLOTS:
 		QTest::addColumn<QString>("plain");
 		QTest::addColumn<QString>("html");
 		QTest::addColumn<bool>("fits");
-		const QString crlf = QStringLiteral("a\r\nb\rc") + QStringLiteral("\r\nx").repeated(8);
-		const QString nearlyFull = QString(kNoteParagraphLimit - 11, u'\n');
-		QTest::newRow("CR LF is one break, at the limit") << nearlyFull << 0 << 0 << crlf << QString() << true;
-		QTest::newRow("CR LF is one break, one over") << nearlyFull << 0 << 0 << crlf + "\r\ny" << QString() << false;
-		QTest::newRow("replacing a selection makes room")
-			<< noteOfLength(kNoteCharLimit) << 10 << 20 << "0123456789" << QString() << true;
 		// A 2 x 2 table adds 4 cells and the end of its frame.
 		const QString table = QStringLiteral("<table><tr><td>a</td><td>b</td></tr><tr><td>c</td><td>d</td></tr></table>");
 		QTest::newRow("table one over the paragraph limit")

@@ -1,5 +1,5 @@
 #include "editor/note_limits.h"
-#include "editor_test_util.h"
+#include "test_util.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -80,6 +80,8 @@ private Q_SLOTS:
 		QTest::addColumn<bool>("fits");
 		QTest::newRow("reversed range") << paragraphs({6000, 4001}) << 6001 << 6000 << "" << false;
 		QTest::newRow("range past the end") << paragraphs({5}) << 3 << 99 << "x" << true;
+		QTest::newRow("inserted paragraph one over, then a break")
+			<< paragraphs({5}) << 0 << 0 << QString(kParagraphCharLimit + 1, u'x') + u'\n' << false;
 		const QString almost = QString(kNoteParagraphLimit - 3, u'\n');
 		QTest::newRow("two frame boundaries") << almost << 0 << 0 << "a\ufdd0b\ufdd1" << true;
 		QTest::newRow("three frame boundaries") << almost << 0 << 0 << "a\ufdd0b\ufdd0c\ufdd1" << false;
@@ -141,6 +143,23 @@ private Q_SLOTS:
 		}
 		// Both outcomes must have been exercised for the comparison to mean anything.
 		QVERIFY(outcomes[0] > 100 && outcomes[1] > 100);
+	}
+
+	// What the status row shows, without a dock.
+	void counts()
+	{
+		QTextDocument document;
+		document.setPlainText(QStringLiteral("abc\ndef\nghi"));
+		// Two whole paragraphs are 6 characters, not 7; the order of the ends does not matter.
+		QCOMPARE(visibleCharacterCount(document, 0, 7), 6);
+		QCOMPARE(visibleCharacterCount(document, 7, 0), 6);
+		QCOMPARE(visibleCharacterCount(document, 2, 9), 5);
+		QCOMPARE(remainingCharacters(kNoteCharLimit - 10), 10);
+		QCOMPARE(remainingCharacters(kNoteCharLimit + 5), 0); // text that bypassed the checks
+		QCOMPARE(scrollPercent(0, 0, 0), 0);
+		QCOMPARE(scrollPercent(50, 0, 100), 50);
+		QCOMPARE(scrollPercent(2, 0, 3), 67);
+		QCOMPARE(scrollPercent(10, 10, 20), 0);
 	}
 
 	void lineEnds()

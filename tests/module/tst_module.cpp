@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 
+#include <obs.hpp>
 #include <util/base.h>
 
 #include <cstdarg>
@@ -76,7 +77,7 @@ private Q_SLOTS:
 		QCOMPARE(fake::saveCallbackCount(), 1);
 		QCOMPARE(registeredHotkeys(), HotkeyCount);
 		QVERIFY(QDir(test::moduleConfigDir()).exists());
-		QVERIFY(g_log.contains(QStringLiteral("%1 [Quillmar] Loaded 3.0.0").arg(LOG_INFO)));
+		QVERIFY(g_log.contains(QStringLiteral("%1 [Quillmar] Loaded " QUILLMAR_VERSION).arg(LOG_INFO)));
 	}
 
 	void refusedDockLeavesNothingRegistered()
@@ -155,18 +156,17 @@ private Q_SLOTS:
 
 		obs_sceneitem_t *groupItem = obs_scene_add_group(scene.scene(), "Group");
 		obs_source_set_name(obs_sceneitem_get_source(groupItem), "Group 2");
-		obs_source_t *color = obs_source_create("color_source_v3", "Colour", nullptr, nullptr);
+		const OBSSourceAutoRelease color = obs_source_create("color_source_v3", "Colour", nullptr, nullptr);
 		obs_source_set_name(color, "Colour 2");
-		QTest::qWait(50);
+		QCoreApplication::processEvents();
 		QCOMPARE(spy.count(), 1);
-		obs_source_release(color);
 
 		// Destroyed before the posted call runs: dropped.
 		{
 			test::Scene doomed("Doomed");
 			obs_source_set_name(doomed.source(), "Doomed 2");
 		}
-		QTest::qWait(50);
+		QCoreApplication::processEvents();
 		QCOMPARE(spy.count(), 1);
 	}
 
@@ -177,7 +177,7 @@ private Q_SLOTS:
 		test::Scene scene("Late");
 		fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
 		obs_source_set_name(scene.source(), "Later");
-		QTest::qWait(50);
+		QCoreApplication::processEvents();
 		QCOMPARE(spy.count(), 0);
 	}
 
@@ -186,38 +186,24 @@ private Q_SLOTS:
 		QVERIFY(module::load());
 		obs_key_combination_t combo = {INTERACT_CONTROL_KEY, OBS_KEY_F5};
 		obs_hotkey_load_bindings(hotkeyTable()[HotkeyFaster].id, &combo, 1);
-
-		obs_data_t *saved = obs_data_create();
-		fake::emitSave(saved, true);
-		obs_data_t *bindings = obs_data_get_obj(saved, "quillmar_hotkeys");
-		QVERIFY(bindings);
-		for (int i = 0; i < HotkeyCount; ++i)
-			QVERIFY2(obs_data_has_user_value(bindings, hotkeyTable()[i].name), hotkeyTable()[i].name);
-		obs_data_array_t *faster = obs_data_get_array(bindings, "Quillmar.Faster");
-		QCOMPARE(obs_data_array_count(faster), size_t(1));
-		obs_data_array_release(faster);
-		obs_data_release(bindings);
-
-		// A collection saved without bindings leaves every hotkey unbound.
-		obs_data_t *empty = obs_data_create();
+		// The bindings of Quillmar.Faster in what the host saves next.
+		const auto saveFaster = [](const OBSDataAutoRelease &into) {
+			fake::emitSave(into, true);
+			const OBSDataAutoRelease bindings = obs_data_get_obj(into, "quillmar_hotkeys");
+			for (int i = 0; i < HotkeyCount; ++i)
+				if (!obs_data_has_user_value(bindings, hotkeyTable()[i].name))
+					return size_t(99);
+			const OBSDataArrayAutoRelease faster = obs_data_get_array(bindings, "Quillmar.Faster");
+			return obs_data_array_count(faster);
+		};
+		const OBSDataAutoRelease saved = obs_data_create(), empty = obs_data_create();
+		QCOMPARE(saveFaster(saved), size_t(1));
+		// A collection saved without bindings leaves every hotkey unbound; loading the first
+		// save brings the binding back.
 		fake::emitSave(empty, false);
-		obs_data_t *resaved = obs_data_create();
-		fake::emitSave(resaved, true);
-		obs_data_t *after = obs_data_get_obj(resaved, "quillmar_hotkeys");
-		obs_data_array_t *none = obs_data_get_array(after, "Quillmar.Faster");
-		QCOMPARE(obs_data_array_count(none), size_t(0));
-
-		// Loading the first save brings the binding back.
+		QCOMPARE(saveFaster(OBSDataAutoRelease(obs_data_create())), size_t(0));
 		fake::emitSave(saved, false);
-		obs_data_t *third = obs_data_create();
-		fake::emitSave(third, true);
-		obs_data_t *restored = obs_data_get_obj(third, "quillmar_hotkeys");
-		obs_data_array_t *back = obs_data_get_array(restored, "Quillmar.Faster");
-		QCOMPARE(obs_data_array_count(back), size_t(1));
-		for (auto *d : {saved, empty, resaved, after, third, restored})
-			obs_data_release(d);
-		obs_data_array_release(none);
-		obs_data_array_release(back);
+		QCOMPARE(saveFaster(OBSDataAutoRelease(obs_data_create())), size_t(1));
 	}
 
 	void textLookupFallsBackToTheKey()

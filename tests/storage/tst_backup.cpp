@@ -2,6 +2,7 @@
 #include "module/text.h"
 #include "storage/backup.h"
 #include "storage/note_file.h"
+#include "test_util.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,10 +13,7 @@
 #include <QThread>
 #include <QUuid>
 
-#include <cerrno>
 #include <cstring>
-#include <sched.h>
-#include <sys/mount.h>
 
 using namespace quillmar;
 
@@ -25,11 +23,7 @@ const QString IdA = "{3f2b8a1e-6c1d-4e59-9a61-0d3c2f8b7e11}";
 const QString IdB = "{9c0e7d52-1b4a-4f83-8e2d-5a6b7c8d9e10}";
 const QString IdC = "{0a1b2c3d-4e5f-4061-8273-94a5b6c7d8e9}";
 
-QByteArray readAll(const QString &path)
-{
-	QFile file(path);
-	return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+const auto readAll = test::fileBytes;
 
 // The path written, or an empty string.
 QString writeAll(const QString &path, const QByteArray &bytes)
@@ -263,11 +257,9 @@ private Q_SLOTS:
 		QVERIFY(writeBackup(dir + "/fits.zip", paths, error));
 		const QString small = dir + "/small";
 		QVERIFY(QDir().mkpath(small));
-		// Its own mount namespace, so that the mount is this test's alone; root needs a real
-		// file system to run out of space.
-		QVERIFY(unshare(CLONE_NEWNS) == 0);
-		mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
-		QVERIFY(mount("quillmar-test", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") == 0);
+		// Root needs a real file system to run out of space.
+		const QString why = test::mountPrivateTmpfs(small, "size=256k");
+		QVERIFY2(why.isEmpty(), qPrintable(why));
 		const QString full = QString::fromLocal8Bit(strerror(ENOSPC));
 
 		QVERIFY(!writeAll(small + "/backup.zip", "the previous backup").isEmpty());
@@ -279,7 +271,7 @@ private Q_SLOTS:
 		error.clear();
 		QVERIFY(readBackup(dir + "/fits.zip", small + "/staging", error).isEmpty());
 		QCOMPARE(error, full);
-		umount2(QFile::encodeName(small).constData(), MNT_DETACH);
+		test::unmount(small);
 	}
 
 	// Notes are checked side by side, but the failure reported is the first in order, even when

@@ -1,5 +1,7 @@
 #include "fake_frontend.h"
 
+#include <obs.hpp>
+
 #include <QMainWindow>
 #include <QMap>
 #include <QPointer>
@@ -7,6 +9,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace quillmar::fake {
 
@@ -20,12 +23,12 @@ struct State {
 	QVector<std::pair<obs_frontend_event_cb, void *>> eventCallbacks;
 	QVector<std::pair<obs_frontend_save_cb, void *>> saveCallbacks;
 	QMap<QString, QPointer<QWidget>> docks;
-	obs_weak_source_t *program = nullptr;
-	obs_weak_source_t *preview = nullptr;
+	OBSWeakSourceAutoRelease program;
+	OBSWeakSourceAutoRelease preview;
 	bool studioMode = false;
-	QList<obs_weak_source_t *> order;
+	std::vector<OBSWeakSourceAutoRelease> order;
 	bool customOrder = false;
-	obs_data_t *lastSaved = nullptr;
+	OBSDataAutoRelease lastSaved;
 	int saveCount = 0;
 };
 
@@ -38,19 +41,6 @@ State &state()
 void record(const QString &call)
 {
 	state().calls.append(call);
-}
-
-void setWeak(obs_weak_source_t *&slot, obs_source_t *source)
-{
-	obs_weak_source_release(slot);
-	slot = source ? obs_source_get_weak_source(source) : nullptr;
-}
-
-void clearOrder()
-{
-	for (obs_weak_source_t *w : std::as_const(state().order))
-		obs_weak_source_release(w);
-	state().order.clear();
 }
 
 } // namespace
@@ -66,12 +56,11 @@ void reset()
 	s.calls.clear();
 	s.eventCallbacks.clear();
 	s.saveCallbacks.clear();
-	setWeak(s.program, nullptr);
-	setWeak(s.preview, nullptr);
+	s.program = nullptr;
+	s.preview = nullptr;
 	s.studioMode = false;
-	clearOrder();
+	s.order.clear();
 	s.customOrder = false;
-	obs_data_release(s.lastSaved);
 	s.lastSaved = nullptr;
 	s.saveCount = 0;
 }
@@ -136,10 +125,8 @@ void emitSave(obs_data_t *saveData, bool saving)
 
 obs_data_t *lastSavedData()
 {
-	obs_data_t *d = state().lastSaved;
-	if (d)
-		obs_data_addref(d);
-	return d;
+	obs_data_addref(state().lastSaved);
+	return state().lastSaved;
 }
 
 int frontendSaveCount()
@@ -149,14 +136,14 @@ int frontendSaveCount()
 
 void setProgramScene(obs_source_t *scene, bool emitChange)
 {
-	setWeak(state().program, scene);
+	state().program = obs_source_get_weak_source(scene);
 	if (emitChange)
 		emitEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
 }
 
 void setPreviewScene(obs_source_t *scene, bool emitChange)
 {
-	setWeak(state().preview, scene);
+	state().preview = obs_source_get_weak_source(scene);
 	if (emitChange && state().studioMode)
 		emitEvent(OBS_FRONTEND_EVENT_PREVIEW_SCENE_CHANGED);
 }
@@ -170,9 +157,9 @@ void setStudioMode(bool enabled, bool emitChange)
 
 void setSceneOrder(const QList<obs_source_t *> &scenes)
 {
-	clearOrder();
+	state().order.clear();
 	for (obs_source_t *s : scenes)
-		state().order.append(obs_source_get_weak_source(s));
+		state().order.emplace_back(obs_source_get_weak_source(s));
 	state().customOrder = true;
 }
 
@@ -250,7 +237,7 @@ void obs_frontend_get_scenes(struct obs_frontend_source_list *sources)
 {
 	State &s = state();
 	if (s.customOrder) {
-		for (obs_weak_source_t *w : std::as_const(s.order))
+		for (const OBSWeakSourceAutoRelease &w : s.order)
 			if (obs_source_t *src = obs_weak_source_get_source(w))
 				da_push_back(sources->sources, &src);
 		return;
@@ -275,7 +262,6 @@ void obs_frontend_save(void)
 	record(QStringLiteral("save"));
 	State &s = state();
 	++s.saveCount;
-	obs_data_release(s.lastSaved);
 	s.lastSaved = obs_data_create();
 	emitSave(s.lastSaved, true);
 }

@@ -3,6 +3,8 @@
 #include "fake_frontend.h"
 #include "module/module.h"
 
+#include <obs.hpp>
+
 #include <QDir>
 #include <QMainWindow>
 #include <QTemporaryDir>
@@ -29,6 +31,27 @@ QString moduleConfigRoot()
 QString moduleConfigDir()
 {
 	return g_configRoot->filePath(QStringLiteral("quillmar"));
+}
+
+QString settingsPath()
+{
+	return moduleConfigDir() + QStringLiteral("/settings.ini");
+}
+
+QString notesDir()
+{
+	return moduleConfigDir() + QStringLiteral("/notes");
+}
+
+QString notePath(const QString &file)
+{
+	return notesDir() + QLatin1Char('/') + file;
+}
+
+void hostSave()
+{
+	const OBSDataAutoRelease data = obs_data_create();
+	fake::emitSave(data, true);
 }
 
 QString sourceDir()

@@ -16,6 +16,10 @@ obs_module_t *testModule();
 // libobs' module configuration root; the module's own folder is <root>/quillmar.
 QString moduleConfigRoot();
 QString moduleConfigDir();
+// The module's settings.ini, its notes folder and a file in it.
+QString settingsPath();
+QString notesDir();
+QString notePath(const QString &file);
 QString sourceDir();
 
 // A scene that releases itself.
@@ -32,6 +36,9 @@ public:
 private:
 	obs_scene_t *m_scene;
 };
+
+// The host saving its scene collection (the save callbacks with saving set).
+void hostSave();
 
 // A host with no callbacks, docks or scenes of the fake front-end, and an empty module folder.
 void resetHost();

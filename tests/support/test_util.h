@@ -1,0 +1,109 @@
+#pragma once
+
+// Builders shared by the tests: notes at and around the note limits, files, scene links and
+// private mounts. Header-only so that tests without libobs can use the text builders.
+
+#include "editor/note_limits.h"
+
+#include <obs.hpp>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QTest>
+#include <QTextDocument>
+
+#include <sys/mount.h>
+#include <sched.h>
+
+namespace quillmar::test {
+
+// Paragraphs of the given lengths joined by line feeds; each paragraph repeats its own letter.
+inline QString paragraphs(const QList<int> &lengths)
+{
+	QString text;
+	for (int i = 0; i < lengths.size(); ++i) {
+		if (i > 0)
+			text += u'\n';
+		text += QString(lengths[i], QChar(u'a' + i % 26));
+	}
+	return text;
+}
+
+// Plain text of exactly chars characters as a note counts them (separators included), in
+// paragraphs of at most width characters.
+inline QString noteOfLength(int chars, int width = 9000)
+{
+	QList<int> lengths;
+	while (chars > width) {
+		lengths.append(width);
+		chars -= width + 1;
+	}
+	lengths.append(chars);
+	return paragraphs(lengths);
+}
+
+inline int noteChars(const QTextDocument *document)
+{
+	return document->characterCount() - 1;
+}
+
+inline QByteArray fileBytes(const QString &path)
+{
+	QFile f(path);
+	return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Writes bytes, making the folder; returns whether all of them were written.
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+	QDir().mkpath(QFileInfo(path).absolutePath());
+	QFile f(path);
+	return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// The scene's link to its note file, or an empty object without one.
+inline QJsonObject link(obs_source_t *scene)
+{
+	const OBSDataAutoRelease settings = obs_source_get_private_settings(scene);
+	const OBSDataAutoRelease object = obs_data_get_obj(settings, "quillmar");
+	return QJsonDocument::fromJson(object ? QByteArray(obs_data_get_json(object)) : QByteArray()).object();
+}
+
+inline void setLink(obs_source_t *scene, const QString &id, const QString &file, const QString &name)
+{
+	const OBSDataAutoRelease object = obs_data_create();
+	obs_data_set_string(object, "id", id.toUtf8().constData());
+	obs_data_set_string(object, "file", file.toUtf8().constData());
+	obs_data_set_string(object, "name", name.toUtf8().constData());
+	const OBSDataAutoRelease settings = obs_source_get_private_settings(scene);
+	obs_data_set_obj(settings, "quillmar", object);
+}
+
+// A tmpfs at dir, seen by this process only; tests run as root, where permission bits stop
+// nothing, so read-only and full file systems need real mounts. Empty, or why it failed.
+inline QString mountPrivateTmpfs(const QString &dir, const char *options)
+{
+	static bool unshared = false;
+	if (!unshared) {
+		if (unshare(CLONE_NEWNS) != 0)
+			return QStringLiteral("unshare(CLONE_NEWNS) failed");
+		mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+		unshared = true;
+	}
+	QDir().mkpath(dir);
+	return mount("quillmar-test", QFile::encodeName(dir).constData(), "tmpfs", 0, options) == 0
+		       ? QString()
+		       : QStringLiteral("mount tmpfs failed");
+}
+
+inline void unmount(const QString &dir)
+{
+	umount2(QFile::encodeName(dir).constData(), MNT_DETACH);
+}
+
+} // namespace quillmar::test
