@@ -349,7 +349,7 @@ void Dock::insertTime()
 
 QColor Dock::currentMarkColor() const
 {
-	return markColor(theme::isDark(palette()));
+	return markColor(theme::isDark(palette().color(QPalette::Window)));
 }
 
 void Dock::insertMark()

@@ -94,7 +94,7 @@ void Dock::showAbout()
 	dialog.setObjectName(QStringLiteral("aboutDialog"));
 	dialog.setWindowTitle(text("About"));
 	auto *layout = new QVBoxLayout(&dialog);
-	const bool dark = theme::isDark(palette());
+	const bool dark = theme::isDark(palette().color(QPalette::Window));
 	for (const char *key : {"AboutBody", "ShortcutBody"}) {
 		QString body = text(key);
 		if (qstrcmp(key, "AboutBody") == 0)

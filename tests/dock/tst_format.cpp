@@ -120,7 +120,7 @@ private Q_SLOTS:
 	void marksAndTheirColours()
 	{
 		test::NoteDock note(QStringLiteral("word"));
-		const QColor orange = markColor(theme::isDark(note.dock->palette()));
+		const QColor orange = markColor(theme::isDark(note.dock->palette().color(QPalette::Window)));
 		note.select(2);
 		note.action("insertMark")->trigger();
 		QCOMPARE(note.plain(), QStringLiteral("wo") + Mark + QStringLiteral("[]rd"));
