@@ -69,9 +69,18 @@ export async function makeHome({ light = false, dir = null } = {}) {
   const globalIni = path.join(config, 'global.ini');
   const fresh = !fs.existsSync(globalIni);
   const plugin = path.join(config, 'plugins/quillmar');
-  fs.mkdirSync(path.join(plugin, 'bin/64bit'), { recursive: true });
-  fs.copyFileSync(path.join(buildDir, 'quillmar.so'), path.join(plugin, 'bin/64bit/quillmar.so'));
-  fs.cpSync(path.join(checkout, 'data'), path.join(plugin, 'data'), { recursive: true });
+  // QUILLMAR_E2E_MODULE: unset for this build, "system" for the one installed by the package
+  // (nothing in the HOME), or a .tar.gz unpacked into the per-user plug-in folder as a user would.
+  const from = process.env.QUILLMAR_E2E_MODULE || '';
+  fs.rmSync(plugin, { recursive: true, force: true });
+  if (from.endsWith('.tar.gz')) {
+    fs.mkdirSync(path.dirname(plugin), { recursive: true });
+    execFileSync('tar', ['-xzf', path.resolve(checkout, from), '-C', path.dirname(plugin)]);
+  } else if (from !== 'system') {
+    fs.mkdirSync(path.join(plugin, 'bin/64bit'), { recursive: true });
+    fs.copyFileSync(path.join(buildDir, 'quillmar.so'), path.join(plugin, 'bin/64bit/quillmar.so'));
+    fs.cpSync(path.join(checkout, 'data'), path.join(plugin, 'data'), { recursive: true });
+  }
   const port = await freePort();
   const password = randomBytes(12).toString('hex');
   fs.mkdirSync(path.join(config, 'plugin_config/obs-websocket'), { recursive: true });
