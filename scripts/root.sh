@@ -22,7 +22,13 @@ suite_packages() {
     [ -z "$add" ] || echo "$add"; } | sort -u
 }
 packages=$(suite_packages)
-key=$( { echo "$suite"; echo "$packages"; sed -n '/^# root-recipe-begin/,/^# root-recipe-end/p' "$0"; } | sha256sum | cut -c1-16)
+# Stable suites never expire; a rolling suite's Release file does after a week.
+case $suite in
+  trixie|bookworm|stable|oldstable) ;;
+  *) export APT_CONFIG="$here/root-apt-rolling.conf" ;;
+esac
+key=$( { echo "$suite"; echo "$packages"; sed -n '/^# root-recipe-begin/,/^# root-recipe-end/p' "$0"
+         [ -z "${APT_CONFIG:-}" ] || cat "$APT_CONFIG"; } | sha256sum | cut -c1-16)
 root="$base/$suite-$key"
 
 die() { echo "root.sh: $*" >&2; exit 1; }
@@ -69,7 +75,7 @@ if [ -f /etc/ssl/certs/ca-certificates.crt ] && [ -d "$r/etc/ssl/certs" ]; then
 fi
 pass=()
 while IFS= read -r -d '' kv; do
-  case "$kv" in QUILLMAR_*=*|ASAN_OPTIONS=*|LSAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*|NODE_EXTRA_CA_CERTS=*|npm_config_*=*|*_proxy=*|*_PROXY=*) pass+=("$kv") ;; esac
+  case "$kv" in QUILLMAR_*=*|APT_CONFIG=*|ASAN_OPTIONS=*|LSAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*|NODE_EXTRA_CA_CERTS=*|npm_config_*=*|*_proxy=*|*_PROXY=*) pass+=("$kv") ;; esac
 done < <(env -0)
 # One compiler cache in the root serves every checkout: paths are taken relative to the checkout.
 exec chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
