@@ -118,9 +118,10 @@ CFG
 explain_failure() {
   local log="$root.partial/var/log/quillmar-install.log" names
   [ -f "$log" ] || return 0
-  names=$(sed -n -E -e "s/^E: Unable to locate package (.+)$/\1/p" \
-    -e "s/^E: Package '([^']+)' has no installation candidate.*/\1/p" \
-    -e 's/^ ([^ ]+) : (Pre-)?Depends:.*/\1/p' -e 's/^E: Version .* for (.+) was not found.*/\1/p' "$log" | sort -u | tr '\n' ' ')
+  names=$(sed -n -E -e "s/^E: Unable to locate package (.+)$/\1 (not in the archive)/p" \
+    -e "s/^E: Package '([^']+)' has no installation candidate.*/\1 (no installation candidate)/p" \
+    -e "s/^E: Version '[^']*' for '([^']+)' was not found.*/\1 (version not found)/p" \
+    -e 's/^ +([^ ]+) : (Pre-)?Depends: (.*)$/\1 (depends on \3)/p' "$log" | sort -u | paste -s -d ';' | sed 's/;/; /g')
   echo "root.sh: Debian $suite: could not install: ${names:-see $log}" >&2
 }
 
@@ -131,7 +132,9 @@ ensure() {
   flock 9
   # Another run may have finished it while we waited.
   if [ ! -f "$root/.quillmar-packages" ]; then
-    ( build_root ) || { explain_failure; exit 1; }
+    # Not "( build_root ) || ...": that would switch errexit off inside it.
+    set +e; ( set -e; build_root ); local rc=$?; set -e
+    [ $rc = 0 ] || { explain_failure; exit 1; }
   fi
   flock -u 9
   echo "$root"
