@@ -88,7 +88,8 @@ export async function makeHome({ light = false, dir = null } = {}) {
     server_enabled: true, server_port: port, auth_required: true, server_password: password,
     alerts_enabled: false, first_load: false,
   }));
-  if (fresh) fs.writeFileSync(globalIni, [
+  // OBS 31 and newer keep these per-user settings in user.ini; OBS 30 ignores that file.
+  if (fresh) for (const ini of [globalIni, path.join(config, 'user.ini')]) fs.writeFileSync(ini, [
     '[General]', 'FirstRun=true', 'ConfirmOnExit=false', 'EnableAutoUpdates=false',
     '[BasicWindow]', 'SysTrayEnabled=false',
     ...(light ? ['[Appearance]', 'Theme=com.obsproject.Yami.Light'] : []), '',
@@ -157,6 +158,8 @@ export class Obs {
     const dock = this.dockWindow();
     xdotool('windowsize', dock, width, height);
     xdotool('windowmove', dock, x, y);
+    // Without a window manager nothing hands a restored floating dock the keyboard (OBS 32).
+    xdotool('windowfocus', '--sync', dock);
     await sleep(500);
     return dock;
   }
