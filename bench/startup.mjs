@@ -31,7 +31,7 @@ async function once(home) {
   fs.closeSync(out);
   const exited = new Promise((resolve) => child.on('exit', resolve));
   try {
-    const deadline = Date.now() + 60000;
+    const deadline = Date.now() + 90000;
     while (!visibleMainWindow()) {
       if (child.exitCode !== null) throw new Error(`OBS exited early, see ${home.home}/obs.out`);
       if (Date.now() > deadline) throw new Error('the main window never showed');
