@@ -1,28 +1,50 @@
 #!/usr/bin/env bash
-# The Debian 13 build root: created once per package list, reused afterwards.
+# The Debian build root: created once per suite and package list, reused afterwards.
 #   scripts/root.sh ensure        create the root if it is missing, print its path
 #   scripts/root.sh run CMD...    run CMD inside the root with the checkout mounted at the same path
+#   scripts/root.sh scratch CMD... the same in a throw-away copy of the root (an overlay)
+# QUILLMAR_SUITE picks the Debian suite: trixie (Debian 13, OBS 30) by default, or testing for the
+# newest OBS Studio.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 checkout=$(cd "$here/.." && pwd)
-suite=trixie
+suite=${QUILLMAR_SUITE:-trixie}
 base=${QUILLMAR_ROOT_BASE:-/var/cache/quillmar-root}
-packages=$(grep -v -E '^\s*(#|$)' "$here/root-packages.txt" | sort -u)
-key=$( { echo "$suite"; echo "$packages"; sed -n '/^# root-recipe-begin/,/^# root-recipe-end/p' "$0"; } | sha256sum | cut -c1-16)
+[[ $suite =~ ^[a-z]+$ ]] || { echo "root.sh: not a Debian suite name: $suite" >&2; exit 1; }
+# One list for every suite; a comment line "#@SUITE: -old +new" swaps packages for that suite only.
+suite_packages() {
+  local list drop add
+  list=$(grep -v -E '^\s*(#|$)' "$here/root-packages.txt")
+  drop=$(sed -n "s/^#@$suite:\s*//p" "$here/root-packages.txt" | tr ' ' '\n' | sed -n 's/^-//p')
+  add=$(sed -n "s/^#@$suite:\s*//p" "$here/root-packages.txt" | tr ' ' '\n' | sed -n 's/^+//p')
+  { if [ -n "$drop" ]; then grep -v -x -F "$drop" <<<"$list" || true; else echo "$list"; fi
+    [ -z "$add" ] || echo "$add"; } | sort -u
+}
+packages=$(suite_packages)
+# Stable suites never expire; a rolling suite's Release file does after a week.
+case $suite in
+  trixie|bookworm|stable|oldstable) ;;
+  *) export APT_CONFIG="$here/root-apt-rolling.conf" ;;
+esac
+key=$( { echo "$suite"; echo "$packages"; sed -n '/^# root-recipe-begin/,/^# root-recipe-end/p' "$0"
+         [ -z "${APT_CONFIG:-}" ] || cat "$APT_CONFIG"; } | sha256sum | cut -c1-16)
 root="$base/$suite-$key"
 
 die() { echo "root.sh: $*" >&2; exit 1; }
 [ "$(id -u)" = 0 ] || die "must run as root (debootstrap, chroot and mount need it)"
 
-# The mirror comes from this machine's own apt configuration.
+# The mirror comes from this machine's own apt configuration, or Debian's default one.
 host_mirror() {
   local uri
   uri=$(grep -h -E '^\s*URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}' | grep -E '/debian/?$' | head -n1 || true)
   if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
     uri=$(grep -h -E '^\s*deb\s' /etc/apt/sources.list | awk '{ for (i=2;i<=NF;i++) if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }' | grep -E '/debian/?$' | head -n1 || true)
   fi
-  [ -n "$uri" ] || die "no Debian mirror found in /etc/apt"
+  if [ -z "$uri" ]; then
+    uri=http://deb.debian.org/debian
+    echo "root.sh: no Debian mirror in /etc/apt; using Debian's default mirror $uri" >&2
+  fi
   echo "${uri%/}"
 }
 
@@ -33,6 +55,12 @@ in_root() {
   unshare -m --propagation private --pid --fork --kill-child -- /bin/bash -s "$r" "$checkout" "$@" <<'INNER'
 set -e
 r=$1; co=$2; shift 2
+# A scratch run sees the root through an overlay: whatever it installs or changes vanishes with it.
+if [ -n "${QUILLMAR_SCRATCH:-}" ]; then
+  mkdir -p "$QUILLMAR_SCRATCH/upper" "$QUILLMAR_SCRATCH/work" "$QUILLMAR_SCRATCH/merged"
+  mount -t overlay overlay -o "lowerdir=$r,upperdir=$QUILLMAR_SCRATCH/upper,workdir=$QUILLMAR_SCRATCH/work" "$QUILLMAR_SCRATCH/merged"
+  r=$QUILLMAR_SCRATCH/merged
+fi
 mount -t proc proc "$r/proc"
 mount --rbind /dev "$r/dev"
 mount -t sysfs sysfs "$r/sys"
@@ -47,7 +75,7 @@ if [ -f /etc/ssl/certs/ca-certificates.crt ] && [ -d "$r/etc/ssl/certs" ]; then
 fi
 pass=()
 while IFS= read -r -d '' kv; do
-  case "$kv" in QUILLMAR_*=*|ASAN_OPTIONS=*|LSAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*|NODE_EXTRA_CA_CERTS=*|npm_config_*=*|*_proxy=*|*_PROXY=*) pass+=("$kv") ;; esac
+  case "$kv" in QUILLMAR_*=*|APT_CONFIG=*|ASAN_OPTIONS=*|LSAN_OPTIONS=*|UBSAN_OPTIONS=*|CI=*|TERM=*|NODE_EXTRA_CA_CERTS=*|npm_config_*=*|*_proxy=*|*_PROXY=*) pass+=("$kv") ;; esac
 done < <(env -0)
 # One compiler cache in the root serves every checkout: paths are taken relative to the checkout.
 exec chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
@@ -86,13 +114,28 @@ CFG
 }
 # root-recipe-end
 
+# Names the packages apt could not install, so that a suite in flux fails loudly and clearly.
+explain_failure() {
+  local log="$root.partial/var/log/quillmar-install.log" names
+  [ -f "$log" ] || return 0
+  names=$(sed -n -E -e "s/^E: Unable to locate package (.+)$/\1 (not in the archive)/p" \
+    -e "s/^E: Package '([^']+)' has no installation candidate.*/\1 (no installation candidate)/p" \
+    -e "s/^E: Version '[^']*' for '([^']+)' was not found.*/\1 (version not found)/p" \
+    -e 's/^ +([^ ]+) : (Pre-)?Depends: (.*)$/\1 (depends on \3)/p' "$log" | sort -u | paste -s -d ';' | sed 's/;/; /g')
+  echo "root.sh: Debian $suite: could not install: ${names:-see $log}" >&2
+}
+
 ensure() {
   mkdir -p "$base"
   [ -f "$root/.quillmar-packages" ] && { echo "$root"; return; }
   exec 9>"$base/.lock"
   flock 9
   # Another run may have finished it while we waited.
-  [ -f "$root/.quillmar-packages" ] || build_root
+  if [ ! -f "$root/.quillmar-packages" ]; then
+    # Not "( build_root ) || ...": that would switch errexit off inside it.
+    set +e; ( set -e; build_root ); local rc=$?; set -e
+    [ $rc = 0 ] || { explain_failure; exit 1; }
+  fi
   flock -u 9
   echo "$root"
 }
@@ -100,6 +143,11 @@ ensure() {
 case "${1:-}" in
   ensure) ensure ;;
   run) shift; [ $# -gt 0 ] || die "run needs a command"; ensure >/dev/null; in_root "$root" "$@" ;;
+  scratch) shift; [ $# -gt 0 ] || die "scratch needs a command"; ensure >/dev/null
+    scratch=$(mktemp -d "$base/scratch.XXXXXX")
+    # The overlay and its mounts end with the namespace; only then is the scratch removed.
+    trap 'rm -rf --one-file-system "$scratch"' EXIT
+    QUILLMAR_SCRATCH=$scratch in_root "$root" "$@" ;;
   path) echo "$root" ;;
-  *) die "usage: root.sh ensure | run CMD... | path" ;;
+  *) die "usage: root.sh ensure | run CMD... | scratch CMD... | path" ;;
 esac

@@ -40,6 +40,6 @@ test('OBS loads Quillmar, shows its dock and exits cleanly', async () => {
   // The module's configuration folder was made; the dock's settings live there.
   assert.ok(fs.statSync(home.moduleConfig).isDirectory());
   // OBS remembers the dock as shown.
-  const global = fs.readFileSync(path.join(home.config, 'global.ini'), 'utf8');
-  assert.match(global, /DockState=/);
+  const settings = ['global.ini', 'user.ini'].map((f) => path.join(home.config, f)).filter((f) => fs.existsSync(f));
+  assert.match(settings.map((f) => fs.readFileSync(f, 'utf8')).join('\n'), /DockState=/);
 });

@@ -69,9 +69,18 @@ export async function makeHome({ light = false, dir = null } = {}) {
   const globalIni = path.join(config, 'global.ini');
   const fresh = !fs.existsSync(globalIni);
   const plugin = path.join(config, 'plugins/quillmar');
-  fs.mkdirSync(path.join(plugin, 'bin/64bit'), { recursive: true });
-  fs.copyFileSync(path.join(buildDir, 'quillmar.so'), path.join(plugin, 'bin/64bit/quillmar.so'));
-  fs.cpSync(path.join(checkout, 'data'), path.join(plugin, 'data'), { recursive: true });
+  // QUILLMAR_E2E_MODULE: unset for this build, "system" for the one installed by the package
+  // (nothing in the HOME), or a .tar.gz unpacked into the per-user plug-in folder as a user would.
+  const from = process.env.QUILLMAR_E2E_MODULE || '';
+  fs.rmSync(plugin, { recursive: true, force: true });
+  if (from.endsWith('.tar.gz')) {
+    fs.mkdirSync(path.dirname(plugin), { recursive: true });
+    execFileSync('tar', ['-xzf', path.resolve(checkout, from), '-C', path.dirname(plugin)]);
+  } else if (from !== 'system') {
+    fs.mkdirSync(path.join(plugin, 'bin/64bit'), { recursive: true });
+    fs.copyFileSync(path.join(buildDir, 'quillmar.so'), path.join(plugin, 'bin/64bit/quillmar.so'));
+    fs.cpSync(path.join(checkout, 'data'), path.join(plugin, 'data'), { recursive: true });
+  }
   const port = await freePort();
   const password = randomBytes(12).toString('hex');
   fs.mkdirSync(path.join(config, 'plugin_config/obs-websocket'), { recursive: true });
@@ -79,7 +88,8 @@ export async function makeHome({ light = false, dir = null } = {}) {
     server_enabled: true, server_port: port, auth_required: true, server_password: password,
     alerts_enabled: false, first_load: false,
   }));
-  if (fresh) fs.writeFileSync(globalIni, [
+  // OBS 31 and newer keep these per-user settings in user.ini; OBS 30 ignores that file.
+  if (fresh) for (const ini of [globalIni, path.join(config, 'user.ini')]) fs.writeFileSync(ini, [
     '[General]', 'FirstRun=true', 'ConfirmOnExit=false', 'EnableAutoUpdates=false',
     '[BasicWindow]', 'SysTrayEnabled=false',
     ...(light ? ['[Appearance]', 'Theme=com.obsproject.Yami.Light'] : []), '',
@@ -148,6 +158,8 @@ export class Obs {
     const dock = this.dockWindow();
     xdotool('windowsize', dock, width, height);
     xdotool('windowmove', dock, x, y);
+    // Without a window manager nothing hands a restored floating dock the keyboard (OBS 32).
+    xdotool('windowfocus', '--sync', dock);
     await sleep(500);
     return dock;
   }
