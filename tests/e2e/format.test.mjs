@@ -11,15 +11,11 @@ import { Obs, makeHome, screenshot, waitFor, xdotool } from './lib/obs.mjs';
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
 
-const checkout = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../..');
-// Until the hotkey dispatcher reaches this build, the next-mark button stands in for the hotkey.
-const hotkeyActs = fs.readFileSync(path.join(checkout, 'src/dock/dock_teleprompter.cpp'), 'utf8')
-  .includes('goToNextMark()');
 
 const DOCK = { width: 1200, height: 520, x: 0, y: 0 };
 // Tool buttons of the format tool bar, in the dock window's coordinates.
 // The scene is named "Script" in both themes, so the bar starts at the same place.
-const TOOL = { italic: [277, 45], insertMark: [509, 45], nextMark: [539, 45], paragraphs: [1010, 501] };
+const TOOL = { italic: [277, 45], insertMark: [509, 45], paragraphs: [1010, 501] };
 
 function noteHtml(home) {
   const dir = path.join(home.moduleConfig, 'notes');
@@ -84,16 +80,14 @@ async function script(obs, home, theme) {
 
   // From the top, the next mark is A's: a character typed before it lands there.
   keys('ctrl+Home');
-  if (hotkeyActs) await obs.call('TriggerHotkeyByName', { hotkeyName: 'Quillmar.NextMark' });
-  else await click(dock, TOOL.nextMark);
+  await obs.call('TriggerHotkeyByName', { hotkeyName: 'Quillmar.NextMark' });
   await sleep(300);
   screenshot(`format-${theme}-next-mark`, dock);
   keys('Left');
   xdotool('type', '@');
   // Then it wraps: from the end, the next one is A's again.
   keys('ctrl+End');
-  if (hotkeyActs) await obs.call('TriggerHotkeyByName', { hotkeyName: 'Quillmar.NextMark' });
-  else await click(dock, TOOL.nextMark);
+  await obs.call('TriggerHotkeyByName', { hotkeyName: 'Quillmar.NextMark' });
   await sleep(300);
   keys('Left');
   xdotool('type', '#');
