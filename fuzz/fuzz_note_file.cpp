@@ -20,11 +20,19 @@ bool referenceParse(const QByteArray &bytes, NoteFileRecord &record)
 	if (error.error != QJsonParseError::NoError || !doc.isObject())
 		return false;
 	const QJsonObject o = doc.object();
-	const QJsonValue format = o.value(QLatin1String("format"));
-	const QJsonValue version = o.value(QLatin1String("version"));
-	const QJsonValue id = o.value(QLatin1String("sceneId"));
-	const QJsonValue name = o.value(QLatin1String("sceneName"));
-	const QJsonValue html = o.value(QLatin1String("html"));
+	// QJsonObject::value finds "sceneId\u0000" when asked for "sceneId"; a key must match whole.
+	auto field = [&o](const char *name) {
+		QJsonValue value;
+		for (auto it = o.begin(); it != o.end(); ++it)
+			if (it.key() == QLatin1String(name))
+				value = it.value();
+		return value;
+	};
+	const QJsonValue format = field("format");
+	const QJsonValue version = field("version");
+	const QJsonValue id = field("sceneId");
+	const QJsonValue name = field("sceneName");
+	const QJsonValue html = field("html");
 	if (format.toString() != QLatin1String("OBS-Quillmar") || !version.isDouble() || version.toDouble() != 1.0 ||
 	    !id.isString() || !name.isString() || !html.isString() || QUuid::fromString(id.toString()).isNull())
 		return false;
