@@ -194,10 +194,11 @@ test('eight clients hammer it while the dock types and scenes switch; OBS exits 
   const typing = (async () => {
     const names = ['Alpha', 'Gamma'];
     for (let n = 0; !stopping && n < 200; ++n) {
+      // Typing holds remote edits off for 2 s; pauses, the first one included, let the clients
+      // take turns however fast they get through their requests.
+      await sleep(n % 3 ? 300 : 2500);
       await obs.call('SetCurrentProgramScene', { sceneName: names[n % 2] }).catch(() => {});
       try { xdotool('type', '--delay', 30, 'typed '); } catch { /* OBS is gone */ }
-      // Typing holds remote edits off for 2 s; pauses let the clients take turns.
-      await sleep(n % 3 ? 300 : 2500);
     }
   })();
   const running = Array.from({ length: 8 }, (_, i) => client(i));
