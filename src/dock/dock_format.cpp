@@ -3,6 +3,7 @@
 
 #include "dock/dock_theme.h"
 #include "dock/marks.h"
+#include "documents/blocks_model.h"
 #include "editor/editor.h"
 #include "module/text.h"
 
@@ -31,10 +32,6 @@ namespace {
 
 constexpr int kBoldWeight = 700;
 constexpr int kNormalWeight = 400;
-constexpr int kMinPointSize = 6;
-constexpr int kMaxPointSize = 144;
-constexpr int kMaxIndent = 12;
-constexpr qreal kLineHeight = 140;
 
 QString brushColorName(const QBrush &brush)
 {
@@ -204,7 +201,7 @@ void Dock::clearFormatting()
 	const QTextBlock first = document->findBlock(cursor.selectionStart());
 	const QTextBlock last = document->findBlock(std::max(cursor.selectionStart(), cursor.selectionEnd() - 1));
 	QTextBlockFormat plain;
-	plain.setLineHeight(kLineHeight, QTextBlockFormat::ProportionalHeight);
+	plain.setLineHeight(kDefaultLineHeight, QTextBlockFormat::ProportionalHeight);
 
 	cursor.beginEditBlock();
 	cursor.setCharFormat(QTextCharFormat());
@@ -319,9 +316,9 @@ void Dock::changeIndent(int delta)
 		const int indent = format.indent() + delta;
 		if (indent > 0) {
 			// At the deepest level nothing changes; a new list would restart the numbering.
-			if (std::min(indent, kMaxIndent) == format.indent())
+			if (std::min(indent, blocks::kMaxIndent) == format.indent())
 				return;
-			format.setIndent(std::min(indent, kMaxIndent));
+			format.setIndent(std::min(indent, blocks::kMaxIndent));
 			cursor.beginEditBlock();
 			cursor.createList(format);
 			cursor.endEditBlock();
@@ -332,7 +329,7 @@ void Dock::changeIndent(int delta)
 		}
 	} else {
 		QTextBlockFormat format;
-		format.setIndent(std::clamp(cursor.blockFormat().indent() + delta, 0, kMaxIndent));
+		format.setIndent(std::clamp(cursor.blockFormat().indent() + delta, 0, blocks::kMaxIndent));
 		cursor.beginEditBlock();
 		cursor.mergeBlockFormat(format);
 		cursor.endEditBlock();

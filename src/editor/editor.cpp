@@ -22,14 +22,13 @@ namespace quillmar {
 
 namespace {
 
-constexpr qreal kMinZoomPoints = 6;
-constexpr qreal kMaxZoomPoints = 144;
+constexpr qreal kMinZoomPoints = kMinPointSize;
+constexpr qreal kMaxZoomPoints = kMaxPointSize;
 constexpr int kWheelStep = 120;
 constexpr int kQrMargin = 28;
 constexpr int kGutterPadding = 14;
 constexpr int kGutterRightGap = 7;
 constexpr int kNumberAlpha = 170;
-constexpr qreal kDefaultLineHeight = 140;
 
 // Only counts and raw text are read, so the scratch document needs neither layout nor undo.
 void makeScratch(QTextDocument &document)

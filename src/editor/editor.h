@@ -10,6 +10,11 @@ class QMimeData;
 
 namespace quillmar {
 
+// Type sizes the zoom and the font-size box allow, and the line height every paragraph gets.
+inline constexpr int kMinPointSize = 6;
+inline constexpr int kMaxPointSize = 144;
+inline constexpr qreal kDefaultLineHeight = 140;
+
 // The note's editing surface: refuses every edit that would break the note limits, numbers
 // paragraphs in a gutter on its left and zooms with Ctrl and the wheel.
 class Editor : public QTextEdit {
