@@ -1,6 +1,7 @@
 // Search and go-to.
 #include "dock/dock.h"
 
+#include "dock/reading_band.h"
 #include "editor/editor.h"
 #include "module/text.h"
 
@@ -25,8 +26,6 @@ constexpr int kSearchDelayMs = 160;
 // A longer selection is a passage, not something to search for.
 constexpr int kMaxSelectionAsSearch = 256;
 constexpr int kGoToMaxLength = 10;
-// Where the teleprompter's reading line sits, as a share of the view's height.
-constexpr double kReadingLine = 0.382;
 
 const QString &goToSheet()
 {
@@ -276,7 +275,7 @@ bool Dock::goTo(const QString &value)
 	QTextCursor cursor(m_editor->document()->findBlockByNumber(target->value - 1));
 	m_editor->setTextCursor(cursor);
 	m_editor->ensureCursorVisible();
-	const int readingLine = int(std::lround(m_editor->viewport()->height() * kReadingLine));
+	const int readingLine = readingLineY(m_editor->viewport()->height());
 	bar->setValue(m_editor->cursorRect().top() - readingLine + bar->value());
 	return true;
 }
