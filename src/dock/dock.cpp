@@ -69,7 +69,6 @@ Dock::Dock(const QString &settingsPath, QWidget *parent)
 Dock::~Dock()
 {
 	shutdown();
-	clearAutoClearQueue();
 }
 
 void Dock::setDialogs(std::unique_ptr<DockDialogs> dialogs)

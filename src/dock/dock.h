@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -371,9 +372,8 @@ private:
 	Remote *m_remote = nullptr;
 
 	// Auto-clear (dock_autoclear.cpp): the scenes still to visit in this pass, and its clock.
-	QList<obs_weak_source_t *> m_autoClearQueue;
+	std::deque<OBSWeakSourceAutoRelease> m_autoClearQueue;
 	std::function<QDateTime()> m_autoClearClock;
-	void clearAutoClearQueue();
 
 	// Dialogs (dock_dialogs.cpp).
 	std::unique_ptr<DockDialogs> m_dialogs;

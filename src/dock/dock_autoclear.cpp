@@ -2,7 +2,6 @@
 #include "dock/dock.h"
 
 #include "dock/dock_dialogs.h"
-#include "dock/dock_sources.h"
 #include "module/text.h"
 
 #include <QApplication>
@@ -35,13 +34,13 @@ QString uuidOf(obs_source_t *source)
 // Whether the host airs or previews the scene.
 bool isOnAir(obs_source_t *scene)
 {
-	const ScopedSource program(obs_frontend_get_current_scene());
-	if (program.source == scene)
+	const OBSSourceAutoRelease program(obs_frontend_get_current_scene());
+	if (program == scene)
 		return true;
 	if (!obs_frontend_preview_program_mode_active())
 		return false;
-	const ScopedSource preview(obs_frontend_get_current_preview_scene());
-	return preview.source == scene;
+	const OBSSourceAutoRelease preview(obs_frontend_get_current_preview_scene());
+	return preview == scene;
 }
 
 } // namespace
@@ -60,16 +59,9 @@ void Dock::setAutoClearClock(std::function<QDateTime()> clock)
 	m_autoClearClock = std::move(clock);
 }
 
-void Dock::clearAutoClearQueue()
-{
-	for (obs_weak_source_t *weak : std::as_const(m_autoClearQueue))
-		obs_weak_source_release(weak);
-	m_autoClearQueue.clear();
-}
-
 void Dock::rearmAutoClear()
 {
-	clearAutoClearQueue();
+	m_autoClearQueue.clear();
 	m_autoClearTimer->stop();
 	if (m_collectionReady && m_autoClearDays > 0 && (m_autoClearAll || !m_autoClearScenes.isEmpty()))
 		m_autoClearTimer->start(AutoClearFirstDelay);
@@ -77,7 +69,7 @@ void Dock::rearmAutoClear()
 
 void Dock::stopAutoClear()
 {
-	clearAutoClearQueue();
+	m_autoClearQueue.clear();
 	m_autoClearTimer->stop();
 }
 
@@ -90,37 +82,36 @@ void Dock::autoClearStep()
 		m_autoClearTimer->start(AutoClearRetryDelay);
 		return;
 	}
-	if (m_autoClearQueue.isEmpty()) {
+	if (m_autoClearQueue.empty()) {
 		struct obs_frontend_source_list scenes = {};
 		obs_frontend_get_scenes(&scenes);
 		for (size_t i = 0; i < scenes.sources.num; ++i)
-			m_autoClearQueue.append(obs_source_get_weak_source(scenes.sources.array[i]));
+			m_autoClearQueue.emplace_back(obs_source_get_weak_source(scenes.sources.array[i]));
 		obs_frontend_source_list_free(&scenes);
-		if (m_autoClearQueue.isEmpty()) {
+		if (m_autoClearQueue.empty()) {
 			m_autoClearTimer->start(AutoClearPassDelay);
 			return;
 		}
 	}
 
-	obs_weak_source_t *weak = m_autoClearQueue.takeFirst();
-	const ScopedSource scene(obs_weak_source_get_source(weak));
-	obs_weak_source_release(weak);
-	const QString uuid = scene.source ? uuidOf(scene.source) : QString();
-	const bool skip = !scene.source || obs_source_removed(scene.source) ||
+	const OBSSourceAutoRelease scene(obs_weak_source_get_source(m_autoClearQueue.front()));
+	m_autoClearQueue.pop_front();
+	const QString uuid = scene ? uuidOf(scene) : QString();
+	const bool skip = !scene || obs_source_removed(scene) ||
 			  (!m_autoClearAll && !m_autoClearScenes.contains(uuid)) || uuid == m_currentUuid ||
-			  isOnAir(scene.source);
+			  isOnAir(scene);
 	if (!skip) {
 		const QDateTime cutoff = m_autoClearClock().addDays(-m_autoClearDays);
 		QString error;
-		if (m_store.clearNoteIfNotNewer(scene.source, cutoff, error)) {
+		if (m_store.clearNoteIfNotNewer(scene, cutoff, error)) {
 			notifyRemoteNoteChanged(uuid);
 			requestCollectionSave();
 		} else if (!error.isEmpty()) {
 			showSaveError(error);
-			setStatus(text("AutoClearFailed").arg(QString::fromUtf8(obs_source_get_name(scene.source))));
+			setStatus(text("AutoClearFailed").arg(QString::fromUtf8(obs_source_get_name(scene))));
 		}
 	}
-	m_autoClearTimer->start(m_autoClearQueue.isEmpty() ? AutoClearPassDelay : AutoClearStepDelay);
+	m_autoClearTimer->start(m_autoClearQueue.empty() ? AutoClearPassDelay : AutoClearStepDelay);
 }
 
 std::function<bool()> Dock::buildAutoClearSection(QDialog *dialog, QFormLayout *form)

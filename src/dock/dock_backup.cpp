@@ -2,7 +2,6 @@
 #include "dock/dock.h"
 
 #include "dock/dock_dialogs.h"
-#include "dock/dock_sources.h"
 #include "editor/editor.h"
 #include "module/text.h"
 #include "storage/backup.h"
@@ -25,7 +24,7 @@ namespace {
 
 // One backup entry matched to a scene of this collection.
 struct RestorePlan {
-	ScopedSource scene;
+	OBSSourceAutoRelease scene;
 	NoteTarget target;
 	QString stagedPath;
 };
@@ -104,21 +103,21 @@ void Dock::backup(bool all)
 	QString baseName = QStringLiteral("OBS-Quillmar_Backup");
 	QStringList paths;
 	if (!all) {
-		const ScopedSource scene(currentScene());
-		if (!scene.source)
+		const OBSSourceAutoRelease scene(currentScene());
+		if (!scene)
 			return;
-		QString path = m_store.resolveNotePath(scene.source);
+		QString path = m_store.resolveNotePath(scene);
 		if (path.isEmpty()) {
 			QString error;
-			if (!m_store.saveNote(scene.source, QString(), error)) {
+			if (!m_store.saveNote(scene, QString(), error)) {
 				setStatus(error);
 				return;
 			}
-			path = m_store.resolveNotePath(scene.source);
+			path = m_store.resolveNotePath(scene);
 		}
 		if (!path.isEmpty())
 			paths << path;
-		baseName = sanitizeNoteFileName(QString::fromUtf8(obs_source_get_name(scene.source)));
+		baseName = sanitizeNoteFileName(QString::fromUtf8(obs_source_get_name(scene)));
 		saveNote(true, true);
 	} else {
 		const QDir notes(m_store.notesDirectory());
@@ -189,12 +188,12 @@ void Dock::restoreBackup()
 	int unmatched = 0;
 	int existing = 0;
 	for (const RestoreEntry &entry : entries) {
-		ScopedSource scene(single ? currentScene() : sceneByUuid(entry.sceneId));
-		if (!scene.source || obs_source_removed(scene.source)) {
+		OBSSourceAutoRelease scene(single ? currentScene() : sceneByUuid(entry.sceneId));
+		if (!scene || obs_source_removed(scene)) {
 			++unmatched;
 			continue;
 		}
-		NoteTarget target = m_store.planTarget(scene.source, reserved);
+		NoteTarget target = m_store.planTarget(scene, reserved);
 		reserved.insert(QFileInfo(target.path).fileName().toCaseFolded());
 		if (QFileInfo::exists(target.path))
 			++existing;
@@ -218,7 +217,7 @@ void Dock::restoreBackup()
 	QString workerError;
 	runWithProgress(text("RestoringBackup"), [&] { restored = writeRestoredNotes(plans, workerError); });
 	for (int i = 0; i < restored; ++i)
-		m_store.writeSceneLink(plans[size_t(i)].scene.source, plans[size_t(i)].target);
+		m_store.writeSceneLink(plans[size_t(i)].scene, plans[size_t(i)].target);
 	endRestore();
 
 	const QString report = text("RestoreResult").arg(restored).arg(unmatched);

@@ -106,22 +106,19 @@ void Dock::connectFormatTools()
 		format.setFont(font, QTextCharFormat::FontPropertiesAll);
 		applyCharFormat(format);
 	});
-	connect(tool(m_formatToolbar, "textColor"), &QAction::triggered, this, [this] {
-		const QColor colour = QColorDialog::getColor(m_editor->textColor(), this, text("TextColor"));
-		if (!colour.isValid())
-			return;
-		QTextCharFormat format;
-		format.setForeground(QBrush(colour));
-		applyCharFormat(format);
-	});
-	connect(tool(m_formatToolbar, "highlight"), &QAction::triggered, this, [this] {
-		const QColor colour = QColorDialog::getColor(m_editor->textBackgroundColor(), this, text("Highlight"));
-		if (!colour.isValid())
-			return;
-		QTextCharFormat format;
-		format.setBackground(QBrush(colour));
-		applyCharFormat(format);
-	});
+	const auto colourTool = [this, tool](const char *name, const char *title, QColor (QTextEdit::*current)() const,
+				       void (QTextFormat::*set)(const QBrush &)) {
+		connect(tool(m_formatToolbar, name), &QAction::triggered, this, [this, title, current, set] {
+			const QColor colour = QColorDialog::getColor((m_editor->*current)(), this, text(title));
+			if (!colour.isValid())
+				return;
+			QTextCharFormat format;
+			(format.*set)(QBrush(colour));
+			applyCharFormat(format);
+		});
+	};
+	colourTool("textColor", "TextColor", &QTextEdit::textColor, &QTextFormat::setForeground);
+	colourTool("highlight", "Highlight", &QTextEdit::textBackgroundColor, &QTextFormat::setBackground);
 	connect(tool(m_formatToolbar, "clearFormat"), &QAction::triggered, this, &Dock::clearFormatting);
 	connect(m_formatPainterAction, &QAction::triggered, this, [this](bool checked) { setFormatPainter(checked); });
 	if (QWidget *painterButton = m_formatToolbar->widgetForAction(m_formatPainterAction))

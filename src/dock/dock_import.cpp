@@ -2,7 +2,6 @@
 #include "dock/dock.h"
 
 #include "dock/dock_dialogs.h"
-#include "dock/dock_sources.h"
 #include "documents/blocks.h"
 #include "documents/note_document.h"
 #include "documents/word_import.h"
@@ -162,9 +161,9 @@ void Dock::exportDocument()
 	QString content;
 	if (m_loadError) {
 		// A note that could not be shown can still be rescued from its file.
-		const ScopedSource scene(currentScene());
+		const OBSSourceAutoRelease scene(currentScene());
 		QString error;
-		const QString stored = scene.source ? m_store.readNote(scene.source, error) : QString();
+		const QString stored = scene ? m_store.readNote(scene, error) : QString();
 		if (!error.isEmpty()) {
 			setStatus(error);
 			return;

@@ -14,6 +14,7 @@ const buildDir = path.resolve(checkout, process.env.QUILLMAR_BUILD_DIR || 'build
 export const artifactDir = path.join(buildDir, 'e2e-artifacts');
 fs.mkdirSync(artifactDir, { recursive: true });
 
+const crashTrace = path.join(buildDir, 'e2e-crash-trace.so');
 const running = new Set();
 // A failing test must not leave an OBS behind.
 process.on('exit', () => { for (const child of running) try { child.kill('SIGKILL'); } catch { /* gone */ } });
@@ -113,7 +114,10 @@ export class Obs {
   async launch() {
     const out = fs.openSync(this.logFile, 'w');
     this.child = spawn('obs', ['--disable-shutdown-check', '--disable-updater', '--verbose', '--multi'], {
-      env: { ...process.env, HOME: this.home.home, LIBGL_ALWAYS_SOFTWARE: '1', QT_QPA_PLATFORM: 'xcb' },
+      env: {
+        ...process.env, HOME: this.home.home, LIBGL_ALWAYS_SOFTWARE: '1', QT_QPA_PLATFORM: 'xcb',
+        ...(fs.existsSync(crashTrace) ? { LD_PRELOAD: crashTrace } : {}),
+      },
       stdio: ['ignore', out, out],
       cwd: this.home.home,
     });
@@ -121,6 +125,9 @@ export class Obs {
     running.add(this.child);
     this.exited = new Promise((resolve) => this.child.on('exit', (code, signal) => {
       running.delete(this.child);
+      // A crash or a failed exit shows where it happened, not only that it did.
+      if (code !== 0) console.log(`OBS exited with ${signal || code}; the end of ${this.logFile}:\n`
+        + this.log().split('\n').slice(-80).join('\n'));
       resolve({ code, signal });
     }));
     await waitFor('obs-websocket', async () => {
