@@ -165,7 +165,9 @@ export class Obs {
     const dock = this.dockWindow();
     xdotool('windowsize', dock, width, height);
     xdotool('windowmove', dock, x, y);
-    // Without a window manager nothing hands a restored floating dock the keyboard (OBS 32).
+    // Without a window manager nothing keeps a restored floating dock above the main window or
+    // hands it the keyboard (OBS 32 maps the main window after the dock).
+    xdotool('windowraise', dock);
     xdotool('windowfocus', '--sync', dock);
     await sleep(500);
     return dock;
