@@ -1,38 +1,93 @@
 #pragma once
 
-// A dock showing one scene's note, for the tests that drive its tools as a person would.
+// The dock as the host shows it: the module loaded against the fake front-end, scenes made on
+// demand, notes stored for them. The one builder of the dock's tests.
 
 #include "dock/dock.h"
 #include "editor/editor.h"
+#include "fake_frontend.h"
+#include "module/module.h"
+#include "module/text.h"
 #include "obs_test_env.h"
+#include "storage/note_store.h"
 
 #include <QAction>
-#include <QDir>
+#include <QLabel>
+#include <QMainWindow>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextCursor>
-#include <QToolBar>
+#include <QTextDocument>
+#include <QToolButton>
 
+#include <map>
 #include <memory>
 
 namespace quillmar::test {
 
 class NoteDock {
 public:
-	explicit NoteDock(const QString &html = QString(), bool shown = false)
+	// Shows scene "A" with html as its stored note (none when empty).
+	explicit NoteDock(const QString &html = QString(), bool exposed = false)
 	{
 		resetHost();
-		QDir().mkpath(moduleConfigDir());
-		dock = std::make_unique<Dock>(moduleConfigDir() + QStringLiteral("/settings.ini"));
-		dock->resize(900, 420);
-		dock->showSceneNote(scene.source());
-		if (!html.isEmpty())
-			editor()->setHtml(html);
-		if (shown) {
-			dock->show();
-			QVERIFY(QTest::qWaitForWindowExposed(dock.get()));
-		}
+		load();
+		show("A", html);
+		if (exposed)
+			QVERIFY(QTest::qWaitForWindowExposed(dock));
 	}
-	~NoteDock() { dock.reset(); }
+	~NoteDock()
+	{
+		module::unload();
+		fake::reset();
+		fake::mainWindow()->hide();
+	}
+
+	void load()
+	{
+		QVERIFY(module::load());
+		dock = module::dock();
+		dock->resize(900, 420);
+		fake::mainWindow()->show();
+		dock->show(); // as the host's dock widget does
+	}
+	void restart()
+	{
+		module::unload();
+		fake::reset();
+		load();
+	}
+
+	obs_source_t *scene(const char *name)
+	{
+		auto &scene = m_scenes[name];
+		if (!scene)
+			scene = std::make_unique<Scene>(name);
+		return scene->source();
+	}
+	QString uuid(const char *name) { return QString::fromUtf8(obs_source_get_uuid(scene(name))); }
+	void remove(const char *name) { m_scenes.erase(name); }
+	// Stores html as the scene's note (when given) and makes the scene the program.
+	void show(const char *name, const QString &html = QString())
+	{
+		QString error;
+		if (!html.isEmpty())
+			QVERIFY2(dock->noteStore().saveNote(scene(name), html, error), qPrintable(error));
+		fake::setProgramScene(scene(name));
+	}
+	// The plain text stored for a scene (empty without a note), "<error>" for a bad one.
+	QString stored(const char *name)
+	{
+		QString error;
+		const QString html = NoteStore(notesDir()).readNote(scene(name), error);
+		return error.isEmpty() ? plainOf(html) : QStringLiteral("<error>");
+	}
+	static QString plainOf(const QString &html)
+	{
+		QTextDocument document;
+		document.setHtml(html);
+		return document.toPlainText();
+	}
 
 	Editor *editor() const { return dock->editor(); }
 	template <typename T = QWidget> T *widget(const char *name) const
@@ -40,8 +95,17 @@ public:
 		return dock->findChild<T *>(QLatin1String(name));
 	}
 	QAction *action(const char *name) const { return widget<QAction>(name); }
+	QAction *buttonAction(const char *name) const { return widget<QToolButton>(name)->defaultAction(); }
+	QString label(const char *name) const { return widget<QLabel>(name)->text(); }
+	QString status() const { return dock->statusMessage(); }
 	QString plain() const { return editor()->toPlainText(); }
+	QScrollBar *bar() const { return editor()->verticalScrollBar(); }
 
+	void type(const QString &keys)
+	{
+		editor()->moveCursor(QTextCursor::End);
+		QTest::keyClicks(editor(), keys);
+	}
 	// Puts the editor's cursor at [from, to).
 	void select(int from, int to = -1)
 	{
@@ -58,8 +122,19 @@ public:
 		return cursor.charFormat();
 	}
 
-	Scene scene{"Tools scene"};
-	std::unique_ptr<Dock> dock;
+	Dock *dock = nullptr;
+
+private:
+	std::map<QByteArray, std::unique_ptr<Scene>> m_scenes;
 };
+
+// Paragraphs "line 0", "line 1", ... as note HTML.
+inline QString numberedLines(int count)
+{
+	QString html;
+	for (int i = 0; i < count; ++i)
+		html += QStringLiteral("<p>line %1</p>").arg(i);
+	return html;
+}
 
 } // namespace quillmar::test

@@ -3,28 +3,19 @@
 #include "module/text.h"
 #include "note_dock.h"
 
+#include "test_util.h"
+
 #include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextList>
-#include <QToolButton>
+#include <QToolBar>
 
 using namespace quillmar;
 
 namespace {
-
 const QString Mark = QString(QChar(kMarkGlyph));
-
-// Paragraphs of x that fill a note to total characters.
-QString filledNote(int total)
-{
-	QStringList paragraphs;
-	for (int left = total; left > 0; left -= 9001)
-		paragraphs << QString(std::min(left, 9000), QLatin1Char('x'));
-	return paragraphs.join(QLatin1Char('\n'));
-}
-
 } // namespace
 
 class FormatTest : public QObject {
@@ -161,7 +152,6 @@ private Q_SLOTS:
 		note.select(1);
 		QTest::mouseDClick(button, Qt::LeftButton);
 		QVERIFY(painter->isChecked());
-		QCOMPARE(painter->toolTip(), text("FormatPainterContinuous"));
 		const auto paint = [&](int from, int to) {
 			note.select(from, to);
 			QTest::keyRelease(note.editor(), Qt::Key_Shift);
@@ -197,11 +187,9 @@ private Q_SLOTS:
 		note.dock->setLocked(state == QLatin1String("read mode"));
 		note.dock->setRemoteEditing(state == QLatin1String("remote editing"));
 		if (state == QLatin1String("no scene") || state == QLatin1String("load error"))
-			note.dock->showSceneNote(nullptr);
-		QString error; // a stored note over the limits cannot be loaded
-		if (state == QLatin1String("load error") &&
-		    note.dock->noteStore().saveNote(note.scene.source(), QString(10001, QLatin1Char('z')), error))
-			note.dock->showSceneNote(note.scene.source());
+			fake::setProgramScene(nullptr);
+		if (state == QLatin1String("load error")) // a stored note over the limits cannot be loaded
+			note.show("A", QString(kParagraphCharLimit + 1, QLatin1Char('z')));
 		QCOMPARE(note.dock->hasLoadError(), state == QLatin1String("load error"));
 		const QString before = note.editor()->toHtml();
 		note.select(0, 2);
@@ -227,8 +215,8 @@ private Q_SLOTS:
 		QTest::addColumn<bool>("mark");
 		QTest::newRow("mark, paragraph full") << QString(9999, QLatin1Char('p')) << true;
 		QTest::newRow("time, paragraph full") << QString(9990, QLatin1Char('p')) << false;
-		QTest::newRow("mark, note full") << filledNote(199998) << true;
-		QTest::newRow("time, note full") << filledNote(199990) << false;
+		QTest::newRow("mark, note full") << test::noteOfLength(kNoteCharLimit - 2) << true;
+		QTest::newRow("time, note full") << test::noteOfLength(kNoteCharLimit - 10) << false;
 	}
 	void insertionsAtTheLimitsAreRefused()
 	{

@@ -1,60 +1,38 @@
-#include "dock/dock.h"
-#include "editor/editor.h"
-#include "fake_frontend.h"
-#include "module/module.h"
-#include "module/text.h"
-#include "obs_test_env.h"
-#include "storage/note_store.h"
+#include "note_dock.h"
 #include "test_util.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QLabel>
-#include <QMainWindow>
-#include <QScrollBar>
 #include <QSettings>
-#include <QTimer>
 #include <QTextBlock>
-
-#include <memory>
+#include <QTimer>
 
 using namespace quillmar;
+using test::fileBytes;
+using test::notePath;
 
 namespace {
 
-using test::fileBytes;
-using test::link;
-using test::notePath;
-using test::notesDir;
-
-NoteFileRecord recordAt(const QString &path)
+NoteFileRecord recordAt(const QString &file)
 {
 	NoteFileRecord record;
 	QString error;
-	parseNoteFile(fileBytes(path), record, error);
+	parseNoteFile(fileBytes(notePath(file)), record, error);
 	return record;
 }
 
-// The plain text of the note stored for a file, or a marker when there is none.
-QString storedText(const QString &file)
+// The plain text stored in a note file, or a marker when there is none.
+QString storedIn(const QString &file)
 {
-	if (!QFile::exists(notePath(file)))
-		return QStringLiteral("<no file>");
-	QTextDocument doc;
-	doc.setHtml(recordAt(notePath(file)).html);
-	return doc.toPlainText();
+	return QFile::exists(notePath(file)) ? test::NoteDock::plainOf(recordAt(file).html) : QStringLiteral("<no file>");
 }
 
-QString numberedLines(int count)
+QString linkedFile(obs_source_t *scene)
 {
-	QStringList paragraphs;
-	for (int i = 0; i < count; ++i)
-		paragraphs << QStringLiteral("<p>line %1</p>").arg(i);
-	return paragraphs.join(QString());
+	return test::link(scene).value(QStringLiteral("file")).toString();
 }
 
 } // namespace
@@ -62,484 +40,374 @@ QString numberedLines(int count)
 class SceneNotesTest : public QObject {
 	Q_OBJECT
 
-	Dock *dock() const { return module::dock(); }
-	Editor *editor() const { return dock()->findChild<Editor *>(QStringLiteral("noteEditor")); }
-	QLabel *label(const char *name) const { return dock()->findChild<QLabel *>(QString::fromLatin1(name)); }
-	QString status() const { return label("saveStatus")->toolTip(); }
-	QString sceneLabel() const { return label("sceneLabel")->text(); }
-	int scrollPosition() const { return editor()->verticalScrollBar()->value(); }
-
-	void type(const QString &keys)
-	{
-		editor()->moveCursor(QTextCursor::End);
-		QTest::keyClicks(editor(), keys);
-	}
-
-	void loadModule()
-	{
-		QVERIFY(module::load());
-		dock()->resize(700, 500);
-		fake::mainWindow()->resize(800, 600);
-		fake::mainWindow()->show();
-		dock()->show(); // as the host's dock widget does
-	}
-
-	void restartModule()
-	{
-		module::unload();
-		fake::reset();
-		loadModule();
-	}
-
 private Q_SLOTS:
-	void init()
-	{
-		test::resetHost();
-		loadModule();
-	}
-
-	void cleanup()
-	{
-		module::unload();
-		fake::reset();
-		fake::mainWindow()->hide();
-	}
-
 	void followsProgramAndPreviewScenes()
 	{
-		QCOMPARE(sceneLabel(), text("NoScene"));
-		QVERIFY(!editor()->isEnabled());
-
-		test::Scene a("A"), b("B"), c("C");
-		fake::setProgramScene(a.source());
-		QCOMPARE(sceneLabel(), QStringLiteral("A"));
-		QCOMPARE(dock()->currentSceneUuid(), a.uuid());
-		QVERIFY(editor()->isEnabled() && !editor()->isReadOnly());
-		QCOMPARE(status(), text("Loaded"));
-
-		fake::setPreviewScene(b.source(), false);
+		test::NoteDock note;
+		const auto shown = [&] { return note.label("sceneLabel"); };
+		QCOMPARE(shown(), QStringLiteral("A"));
+		QVERIFY(note.editor()->isEnabled() && !note.editor()->isReadOnly());
+		QCOMPARE(note.status(), text("Loaded"));
+		fake::setPreviewScene(note.scene("B"), false);
 		fake::setStudioMode(true);
-		QCOMPARE(sceneLabel(), QStringLiteral("B"));
-		fake::setPreviewScene(c.source());
-		QCOMPARE(sceneLabel(), QStringLiteral("C"));
-		fake::setProgramScene(b.source()); // the program changes, the preview stays shown
-		QCOMPARE(sceneLabel(), QStringLiteral("C"));
+		QCOMPARE(shown(), QStringLiteral("B"));
+		fake::setPreviewScene(note.scene("C"));
+		QCOMPARE(shown(), QStringLiteral("C"));
+		fake::setProgramScene(note.scene("B")); // the program changes, the preview stays shown
+		QCOMPARE(shown(), QStringLiteral("C"));
 		fake::setStudioMode(false);
-		QCOMPARE(sceneLabel(), QStringLiteral("B"));
-
+		QCOMPARE(shown(), QStringLiteral("B"));
 		fake::setProgramScene(nullptr);
-		QCOMPARE(sceneLabel(), text("NoScene"));
-		QCOMPARE(status(), text("SelectScene"));
-		QVERIFY(!editor()->isEnabled());
-		QVERIFY(dock()->currentSceneUuid().isEmpty());
+		QCOMPARE(shown(), text("NoScene"));
+		QCOMPARE(note.status(), text("SelectScene"));
+		QVERIFY(!note.editor()->isEnabled() && note.dock->currentSceneUuid().isEmpty());
 	}
 
 	void editsEndUpInTheirScenesFiles()
 	{
-		test::Scene a("A"), b("B");
-		fake::setProgramScene(a.source());
-		type(QStringLiteral("alpha"));
-		QCOMPARE(status(), text("Saving"));
+		test::NoteDock note;
+		note.type(QStringLiteral("alpha"));
+		QCOMPARE(note.status(), text("Saving"));
 		const int saves = fake::frontendSaveCount();
-
-		fake::setProgramScene(b.source()); // switching saves first
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("alpha"));
-		QCOMPARE(link(a.source()).value(QStringLiteral("file")).toString(), QStringLiteral("A.json"));
+		note.show("B"); // switching saves first
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("alpha"));
+		QCOMPARE(linkedFile(note.scene("A")), QStringLiteral("A.json"));
 		QCOMPARE(fake::frontendSaveCount(), saves + 1); // the new link must reach the collection
-		QCOMPARE(editor()->toPlainText(), QString());
+		QCOMPARE(note.plain(), QString());
 
-		type(QStringLiteral("beta"));
-		dock()->autosaveTimer().start(0);
-		QTRY_COMPARE(storedText(QStringLiteral("B.json")), QStringLiteral("beta"));
-		QCOMPARE(status(), text("SavedNote"));
-		QVERIFY(!dock()->isDirty());
-		QCOMPARE(QDir(notesDir()).entryList(QDir::Files).size(), 2);
-		// Same link again: no collection save for plain edits.
-		const int linked = fake::frontendSaveCount();
-		type(QStringLiteral("!"));
-		QVERIFY(dock()->saveNote(true, true));
-		QCOMPARE(fake::frontendSaveCount(), linked);
-
-		fake::setProgramScene(a.source());
-		QCOMPARE(editor()->toPlainText(), QStringLiteral("alpha"));
-		QVERIFY(!dock()->isDirty()); // loading is not an edit
-	}
-
-	// The test ends the autosave delay itself: every edit restarts it, and only its end writes.
-	void burstOfEditsIsWrittenOnce()
-	{
-		test::Scene a("A");
-		fake::setProgramScene(a.source());
-		QTimer &delay = dock()->autosaveTimer();
-		for (int i = 0; i < 6; ++i) {
+		// Every edit restarts the autosave delay; only its end writes.
+		QTimer &delay = note.dock->autosaveTimer();
+		for (const char *key : {"b", "e", "t", "a"}) {
 			delay.stop();
-			type(QString(QChar(u'a' + i)));
+			note.type(QLatin1String(key));
 			QVERIFY(delay.isActive());
 			QCoreApplication::processEvents();
-			QVERIFY2(!QFile::exists(notePath(QStringLiteral("A.json"))), "written during the burst");
+			QVERIFY2(!QFile::exists(notePath(QStringLiteral("B.json"))), "written during the burst");
 		}
 		delay.start(0);
-		QTRY_COMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("abcdef"));
-		QVERIFY(!delay.isActive() && !dock()->isDirty());
+		QTRY_COMPARE(storedIn(QStringLiteral("B.json")), QStringLiteral("beta"));
+		QCOMPARE(note.status(), text("SavedNote"));
+		QVERIFY(!note.dock->isDirty());
+		QCOMPARE(QDir(test::notesDir()).entryList(QDir::Files).size(), 2);
+		const int linked = fake::frontendSaveCount(); // same link again: no collection save
+		note.type(QStringLiteral("!"));
+		QVERIFY(note.dock->saveNote(true, true));
+		QCOMPARE(fake::frontendSaveCount(), linked);
+
+		note.show("A");
+		QCOMPARE(note.plain(), QStringLiteral("alpha"));
+		QVERIFY(!note.dock->isDirty()); // loading is not an edit
 	}
 
 	void hostSaveHideAndExitSaveTheNote()
 	{
-		test::Scene a("A");
-		fake::setProgramScene(a.source());
-		type(QStringLiteral("one"));
+		test::NoteDock note;
+		note.type(QStringLiteral("one"));
 		const int saves = fake::frontendSaveCount();
 		test::hostSave();
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("one"));
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("one"));
 		// The new link missed the data being saved: the collection is saved again afterwards, once.
 		QCOMPARE(fake::frontendSaveCount(), saves);
 		QCoreApplication::processEvents();
 		QCoreApplication::processEvents();
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
 
-		type(QStringLiteral(" two"));
-		dock()->hide();
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("one two"));
-		dock()->show();
-
-		type(QStringLiteral(" three"));
+		note.type(QStringLiteral(" two"));
+		note.dock->hide();
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("one two"));
+		note.dock->show();
+		note.type(QStringLiteral(" three"));
 		fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("one two three"));
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("one two three"));
 		// Nothing is followed or saved after the exit.
-		type(QStringLiteral(" four"));
+		note.type(QStringLiteral(" four"));
 		fake::setProgramScene(nullptr);
-		QCOMPARE(sceneLabel(), QStringLiteral("A"));
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("one two three"));
+		QCOMPARE(note.label("sceneLabel"), QStringLiteral("A"));
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("one two three"));
 	}
 
-	void failedSaveKeepsTheNoteAndRefusesTheSwitch()
+	void failedSavesKeepTheNoteAndRefuseTheSwitch()
 	{
-		test::Scene a("A"), b("B");
-		fake::setProgramScene(a.source());
-		type(QStringLiteral("first"));
-		QVERIFY(dock()->saveNote(true, true));
+		test::NoteDock note;
+		note.type(QStringLiteral("first"));
+		QVERIFY(note.dock->saveNote(true, true));
 		const QString path = notePath(QStringLiteral("A.json"));
 		const QByteArray saved = fileBytes(path);
-		const QJsonObject savedLink = link(a.source());
-
+		const QJsonObject savedLink = test::link(note.scene("A"));
 		// A directory where the note file goes: the save cannot replace it.
 		QVERIFY(QFile::rename(path, path + QStringLiteral(".moved")));
 		QVERIFY(QDir().mkpath(path + QStringLiteral("/blocker")));
-		type(QStringLiteral(" second"));
-		fake::setProgramScene(b.source());
-		QCOMPARE(dock()->currentSceneUuid(), a.uuid());
-		QCOMPARE(editor()->toPlainText(), QStringLiteral("first second"));
-		QVERIFY(dock()->isDirty());
-		QVERIFY(!label("saveError")->isHidden());
-		QCOMPARE(status(), text("NoteSaveFailed") + QLatin1Char(' ') + label("saveError")->toolTip());
-		QVERIFY(QFileInfo(path).isDir());
-		QCOMPARE(link(a.source()), savedLink);
+		note.type(QStringLiteral(" second"));
+		note.show("B");
+		QCOMPARE(note.dock->currentSceneUuid(), note.uuid("A"));
+		QCOMPARE(note.plain(), QStringLiteral("first second"));
+		QVERIFY(note.dock->isDirty());
+		auto *badge = note.widget<QLabel>("saveError");
+		QVERIFY(!badge->isHidden());
+		QCOMPARE(note.status(), text("NoteSaveFailed") + QLatin1Char(' ') + badge->toolTip());
+		QCOMPARE(test::link(note.scene("A")), savedLink);
 		QCOMPARE(fileBytes(path + QStringLiteral(".moved")), saved);
 
 		// The next trigger (here the host saving) tries again and then lets the switch through.
 		QVERIFY(QDir(path).removeRecursively());
 		test::hostSave();
-		QVERIFY(!dock()->isDirty());
-		QVERIFY(label("saveError")->isHidden());
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("first second"));
-		fake::setProgramScene(b.source());
-		QCOMPARE(sceneLabel(), QStringLiteral("B"));
-	}
+		QVERIFY(!note.dock->isDirty() && badge->isHidden());
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("first second"));
+		note.show("B");
+		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
 
-	void noteOverTheLimitsIsNotSaved()
-	{
-		test::Scene a("A"), b("B");
-		fake::setProgramScene(a.source());
-		// Put the editor over a limit behind its own checks, as a bad import would.
-		editor()->textCursor().insertText(QString(10001, QLatin1Char('x')));
-		fake::setProgramScene(b.source());
-		QCOMPARE(sceneLabel(), QStringLiteral("A"));
-		QCOMPARE(status(), text("TextLimit"));
-		QVERIFY(!QFile::exists(notePath(QStringLiteral("A.json"))));
+		// A note over the limits (behind the editor's checks, as a bad import would) is not saved.
+		note.editor()->textCursor().insertText(QString(kParagraphCharLimit + 1, QLatin1Char('x')));
+		note.show("A");
+		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
+		QCOMPARE(note.status(), text("TextLimit"));
+		QVERIFY(!QFile::exists(notePath(QStringLiteral("B.json"))));
 	}
 
 	void unreadableNotesAreLoadErrors_data()
 	{
-		QTest::addColumn<QString>("kind");
+		QTest::addColumn<QByteArray>("content"); // empty: a readable note too long to show
 		QTest::addColumn<QString>("key");
-		QTest::newRow("malformed") << "malformed" << "BackupInvalid";
-		QTest::newRow("paragraph over the limit") << "limit" << "TextLimit";
+		QTest::newRow("malformed") << QByteArray("{\"format\":\"OBS-Quillmar\"") << "BackupInvalid";
+		QTest::newRow("paragraph over the limit") << QByteArray() << "TextLimit";
 	}
-
 	void unreadableNotesAreLoadErrors()
 	{
-		QFETCH(QString, kind);
+		QFETCH(QByteArray, content);
 		QFETCH(QString, key);
-		test::Scene a("A"), b("B");
-		const QString path = notePath(QStringLiteral("A.json"));
-		const QString tooLong(10001, QLatin1Char('x'));
-		QString error;
-		QVERIFY(dock()->noteStore().saveNote(a.source(), QStringLiteral("<p>mine</p>"), error));
-		if (kind == QLatin1String("malformed"))
-			QVERIFY(test::writeBytes(path, "{\"format\":\"OBS-Quillmar\",\"version\":1"));
-		else
-			QVERIFY(test::writeBytes(path, encodeNoteFile(a.uuid(), QStringLiteral("A"), QStringLiteral("<p>%1</p>").arg(tooLong))));
+		test::NoteDock note;
+		note.show("B", QStringLiteral("<p>mine</p>"));
+		const QString path = notePath(QStringLiteral("B.json"));
+		const QString tooLong(kParagraphCharLimit + 1, QLatin1Char('x'));
+		QVERIFY(test::writeBytes(path, content.isEmpty() ? encodeNoteFile(note.uuid("B"), QStringLiteral("B"), tooLong)
+								 : content));
 		const QByteArray before = fileBytes(path);
-
-		fake::setProgramScene(a.source());
-		QVERIFY(dock()->hasLoadError());
-		QVERIFY(status().startsWith(text(key.toUtf8().constData())));
-		QCOMPARE(editor()->placeholderText(), status());
-		QVERIFY(editor()->isReadOnly());
-		type(QStringLiteral("typed"));
-		QCOMPARE(editor()->toPlainText(), QString());
-		QVERIFY(!dock()->isDirty());
+		note.show("A");
+		note.show("B");
+		QVERIFY(note.dock->hasLoadError());
+		QVERIFY(note.status().startsWith(text(key.toUtf8().constData())));
+		QCOMPARE(note.editor()->placeholderText(), note.status());
+		note.type(QStringLiteral("typed"));
+		QCOMPARE(note.plain(), QString());
 		// Host saves, hides, unlocking, renames and leaving the scene never overwrite it.
 		test::hostSave();
-		dock()->hide();
-		dock()->show();
-		dock()->setLocked(true);
-		dock()->setLocked(false);
-		QVERIFY(editor()->isReadOnly());
+		note.dock->hide();
+		note.dock->show();
+		note.dock->setLocked(true);
+		note.dock->setLocked(false);
+		QVERIFY(note.editor()->isReadOnly() && !note.dock->isDirty());
 		QCOMPARE(fileBytes(path), before);
-		obs_source_set_name(a.source(), "A renamed");
-		QTRY_COMPARE(sceneLabel(), QStringLiteral("A renamed"));
-		QVERIFY(dock()->hasLoadError());
-		fake::setProgramScene(b.source());
-		if (kind == QLatin1String("limit")) // readable, only too long to show: a rename moves it whole
-			QCOMPARE(storedText(QStringLiteral("A renamed.json")), tooLong);
+		obs_source_set_name(note.scene("B"), "B2");
+		QTRY_COMPARE(note.label("sceneLabel"), QStringLiteral("B2"));
+		QVERIFY(note.dock->hasLoadError());
+		note.show("A");
+		if (content.isEmpty()) // readable, only too long to show: a rename moves it whole
+			QCOMPARE(storedIn(QStringLiteral("B2.json")), tooLong);
 		else
 			QCOMPARE(fileBytes(path), before);
-
-		// Back on a readable scene everything is normal again.
-		QVERIFY(!dock()->hasLoadError());
-		QVERIFY(!editor()->isReadOnly());
-		QVERIFY(editor()->placeholderText().isEmpty());
+		QVERIFY(!note.dock->hasLoadError() && !note.editor()->isReadOnly());
+		QVERIFY(note.editor()->placeholderText().isEmpty());
 
 		// Mended by hand: showing the scene again reads the file again.
-		fake::setProgramScene(a.source());
-		QVERIFY(dock()->hasLoadError());
-		const QString linked = notePath(link(a.source()).value(QStringLiteral("file")).toString());
-		QVERIFY(test::writeBytes(linked, encodeNoteFile(a.uuid(), QStringLiteral("A renamed"), QStringLiteral("<p>fixed</p>"))));
-		fake::setProgramScene(a.source());
-		QVERIFY(!dock()->hasLoadError());
-		QCOMPARE(editor()->toPlainText(), QStringLiteral("fixed"));
+		note.show("B");
+		QVERIFY(note.dock->hasLoadError());
+		QVERIFY(test::writeBytes(notePath(linkedFile(note.scene("B"))),
+					 encodeNoteFile(note.uuid("B"), QStringLiteral("B2"), QStringLiteral("<p>fixed</p>"))));
+		note.show("B");
+		QVERIFY(!note.dock->hasLoadError());
+		QCOMPARE(note.plain(), QStringLiteral("fixed"));
 	}
 
 	void renamesMoveNoteFiles()
 	{
-		test::Scene a("A"), b("B");
-		QString error;
-		QVERIFY(dock()->noteStore().saveNote(a.source(), QStringLiteral("<p>alpha</p>"), error));
-		fake::setProgramScene(b.source());
-		type(QStringLiteral("beta"));
-		QVERIFY(dock()->saveNote(true, true));
-
+		test::NoteDock note;
+		note.show("B", QStringLiteral("<p>beta</p>"));
+		note.show("A", QStringLiteral("<p>alpha</p>"));
 		// A scene that is not shown: its file moves at once, and the collection is saved.
 		int saves = fake::frontendSaveCount();
-		obs_source_set_name(a.source(), "Opening");
+		obs_source_set_name(note.scene("B"), "Opening");
 		QTRY_VERIFY(QFile::exists(notePath(QStringLiteral("Opening.json"))));
-		QVERIFY(!QFile::exists(notePath(QStringLiteral("A.json"))));
-		QCOMPARE(storedText(QStringLiteral("Opening.json")), QStringLiteral("alpha"));
-		QCOMPARE(link(a.source()).value(QStringLiteral("file")).toString(), QStringLiteral("Opening.json"));
+		QCOMPARE(storedIn(QStringLiteral("B.json")), QStringLiteral("<no file>"));
+		QCOMPARE(storedIn(QStringLiteral("Opening.json")), QStringLiteral("beta"));
+		QCOMPARE(linkedFile(note.scene("B")), QStringLiteral("Opening.json"));
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
-		QCOMPARE(sceneLabel(), QStringLiteral("B"));
+		QCOMPARE(note.label("sceneLabel"), QStringLiteral("A"));
 
 		// The shown scene, dirty: the pending edits are saved under the new name.
-		type(QStringLiteral(" more"));
+		note.type(QStringLiteral(" more"));
 		saves = fake::frontendSaveCount();
-		obs_source_set_name(b.source(), "talk");
-		QTRY_COMPARE(sceneLabel(), QStringLiteral("talk"));
-		QVERIFY(!dock()->isDirty());
-		QVERIFY(!QFile::exists(notePath(QStringLiteral("B.json"))));
-		QCOMPARE(storedText(QStringLiteral("talk.json")), QStringLiteral("beta more"));
-		QCOMPARE(recordAt(notePath(QStringLiteral("talk.json"))).sceneName, QStringLiteral("talk"));
-		QCOMPARE(link(b.source()).value(QStringLiteral("name")).toString(), QStringLiteral("talk"));
+		obs_source_set_name(note.scene("A"), "talk");
+		QTRY_COMPARE(note.label("sceneLabel"), QStringLiteral("talk"));
+		QVERIFY(!note.dock->isDirty());
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("<no file>"));
+		QCOMPARE(storedIn(QStringLiteral("talk.json")), QStringLiteral("alpha more"));
+		QCOMPARE(recordAt(QStringLiteral("talk.json")).sceneName, QStringLiteral("talk"));
+		QCOMPARE(test::link(note.scene("A")).value(QStringLiteral("name")).toString(), QStringLiteral("talk"));
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
 	}
 
 	void collectionChangeSavesAndWaitsForLoading()
 	{
-		test::Scene a("A");
-		fake::setProgramScene(a.source());
-		QVERIFY(!dock()->isCollectionReady());
+		test::NoteDock note;
+		QVERIFY(!note.dock->isCollectionReady());
 		fake::emitEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-		QVERIFY(dock()->isCollectionReady());
-		type(QStringLiteral("before the change"));
-
+		QVERIFY(note.dock->isCollectionReady());
+		note.type(QStringLiteral("before the change"));
 		fake::emitEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("before the change"));
-		QVERIFY(!dock()->isCollectionReady());
-		QCOMPARE(sceneLabel(), text("NoScene"));
-		QVERIFY(!editor()->isEnabled());
-
-		test::Scene other("Other");
-		fake::setProgramScene(other.source(), false);
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("before the change"));
+		QVERIFY(!note.dock->isCollectionReady() && !note.editor()->isEnabled());
+		QCOMPARE(note.label("sceneLabel"), text("NoScene"));
+		fake::setProgramScene(note.scene("Other"), false);
 		fake::emitEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED);
-		QCOMPARE(sceneLabel(), QStringLiteral("Other"));
-		QVERIFY(dock()->isCollectionReady());
+		QCOMPARE(note.label("sceneLabel"), QStringLiteral("Other"));
+		QVERIFY(note.dock->isCollectionReady());
 	}
 
 	void readingPositionsSurviveACleanShutdown()
 	{
-		test::Scene a("A"), b("B");
-		fake::setProgramScene(a.source());
-		QVERIFY(dock()->applyRemoteNote(a.source(), numberedLines(300)));
-		QTRY_VERIFY(editor()->verticalScrollBar()->maximum() > 400);
-		editor()->verticalScrollBar()->setValue(400);
-		fake::setProgramScene(b.source());
-		QCOMPARE(scrollPosition(), 0);
-		fake::setProgramScene(a.source());
-		QCOMPARE(scrollPosition(), 400); // remembered in memory
+		test::NoteDock note(test::numberedLines(300));
+		QTRY_VERIFY(note.bar()->maximum() > 400);
+		note.bar()->setValue(400);
+		note.show("B");
+		QCOMPARE(note.bar()->value(), 0);
+		note.show("A");
+		QCOMPARE(note.bar()->value(), 400); // remembered in memory
 
-		editor()->verticalScrollBar()->setValue(250);
+		note.bar()->setValue(250);
 		module::unload(); // shut-down writes the positions
-		QSettings settings(test::moduleConfigDir() + QStringLiteral("/settings.ini"), QSettings::IniFormat);
-		QCOMPARE(settings.value(QStringLiteral("readingPositions/") + a.uuid()).toInt(), 250);
-		QCOMPARE(settings.value(QStringLiteral("readingPositions/") + b.uuid()).toInt(), 0);
+		QSettings settings(test::settingsPath(), QSettings::IniFormat);
+		QCOMPARE(settings.value(QStringLiteral("readingPositions/") + note.uuid("A")).toInt(), 250);
+		QCOMPARE(settings.value(QStringLiteral("readingPositions/") + note.uuid("B")).toInt(), 0);
+		note.restart();
+		note.show("A");
+		QTRY_COMPARE(note.bar()->value(), 250); // once the new editor's layout reaches it
 
-		fake::reset();
-		loadModule();
-		fake::setProgramScene(a.source());
-		// Applied as soon as the new editor's layout reaches it.
-		QTRY_COMPARE(scrollPosition(), 250);
-
-		// Showing the dock again puts the remembered position back once the layout settles.
-		dock()->hide();
-		editor()->verticalScrollBar()->setValue(10);
-		dock()->show();
-		QCOMPARE(scrollPosition(), 10);
-		QTRY_COMPARE(scrollPosition(), 250);
-
-		// Switching scenes while the dock is hidden keeps the positions.
-		dock()->hide();
-		fake::setProgramScene(b.source());
-		fake::setProgramScene(a.source());
-		dock()->show();
-		QTRY_COMPARE(scrollPosition(), 250);
+		// Showing the dock again puts the remembered position back once the layout settles,
+		// also after switching scenes while it was hidden.
+		for (bool switchWhileHidden : {false, true}) {
+			note.dock->hide();
+			if (switchWhileHidden) {
+				note.show("B");
+				note.show("A");
+			} else {
+				note.bar()->setValue(10);
+			}
+			note.dock->show();
+			QTRY_COMPARE(note.bar()->value(), 250);
+		}
 	}
 
 	void readingPositionsOfLongNotesWaitForTheLayout()
 	{
-		test::Scene a("A"), b("B");
-		fake::setProgramScene(a.source());
-		QVERIFY(dock()->applyRemoteNote(a.source(), numberedLines(12000)));
-		QScrollBar *bar = editor()->verticalScrollBar();
+		test::NoteDock note(test::numberedLines(12000));
+		QTextDocument *document = note.editor()->document();
 		// Lay the whole note out now; the scroll range follows once the size change arrives.
-		editor()->document()->documentLayout()->blockBoundingRect(editor()->document()->lastBlock());
-		const int full = int(editor()->document()->documentLayout()->documentSize().height());
-		QTRY_VERIFY(bar->maximum() > full - editor()->viewport()->height() - 50);
-		const int deep = bar->maximum() - 10;
-		bar->setValue(deep);
-		fake::setProgramScene(b.source());
-		// Qt lays out a freshly loaded long note in steps; the position is kept until it fits.
-		fake::setProgramScene(a.source());
-		QVERIFY(bar->maximum() < deep);
-		fake::setProgramScene(b.source()); // a switch before the layout got there keeps it too
-		fake::setProgramScene(a.source());
-		QTRY_COMPARE(bar->value(), deep);
+		document->documentLayout()->blockBoundingRect(document->lastBlock());
+		const int full = int(document->documentLayout()->documentSize().height());
+		QTRY_VERIFY(note.bar()->maximum() > full - note.editor()->viewport()->height() - 50);
+		const int deep = note.bar()->maximum() - 10;
+		note.bar()->setValue(deep);
+		note.show("B");
+		// Qt lays out a freshly loaded long note in steps; the position is kept until it fits,
+		// also across a switch before the layout got there.
+		note.show("A");
+		QVERIFY(note.bar()->maximum() < deep);
+		note.show("B");
+		note.show("A");
+		QTRY_COMPARE(note.bar()->value(), deep);
 	}
 
 	void lockAndRemoteEditingMakeTheEditorReadOnly()
 	{
-		test::Scene a("A");
-		fake::setProgramScene(a.source());
-		type(QStringLiteral("draft"));
-		dock()->setLocked(true);
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("draft")); // locking saves
-		const QString lockedLook = label("sceneLabel")->styleSheet();
-		type(QStringLiteral("x"));
-		QCOMPARE(editor()->toPlainText(), QStringLiteral("draft"));
+		test::NoteDock note;
+		note.type(QStringLiteral("draft"));
+		note.dock->setLocked(true);
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("draft")); // locking saves
+		const QString lockedLook = note.widget<QLabel>("sceneLabel")->styleSheet();
+		note.type(QStringLiteral("x"));
+		QCOMPARE(note.plain(), QStringLiteral("draft"));
+		note.dock->setRemoteEditing(true);
+		QCOMPARE(note.editor()->toolTip(), text("RemoteEditing"));
+		note.dock->setLocked(false);
+		QVERIFY(note.editor()->isReadOnly()); // still held by the remote client
+		QVERIFY(note.widget<QLabel>("sceneLabel")->styleSheet() != lockedLook);
+		note.dock->setRemoteEditing(false);
+		QVERIFY(!note.editor()->isReadOnly() && note.editor()->toolTip().isEmpty());
 
-		dock()->setRemoteEditing(true);
-		QCOMPARE(editor()->toolTip(), text("RemoteEditing"));
-		dock()->setLocked(false);
-		QVERIFY(editor()->isReadOnly()); // still held by the remote client
-		QVERIFY(label("sceneLabel")->styleSheet() != lockedLook);
-		dock()->setRemoteEditing(false);
-		QVERIFY(!editor()->isReadOnly());
-		QVERIFY(editor()->toolTip().isEmpty());
-
-		// The lock is read back at start.
-		dock()->setLocked(true);
-		restartModule();
-		fake::setProgramScene(a.source());
-		QVERIFY(dock()->isLocked());
-		QVERIFY(editor()->isReadOnly());
+		note.dock->setLocked(true); // read back at start
+		note.restart();
+		note.show("A");
+		QVERIFY(note.dock->isLocked() && note.editor()->isReadOnly());
 	}
 
 	void remoteNotesAreStoredAndShown()
 	{
-		test::Scene a("A"), b("B");
-		fake::setProgramScene(a.source());
-		QVERIFY(dock()->applyRemoteNote(b.source(), QStringLiteral("<p>from the phone</p>")));
-		QCOMPARE(storedText(QStringLiteral("B.json")), QStringLiteral("from the phone"));
-		QCOMPARE(editor()->toPlainText(), QString());
-
-		type(QStringLiteral("local"));
-		QVERIFY(dock()->applyRemoteNote(a.source(), QStringLiteral("<p>remote A</p>")));
-		QCOMPARE(editor()->toPlainText(), QStringLiteral("remote A"));
-		QVERIFY(!dock()->isDirty());
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("remote A"));
-
+		test::NoteDock note;
+		QVERIFY(note.dock->applyRemoteNote(note.scene("B"), QStringLiteral("<p>from the phone</p>")));
+		QCOMPARE(note.stored("B"), QStringLiteral("from the phone"));
+		QCOMPARE(note.plain(), QString());
+		note.type(QStringLiteral("local"));
+		QVERIFY(note.dock->applyRemoteNote(note.scene("A"), QStringLiteral("<p>remote A</p>")));
+		QCOMPARE(note.plain(), QStringLiteral("remote A"));
+		QVERIFY(!note.dock->isDirty());
+		QCOMPARE(note.stored("A"), QStringLiteral("remote A"));
 		// A failed remote save reports and changes nothing.
 		const QString path = notePath(QStringLiteral("A.json"));
 		QVERIFY(QFile::remove(path) && QDir().mkpath(path));
-		QVERIFY(!dock()->applyRemoteNote(a.source(), QStringLiteral("<p>lost?</p>")));
-		QVERIFY(!label("saveError")->isHidden());
-		QCOMPARE(editor()->toPlainText(), QStringLiteral("remote A"));
+		QVERIFY(!note.dock->applyRemoteNote(note.scene("A"), QStringLiteral("<p>lost?</p>")));
+		QVERIFY(!note.widget<QLabel>("saveError")->isHidden());
+		QCOMPARE(note.plain(), QStringLiteral("remote A"));
 	}
 
 	void restoreHoldsEventsAndFollowsAfterwards()
 	{
-		test::Scene a("A"), b("B");
-		fake::setProgramScene(a.source());
-		dock()->beginRestore();
-		type(QStringLiteral("ignored"));
-		QVERIFY(!dock()->isDirty());
-		fake::setProgramScene(b.source());
-		obs_source_set_name(a.source(), "A2");
+		test::NoteDock note;
+		note.dock->beginRestore();
+		note.type(QStringLiteral("ignored"));
+		QVERIFY(!note.dock->isDirty());
+		note.show("B");
+		obs_source_set_name(note.scene("A"), "A2");
 		QCoreApplication::processEvents();
-		QCOMPARE(sceneLabel(), QStringLiteral("A"));
-		// The restore wrote A's note behind the dock's back.
-		QString error;
-		QVERIFY(dock()->noteStore().saveNote(a.source(), QStringLiteral("<p>restored</p>"), error));
-		dock()->endRestore();
-		QCOMPARE(sceneLabel(), QStringLiteral("B"));
-		fake::setProgramScene(a.source());
-		QCOMPARE(editor()->toPlainText(), QStringLiteral("restored"));
+		QCOMPARE(note.label("sceneLabel"), QStringLiteral("A"));
+		QString error; // the restore writes A's note behind the dock's back
+		QVERIFY(note.dock->noteStore().saveNote(note.scene("A"), QStringLiteral("<p>restored</p>"), error));
+		note.dock->endRestore();
+		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
+		note.show("A");
+		QCOMPARE(note.plain(), QStringLiteral("restored"));
 	}
 
 	void editsOfADeletedSceneAreKept()
 	{
-		auto a = std::make_unique<test::Scene>("A");
-		test::Scene b("B");
-		const QString uuid = a->uuid();
-		fake::setProgramScene(a->source());
-		type(QStringLiteral("saved once"));
-		QVERIFY(dock()->saveNote(true, true));
-		type(QStringLiteral(" then more"));
+		test::NoteDock note;
+		const QString uuid = note.uuid("A");
+		note.type(QStringLiteral("saved once"));
+		QVERIFY(note.dock->saveNote(true, true));
+		note.type(QStringLiteral(" then more"));
 		// Deleted within the autosave delay; someone still holds it, so it is removed but alive.
-		const OBSSourceAutoRelease held = obs_source_get_ref(a->source());
-		a.reset();
-		fake::setProgramScene(b.source());
-		QCOMPARE(sceneLabel(), QStringLiteral("B"));
-		QCOMPARE(status(), text("DeletedSceneNoteSaved").arg(notePath(QStringLiteral("A.json"))));
-		const NoteFileRecord record = recordAt(notePath(QStringLiteral("A.json")));
-		QCOMPARE(record.sceneId, uuid);
-		QCOMPARE(record.sceneName, QStringLiteral("A"));
-		QCOMPARE(storedText(QStringLiteral("A.json")), QStringLiteral("saved once then more"));
+		const OBSSourceAutoRelease held = obs_source_get_ref(note.scene("A"));
+		note.remove("A");
+		note.show("B");
+		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
+		QCOMPARE(note.status(), text("DeletedSceneNoteSaved").arg(notePath(QStringLiteral("A.json"))));
+		QCOMPARE(recordAt(QStringLiteral("A.json")).sceneId, uuid);
+		QCOMPARE(recordAt(QStringLiteral("A.json")).sceneName, QStringLiteral("A"));
+		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("saved once then more"));
 
 		// Never saved before: a fresh file under its last name, even when the timer finds it gone.
 		QVERIFY(test::writeBytes(notePath(QStringLiteral("Fresh.json")), "someone else's"));
-		auto c = std::make_unique<test::Scene>("Fresh");
-		const QString cUuid = c->uuid();
-		fake::setProgramScene(c->source());
-		type(QStringLiteral("new scene"));
-		c.reset();
-		dock()->autosaveTimer().start(0);
-		QTRY_VERIFY(!dock()->isDirty());
-		QCOMPARE(recordAt(notePath(QStringLiteral("Fresh_2.json"))).sceneId, cUuid);
-		QCOMPARE(storedText(QStringLiteral("Fresh_2.json")), QStringLiteral("new scene"));
+		const QString fresh = note.uuid("Fresh");
+		note.show("Fresh");
+		note.type(QStringLiteral("new scene"));
+		note.remove("Fresh");
+		note.dock->autosaveTimer().start(0);
+		QTRY_VERIFY(!note.dock->isDirty());
+		QCOMPARE(recordAt(QStringLiteral("Fresh_2.json")).sceneId, fresh);
+		QCOMPARE(storedIn(QStringLiteral("Fresh_2.json")), QStringLiteral("new scene"));
 		QCOMPARE(fileBytes(notePath(QStringLiteral("Fresh.json"))), QByteArray("someone else's"));
-		QVERIFY(label("saveError")->isHidden());
-		fake::setProgramScene(b.source());
-		QCOMPARE(sceneLabel(), QStringLiteral("B"));
+		QVERIFY(note.widget<QLabel>("saveError")->isHidden());
+		note.show("B");
+		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
 	}
 };
 

@@ -6,29 +6,10 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { Obs, makeHome, screenshot, waitFor, xdotool } from './lib/obs.mjs';
+import { Obs, makeHome, screenshot, waitFor, xdotool, notes, noteOf, noteText, collection, geometry, sceneUuids, typeIntoDock } from './lib/obs.mjs';
 
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
-
-const notesDir = (home) => path.join(home.moduleConfig, 'notes');
-function notes(home) {
-  if (!fs.existsSync(notesDir(home))) return [];
-  return fs.readdirSync(notesDir(home)).filter((f) => f.endsWith('.json'))
-    .map((file) => ({ file, ...JSON.parse(fs.readFileSync(path.join(notesDir(home), file), 'utf8')) }));
-}
-const plain = (html) => html.replace(/<style[^]*?<\/style>/g, '').replace(/<[^>]*>/g, '').replace(/&nbsp;/g, ' ').trim();
-const noteOf = (home, uuid) => notes(home).find((n) => n.sceneId === uuid);
-
-function geometry(window) {
-  const g = Object.fromEntries(xdotool('getwindowgeometry', '--shell', window).split('\n').map((l) => l.split('=')));
-  return { x: Number(g.X), y: Number(g.Y), width: Number(g.WIDTH), height: Number(g.HEIGHT) };
-}
-
-async function sceneUuid(obs, name) {
-  const { scenes } = await obs.call('GetSceneList');
-  return scenes.find((s) => s.sceneName === name).sceneUuid;
-}
 
 // Right-clicks the note and clicks an entry, given by its offset below the menu's top (the menu
 // opens at the pointer).
@@ -83,15 +64,6 @@ async function answerYes(title) {
   xdotool('key', 'alt+y');
 }
 
-async function typeInto(obs, text) {
-  const g = geometry(obs.dockWindow());
-  xdotool('mousemove', g.x + Math.floor(g.width / 2), g.y + Math.floor(g.height / 2));
-  xdotool('click', 1);
-  await sleep(200);
-  xdotool('key', 'ctrl+End');
-  xdotool('type', '--delay', 10, text);
-}
-
 test('back up, change, restore, import and survive a hostile note', async () => {
   const home = await makeHome();
   const obs = await Obs.start(home);
@@ -100,16 +72,15 @@ test('back up, change, restore, import and survive a hostile note', async () => 
   // the dialog's completer no room to swallow keys.
   const work = home.home;
   for (const name of ['Alpha', 'Beta']) await obs.call('CreateScene', { sceneName: name });
-  const alpha = await sceneUuid(obs, 'Alpha');
-  const beta = await sceneUuid(obs, 'Beta');
+  const { Alpha: alpha, Beta: beta } = await sceneUuids(obs);
   await obs.call('SetCurrentProgramScene', { sceneName: 'Beta' });
   await obs.showDock();
-  await typeInto(obs, 'beta original');
-  await waitFor('Beta note', () => noteOf(home, beta) && plain(noteOf(home, beta).html) === 'beta original');
+  await typeIntoDock(obs, 'beta original', 10);
+  await waitFor('Beta note', () => noteText(home, beta) === 'beta original');
   await obs.call('SetCurrentProgramScene', { sceneName: 'Alpha' });
   await sleep(400);
-  await typeInto(obs, 'alpha original');
-  await waitFor('Alpha note', () => noteOf(home, alpha) && plain(noteOf(home, alpha).html) === 'alpha original');
+  await typeIntoDock(obs, 'alpha original', 10);
+  await waitFor('Alpha note', () => noteText(home, alpha) === 'alpha original');
 
   // Back up all notes through the menu and the file dialog.
   await menu(obs, BackupAll, 'backup-context-menu');
@@ -121,16 +92,15 @@ test('back up, change, restore, import and survive a hostile note', async () => 
   assert.match(listing, /Beta\.json/);
 
   // Change one note, delete the other, then restore.
-  await typeInto(obs, ' changed');
-  await waitFor('the change saved', () => plain(noteOf(home, alpha).html) === 'alpha original changed');
-  fs.unlinkSync(path.join(notesDir(home), noteOf(home, beta).file));
+  await typeIntoDock(obs, ' changed', 10);
+  await waitFor('the change saved', () => noteText(home, alpha) === 'alpha original changed');
+  fs.unlinkSync(path.join(home.moduleConfig, 'notes', noteOf(home, beta).file));
   await menu(obs, Restore);
   await answerFileDialog('Restore a backup', archive);
   await windowTitled('Restore a backup');
   screenshot('backup-restore-question');
   xdotool('key', 'alt+y');
-  await waitFor('both notes restored', () => noteOf(home, beta) && plain(noteOf(home, alpha).html) === 'alpha original'
-    && plain(noteOf(home, beta).html) === 'beta original');
+  await waitFor('both notes restored', () => noteText(home, alpha) === 'alpha original' && noteText(home, beta) === 'beta original');
   screenshot('backup-after-restore', obs.dockWindow());
   console.log('note files after restore:', notes(home).map((n) => `${n.file} -> ${n.sceneName} ${n.sceneId}`).join('; '));
 
@@ -142,7 +112,7 @@ test('back up, change, restore, import and survive a hostile note', async () => 
   await menu(obs, Restore);
   await answerFileDialog('Restore a backup', hostile);
   await answerYes('Restore a backup');
-  await waitFor('the hostile note restored', () => plain(noteOf(home, alpha).html).startsWith('hostile'));
+  await waitFor('the hostile note restored', () => noteText(home, alpha).startsWith('hostile'));
   await sleep(1000);
   const { obsVersion } = await obs.call('GetVersion');
   assert.ok(obsVersion, 'OBS still answers');
@@ -164,12 +134,11 @@ test('back up, change, restore, import and survive a hostile note', async () => 
     await answerYes('Replace this note');
     await sleep(1500);
     screenshot(`backup-import-${path.extname(file).slice(1)}`, obs.dockWindow());
-    if (expected) await waitFor('the imported note', () => plain(noteOf(home, alpha).html).startsWith(expected));
+    if (expected) await waitFor('the imported note', () => noteText(home, alpha).startsWith(expected));
   }
 
   assert.equal((await obs.stop()).code, 0);
-  const collection = JSON.parse(fs.readFileSync(path.join(home.config, 'basic/scenes/Untitled.json'), 'utf8'));
-  const links = collection.sources.filter((s) => s.private_settings?.quillmar)
+  const links = collection(home).sources.filter((s) => s.private_settings?.quillmar)
     .map((s) => `${s.name}: ${JSON.stringify(s.private_settings.quillmar)}`);
   console.log('scene links:', links.join('; '));
   assert.equal(links.length, 2);

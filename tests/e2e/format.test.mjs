@@ -3,27 +3,18 @@
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import fs from 'node:fs';
-import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { Obs, makeHome, screenshot, waitFor, xdotool } from './lib/obs.mjs';
+import { Obs, makeHome, screenshot, waitFor, xdotool, notes, plain } from './lib/obs.mjs';
 
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
-
 
 const DOCK = { width: 1200, height: 520, x: 0, y: 0 };
 // Tool buttons of the format tool bar, in the dock window's coordinates.
 // The scene is named "Script" in both themes, so the bar starts at the same place.
 const TOOL = { italic: [277, 45], insertMark: [509, 45], paragraphs: [1010, 501] };
 
-function noteHtml(home) {
-  const dir = path.join(home.moduleConfig, 'notes');
-  if (!fs.existsSync(dir)) return '';
-  const files = fs.readdirSync(dir).filter((f) => f.endsWith('.json'));
-  return files.length ? JSON.parse(fs.readFileSync(path.join(dir, files[0]), 'utf8')).html : '';
-}
-const plain = (html) => html.replace(/<style[\s\S]*?<\/style>/g, '').replace(/<[^>]*>/g, '').replace(/&nbsp;/g, ' ').trim();
+const noteHtml = (home) => notes(home)[0]?.html ?? '';
 
 // Share of the picture painted in one colour (within a small tolerance).
 function colourShare(file, colour) {

@@ -7,7 +7,7 @@ import path from 'node:path';
 import { createHash, randomBytes } from 'node:crypto';
 import { setTimeout as sleep } from 'node:timers/promises';
 import WebSocket from 'ws';
-import { Obs, makeHome, screenshot, waitFor, xdotool } from './lib/obs.mjs';
+import { Obs, makeHome, screenshot, waitFor, xdotool, noteText, sceneUuids } from './lib/obs.mjs';
 
 const started = [];
 const clients = [];
@@ -16,7 +16,6 @@ after(async () => {
   for (const obs of started) await obs.stop().catch(() => {});
 });
 
-const plain = (html) => html.replace(/<head>[\s\S]*?<\/head>/, '').replace(/<[^>]*>/g, '').replace(/&nbsp;/g, ' ').trim();
 const token = randomBytes(16).toString('base64url');
 
 // The module listens (without serving pages yet) once its settings say so.
@@ -24,16 +23,6 @@ function enableRemote(home) {
   fs.mkdirSync(home.moduleConfig, { recursive: true });
   fs.writeFileSync(path.join(home.moduleConfig, 'settings.ini'),
     `[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
-}
-
-function noteText(home, uuid) {
-  const dir = path.join(home.moduleConfig, 'notes');
-  if (!fs.existsSync(dir)) return null;
-  for (const file of fs.readdirSync(dir).filter((f) => f.endsWith('.json'))) {
-    const note = JSON.parse(fs.readFileSync(path.join(dir, file), 'utf8'));
-    if (note.sceneId === uuid) return plain(note.html);
-  }
-  return null;
 }
 
 const documentOf = (text) => ({
@@ -96,9 +85,7 @@ async function startObs() {
   started.push(obs);
   for (const name of ['Alpha', 'Beta', 'Gamma']) await obs.call('CreateScene', { sceneName: name });
   await obs.call('SetCurrentProgramScene', { sceneName: 'Alpha' });
-  const { scenes } = await obs.call('GetSceneList');
-  const uuid = Object.fromEntries(scenes.map((s) => [s.sceneName, s.sceneUuid]));
-  return { home, obs, uuid };
+  return { home, obs, uuid: await sceneUuids(obs) };
 }
 
 test('two kinds of client read, lease, save and hear about it', async () => {

@@ -28,7 +28,6 @@ struct State {
 	bool studioMode = false;
 	std::vector<OBSWeakSourceAutoRelease> order;
 	bool customOrder = false;
-	OBSDataAutoRelease lastSaved;
 	int saveCount = 0;
 };
 
@@ -38,10 +37,7 @@ State &state()
 	return s;
 }
 
-void record(const QString &call)
-{
-	state().calls.append(call);
-}
+void record(const QString &call) { state().calls.append(call); }
 
 } // namespace
 
@@ -50,19 +46,9 @@ void reset()
 	State &s = state();
 	for (auto &dock : s.docks)
 		delete dock.data();
-	s.docks.clear();
-	s.windowAvailable = true;
-	s.refuseDocks = false;
-	s.calls.clear();
-	s.eventCallbacks.clear();
-	s.saveCallbacks.clear();
-	s.program = nullptr;
-	s.preview = nullptr;
-	s.studioMode = false;
-	s.order.clear();
-	s.customOrder = false;
-	s.lastSaved = nullptr;
-	s.saveCount = 0;
+	const QPointer<QMainWindow> window = s.window;
+	s = State();
+	s.window = window;
 }
 
 QMainWindow *mainWindow()
@@ -73,40 +59,19 @@ QMainWindow *mainWindow()
 	return s.window;
 }
 
-void setMainWindowAvailable(bool available)
-{
-	state().windowAvailable = available;
-}
+void setMainWindowAvailable(bool available) { state().windowAvailable = available; }
 
-void setRefuseDocks(bool refuse)
-{
-	state().refuseDocks = refuse;
-}
+void setRefuseDocks(bool refuse) { state().refuseDocks = refuse; }
 
-QStringList calls()
-{
-	return state().calls;
-}
+QStringList calls() { return state().calls; }
 
-void clearCalls()
-{
-	state().calls.clear();
-}
+void clearCalls() { state().calls.clear(); }
 
-int eventCallbackCount()
-{
-	return int(state().eventCallbacks.size());
-}
+int eventCallbackCount() { return int(state().eventCallbacks.size()); }
 
-int saveCallbackCount()
-{
-	return int(state().saveCallbacks.size());
-}
+int saveCallbackCount() { return int(state().saveCallbacks.size()); }
 
-QWidget *dock(const QString &id)
-{
-	return state().docks.value(id).data();
-}
+QWidget *dock(const QString &id) { return state().docks.value(id).data(); }
 
 void emitEvent(enum obs_frontend_event event)
 {
@@ -123,16 +88,7 @@ void emitSave(obs_data_t *saveData, bool saving)
 		cb.first(saveData, saving, cb.second);
 }
 
-obs_data_t *lastSavedData()
-{
-	obs_data_addref(state().lastSaved);
-	return state().lastSaved;
-}
-
-int frontendSaveCount()
-{
-	return state().saveCount;
-}
+int frontendSaveCount() { return state().saveCount; }
 
 void setProgramScene(obs_source_t *scene, bool emitChange)
 {
@@ -169,11 +125,7 @@ using namespace quillmar::fake;
 
 extern "C" {
 
-void *obs_frontend_get_main_window(void)
-{
-	record(QStringLiteral("get_main_window"));
-	return state().windowAvailable ? mainWindow() : nullptr;
-}
+void *obs_frontend_get_main_window(void) { return state().windowAvailable ? mainWindow() : nullptr; }
 
 bool obs_frontend_add_dock_by_id(const char *id, const char *title, void *widget)
 {
@@ -194,11 +146,7 @@ void obs_frontend_remove_dock(const char *id)
 	delete state().docks.take(QString::fromUtf8(id)).data();
 }
 
-void obs_frontend_add_event_callback(obs_frontend_event_cb callback, void *data)
-{
-	record(QStringLiteral("add_event_callback"));
-	state().eventCallbacks.append({callback, data});
-}
+void obs_frontend_add_event_callback(obs_frontend_event_cb callback, void *data) { state().eventCallbacks.append({callback, data}); }
 
 void obs_frontend_remove_event_callback(obs_frontend_event_cb callback, void *data)
 {
@@ -206,11 +154,7 @@ void obs_frontend_remove_event_callback(obs_frontend_event_cb callback, void *da
 	state().eventCallbacks.removeAll({callback, data});
 }
 
-void obs_frontend_add_save_callback(obs_frontend_save_cb callback, void *data)
-{
-	record(QStringLiteral("add_save_callback"));
-	state().saveCallbacks.append({callback, data});
-}
+void obs_frontend_add_save_callback(obs_frontend_save_cb callback, void *data) { state().saveCallbacks.append({callback, data}); }
 
 void obs_frontend_remove_save_callback(obs_frontend_save_cb callback, void *data)
 {
@@ -218,20 +162,14 @@ void obs_frontend_remove_save_callback(obs_frontend_save_cb callback, void *data
 	state().saveCallbacks.removeAll({callback, data});
 }
 
-obs_source_t *obs_frontend_get_current_scene(void)
-{
-	return obs_weak_source_get_source(state().program);
-}
+obs_source_t *obs_frontend_get_current_scene(void) { return obs_weak_source_get_source(state().program); }
 
 obs_source_t *obs_frontend_get_current_preview_scene(void)
 {
 	return state().studioMode ? obs_weak_source_get_source(state().preview) : nullptr;
 }
 
-bool obs_frontend_preview_program_mode_active(void)
-{
-	return state().studioMode;
-}
+bool obs_frontend_preview_program_mode_active(void) { return state().studioMode; }
 
 void obs_frontend_get_scenes(struct obs_frontend_source_list *sources)
 {
@@ -262,8 +200,8 @@ void obs_frontend_save(void)
 	record(QStringLiteral("save"));
 	State &s = state();
 	++s.saveCount;
-	s.lastSaved = obs_data_create();
-	emitSave(s.lastSaved, true);
+	const OBSDataAutoRelease data = obs_data_create();
+	emitSave(data, true);
 }
 
 } // extern "C"

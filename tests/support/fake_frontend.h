@@ -23,7 +23,7 @@ QMainWindow *mainWindow();
 void setMainWindowAvailable(bool available);
 void setRefuseDocks(bool refuse);
 
-// Every front-end call the module made, as "name" or "name:argument", in order.
+// The docks the module added and every removal it asked for, as "name" or "name:argument", in order.
 QStringList calls();
 void clearCalls();
 int eventCallbackCount();
@@ -33,8 +33,6 @@ QWidget *dock(const QString &id);
 void emitEvent(enum obs_frontend_event event);
 // Runs the save callbacks as the host does when it saves (saving) or loads a collection.
 void emitSave(obs_data_t *saveData, bool saving);
-// What the last obs_frontend_save handed to the save callbacks (a new reference, or null).
-obs_data_t *lastSavedData();
 int frontendSaveCount();
 
 // Program and preview scenes; the fake keeps its own references.

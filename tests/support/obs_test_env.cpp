@@ -18,35 +18,17 @@ obs_module_t *g_module = nullptr;
 QTemporaryDir *g_configRoot = nullptr;
 } // namespace
 
-obs_module_t *testModule()
-{
-	return g_module;
-}
+obs_module_t *testModule() { return g_module; }
 
-QString moduleConfigRoot()
-{
-	return g_configRoot->path();
-}
+QString moduleConfigRoot() { return g_configRoot->path(); }
 
-QString moduleConfigDir()
-{
-	return g_configRoot->filePath(QStringLiteral("quillmar"));
-}
+QString moduleConfigDir() { return g_configRoot->filePath(QStringLiteral("quillmar")); }
 
-QString settingsPath()
-{
-	return moduleConfigDir() + QStringLiteral("/settings.ini");
-}
+QString settingsPath() { return moduleConfigDir() + QStringLiteral("/settings.ini"); }
 
-QString notesDir()
-{
-	return moduleConfigDir() + QStringLiteral("/notes");
-}
+QString notesDir() { return moduleConfigDir() + QStringLiteral("/notes"); }
 
-QString notePath(const QString &file)
-{
-	return notesDir() + QLatin1Char('/') + file;
-}
+QString notePath(const QString &file) { return notesDir() + QLatin1Char('/') + file; }
 
 void hostSave()
 {
@@ -54,10 +36,7 @@ void hostSave()
 	fake::emitSave(data, true);
 }
 
-QString sourceDir()
-{
-	return QStringLiteral(QUILLMAR_SOURCE_DIR);
-}
+QString sourceDir() { return QStringLiteral(QUILLMAR_SOURCE_DIR); }
 
 Scene::Scene(const char *name) : m_scene(obs_scene_create(name)) {}
 

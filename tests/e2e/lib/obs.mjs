@@ -204,3 +204,39 @@ export class Obs {
     return result;
   }
 }
+
+// The note files of a HOME, each with its file name.
+export function notes(home) {
+  const dir = path.join(home.moduleConfig, 'notes');
+  if (!fs.existsSync(dir)) return [];
+  return fs.readdirSync(dir).filter((f) => f.endsWith('.json'))
+    .map((file) => ({ file, ...JSON.parse(fs.readFileSync(path.join(dir, file), 'utf8')) }));
+}
+export const noteOf = (home, uuid) => notes(home).find((n) => n.sceneId === uuid);
+export const plain = (html = '') => html.replace(/<style[\s\S]*?<\/style>/g, '').replace(/<[^>]*>/g, '').replace(/&nbsp;/g, ' ').trim();
+// The plain text of a scene's note, '' without one.
+export const noteText = (home, uuid) => plain(noteOf(home, uuid)?.html);
+// OBS's saved scene collection.
+export const collection = (home, name = 'Untitled') =>
+  JSON.parse(fs.readFileSync(path.join(home.config, `basic/scenes/${name}.json`), 'utf8'));
+
+export function geometry(window) {
+  const g = Object.fromEntries(xdotool('getwindowgeometry', '--shell', window).split('\n').map((l) => l.split('=')));
+  return { x: Number(g.X), y: Number(g.Y), width: Number(g.WIDTH), height: Number(g.HEIGHT) };
+}
+
+// Scene UUIDs by name.
+export async function sceneUuids(obs) {
+  const { scenes } = await obs.call('GetSceneList');
+  return Object.fromEntries(scenes.map((s) => [s.sceneName, s.sceneUuid]));
+}
+
+// Clicks into the middle of the dock's editor and types at the end of the note, as a user would.
+export async function typeIntoDock(obs, text, delay = 20) {
+  const g = geometry(obs.dockWindow());
+  xdotool('mousemove', g.x + Math.floor(g.width / 2), g.y + Math.floor(g.height / 2));
+  xdotool('click', 1);
+  await sleep(200);
+  xdotool('key', 'ctrl+End');
+  xdotool('type', '--delay', delay, text);
+}
