@@ -3,6 +3,7 @@
 
 #include "blocks_vectors.h"
 #include "documents/blocks.h"
+#include "documents/blocks_model.h"
 
 #include <QFont>
 #include <QLinearGradient>
@@ -156,6 +157,18 @@ private Q_SLOTS:
 			runTexts << run[QLatin1String("text")].toString();
 		QCOMPARE(runTexts, (QStringList{QStringLiteral("x") + pair, QStringLiteral("y"),
 						QStringLiteral("z") + pair, QStringLiteral("w")}));
+	}
+
+	// A family name too long for a run is cut for the resolved export, never inside a pair.
+	void longFamilyCutWhole()
+	{
+		const QString kept(blocks::kMaxFamily - 1, QLatin1Char('f'));
+		QTextDocument doc;
+		QTextCharFormat format;
+		format.setFontFamilies({kept + QStringLiteral("\U0001F600")});
+		QTextCursor(&doc).insertText(QStringLiteral("x"), format);
+		const QJsonObject exported = documentToBlocks(doc, true);
+		QCOMPARE(exported[QLatin1String("blocks")][0][QLatin1String("runs")][0][QLatin1String("family")].toString(), kept);
 	}
 
 	// Reading a run merges into what the format holds; a refused run changes nothing.

@@ -1,6 +1,7 @@
 #include "documents/zip.h"
 #include "module/text.h"
 #include "storage/backup.h"
+#include "test_util.h"
 #include "zip_builder.h"
 
 #include <QBuffer>
@@ -50,11 +51,7 @@ QByteArray randomBytes(qsizetype size, quint32 seed)
 	return out;
 }
 
-QByteArray readAll(const QString &path)
-{
-	QFile file(path);
-	return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+const auto readAll = test::fileBytes;
 
 const QByteArray NoteBody = "{\"format\":\"OBS-Quillmar\",\"html\":\"<p>Hi</p>\"}";
 

@@ -4,6 +4,7 @@
 #include "documents/zip.h"
 #include "module/text.h"
 #include "storage/backup.h"
+#include "test_util.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -26,11 +27,7 @@ QString dataDir()
 	return QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/zip");
 }
 
-QByteArray readAll(const QString &path)
-{
-	QFile file(path);
-	return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+const auto readAll = test::fileBytes;
 
 // Relative path -> bytes of every file below a directory.
 QMap<QString, QByteArray> filesBelow(const QString &root)

@@ -26,6 +26,17 @@ private Q_SLOTS:
 		QVERIFY(state.sweep([](const QString &scene) { return scene != QLatin1String("gone"); }).leaseExpired);
 	}
 
+	// A scene stays in use while a session viewing it is alive, and no longer.
+	void sceneInUseEndsWithItsViewer()
+	{
+		RemoteState state = makeState();
+		state.setViewedScene(state.open(QStringLiteral("Phone")), QStringLiteral("s"));
+		QVERIFY(state.sceneInUse(QStringLiteral("s")));
+		QVERIFY(!state.sceneInUse(QStringLiteral("t")));
+		m_now += RemoteState::SessionIdleMs + 1;
+		QVERIFY(!state.sceneInUse(QStringLiteral("s")));
+	}
+
 	void localWindowAndRevisions()
 	{
 		RemoteState state = makeState();

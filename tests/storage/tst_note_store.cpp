@@ -138,15 +138,11 @@ private Q_SLOTS:
 			return "{\"format\":" + format + ",\"html\":\"<p>x</p>\"," + sceneId +
 			       ",\"sceneName\":\"A\",\"version\":" + version + "}";
 		};
+		// A few representatives; the note file fuzzer compares the rest with a reference reader.
 		const QByteArray ours = "\"OBS-Quillmar\"";
 		QTest::newRow("version 2") << note(ours, "2", id) << "BackupInvalid";
-		QTest::newRow("other format") << note("\"OBS-Notes\"", "1", id) << "BackupInvalid";
 		QTest::newRow("null uuid") << note(ours, "1", "\"sceneId\":\"00000000-0000-0000-0000-000000000000\"")
 					   << "BackupInvalid";
-		QTest::newRow("missing html") << QByteArray("{\"format\":\"OBS-Quillmar\"," + id +
-							   ",\"sceneName\":\"A\",\"version\":1}")
-					      << "BackupInvalid";
-		QTest::newRow("truncated") << note(ours, "1", id).chopped(3) << "BackupInvalid";
 		QTest::newRow("above 64 MiB") << QByteArray(MaxNoteFileBytes + 1, ' ') << "BackupTooLarge";
 	}
 

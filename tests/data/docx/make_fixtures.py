@@ -3,7 +3,7 @@
 python-docx, pandoc and LibreOffice. Run inside the build root from this folder:
     python3 make_fixtures.py
 Each producer gets the same kinds of content (styles, runs, lists, tables, pictures), so the
-tests see how each one really spells them. The tests state what every fixture must import as;
+tests see how each one really spells them. cases.json states what every fixture must import as;
 change both together."""
 
 import base64
