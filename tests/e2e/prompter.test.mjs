@@ -1,0 +1,122 @@
+// The prompter window in the real OBS: opened from the dock's context menu, mirrored for the
+// glass beside the dock, and scrolling with the dock when a hotkey (a Stream Deck's
+// TriggerHotkeyByName) starts it.
+import { test, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { execFileSync } from 'node:child_process';
+import { setTimeout as sleep } from 'node:timers/promises';
+import { Obs, makeHome, screenshot, waitFor, xdotool, artifactDir } from './lib/obs.mjs';
+
+const started = [];
+after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
+
+const press = (obs, name) => obs.call('TriggerHotkeyByName', { hotkeyName: `Quillmar.${name}` });
+const WINDOW = { x: 0, y: 0, width: 1080, height: 600 };
+
+// Root-mean-square difference of two images (or of the first flipped left to right), 0 to 1.
+function difference(a, b, { flop = false } = {}) {
+  let first = a;
+  if (flop) {
+    first = a.replace(/\.png$/, '-flopped.png');
+    execFileSync('convert', [a, '-flop', first]);
+  }
+  try {
+    execFileSync('compare', ['-metric', 'RMSE', first, b, 'null:'], { stdio: 'pipe' });
+    return 0;
+  } catch (e) {
+    return Number(/\(([\d.e-]+)\)/.exec(String(e.stderr))[1]);
+  }
+}
+
+function crop(file, { x, y, width, height }, name) {
+  const out = path.join(artifactDir, name);
+  execFileSync('convert', [file, '-crop', `${width}x${height}+${x}+${y}`, '+repage', out]);
+  return out;
+}
+
+const prompterWindow = () => {
+  try { return xdotool('search', '--onlyvisible', '--name', '^Quillmar prompter$').split('\n')[0]; } catch { return ''; }
+};
+
+test('the prompter window opens from the dock, mirrors, and follows the dock', async () => {
+  const home = await makeHome();
+  const notes = path.join(home.moduleConfig, 'notes');
+  let obs = await Obs.start(home);
+  started.push(obs);
+  try {
+    await obs.call('CreateScene', { sceneName: 'Show' });
+    await obs.call('SetCurrentProgramScene', { sceneName: 'Show' });
+    await obs.showDock();
+    xdotool('mousemove', 1095 + 400, 280);
+    xdotool('click', 1);
+    xdotool('type', 'x');
+    await waitFor('the note file', () => fs.existsSync(notes) && fs.readdirSync(notes).length === 1);
+  } finally {
+    assert.equal((await obs.stop()).code, 0);
+  }
+  const file = path.join(notes, fs.readdirSync(notes)[0]);
+  const note = JSON.parse(fs.readFileSync(file, 'utf8'));
+  note.html = Array.from({ length: 120 }, (_, i) => `<p>Line ${i + 1}: Read this aloud, slowly.</p>`).join('');
+  fs.writeFileSync(file, JSON.stringify(note));
+
+  obs = await Obs.start(home);
+  started.push(obs);
+  try {
+    const dock = await obs.showDock();
+    await press(obs, 'ToggleLock');
+    await sleep(500);
+
+    // The context menu's entry, picked with the keyboard as a person might: it is the one
+    // before "About", the last.
+    xdotool('mousemove', 1095 + 400, 280);
+    xdotool('click', 3);
+    await sleep(600);
+    screenshot('prompter-0-context-menu');
+    xdotool('key', 'Up', 'Up', 'Return');
+    const window = await waitFor('the prompter window', prompterWindow, 10000);
+    xdotool('windowsize', window, WINDOW.width, WINDOW.height);
+    xdotool('windowmove', window, WINDOW.x, WINDOW.y);
+    xdotool('windowfocus', '--sync', window);
+    await sleep(700);
+    const plain = screenshot('prompter-1-plain', window);
+
+    xdotool('key', 'h');
+    await sleep(500);
+    const mirrored = screenshot('prompter-2-mirrored', window);
+    assert.ok(difference(plain, mirrored) > 0.02, 'the mirrored view differs from the plain one');
+    assert.ok(difference(plain, mirrored, { flop: true }) < 0.002, 'the mirrored view is the plain one flipped');
+    const settings = fs.readFileSync(path.join(home.moduleConfig, 'settings.ini'), 'utf8');
+    assert.match(settings, /\[prompter\][^[]*mirrorHorizontal=true/);
+
+    // Both windows side by side, a second apart while the hotkey scrolls, then paused.
+    await press(obs, 'StartScroll');
+    await sleep(1000);
+    const first = screenshot('prompter-3-scrolling-beside-the-dock');
+    await sleep(1000);
+    const second = screenshot('prompter-4-a-second-later');
+    const dockArea = { x: 1095, y: 60, width: 800, height: 420 };
+    assert.ok(difference(crop(first, WINDOW, 'p3-window.png'), crop(second, WINDOW, 'p4-window.png')) > 0.005,
+      'the prompter window moved within a second');
+    assert.ok(difference(crop(first, dockArea, 'p3-dock.png'), crop(second, dockArea, 'p4-dock.png')) > 0.002,
+      'the dock moved within the same second');
+    await press(obs, 'PauseScroll');
+    await sleep(500);
+    const paused = screenshot('prompter-5-paused', window);
+    await sleep(1000);
+    assert.ok(difference(paused, screenshot('prompter-6-still-paused', window)) < 0.001, 'it stops with the dock');
+
+    // Closing the window leaves the dock where it was, and OBS exits cleanly afterwards.
+    xdotool('mousemove', WINDOW.x + 300, WINDOW.y + 300);
+    xdotool('click', 3);
+    await sleep(600);
+    screenshot('prompter-7-window-menu');
+    xdotool('key', 'Up', 'Return');
+    await waitFor('the prompter window to close', () => !prompterWindow(), 5000);
+    screenshot('prompter-8-closed', dock);
+    assert.ok(obs.dockWindowVisible(), 'the dock stays');
+  } finally {
+    assert.equal((await obs.stop()).code, 0);
+  }
+});
