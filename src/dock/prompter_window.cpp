@@ -75,11 +75,12 @@ void PrompterSettings::write(QSettings &settings) const
 double prompterTextTop(double fraction, double contentHeight, int viewHeight, double lineHeight)
 {
 	// The first line sits on the reading line at the start and the last one at the end, so the
-	// talent reads every line on the band.
+	// talent reads every line on the band. lineHeight is the glyphs' height; a paragraph's line
+	// box adds its extra spacing below them.
 	if (!std::isfinite(fraction))
 		fraction = 0;
 	fraction = qBound(0.0, fraction, 1.0);
-	const double travel = qMax(0.0, contentHeight - lineHeight);
+	const double travel = qMax(0.0, contentHeight - lineHeight * LineHeightFactor);
 	return readingLineY(viewHeight) - lineHeight / 2 - fraction * travel;
 }
 
@@ -231,7 +232,7 @@ double PrompterWindow::scrollOffset() const
 {
 	const_cast<PrompterWindow *>(this)->relayout();
 	const double s = scale();
-	const double line = QFontMetricsF(m_document->defaultFont()).height() * LineHeightFactor * s;
+	const double line = QFontMetricsF(m_document->defaultFont()).height() * s;
 	return readingLineY(height()) - line / 2 -
 	       prompterTextTop(m_fraction, m_document->size().height() * s, height(), line);
 }
@@ -246,7 +247,7 @@ QImage PrompterWindow::renderUnmirrored()
 	QPainter painter(&image);
 	painter.setRenderHint(QPainter::TextAntialiasing);
 	const double s = scale();
-	const double line = QFontMetricsF(m_document->defaultFont()).height() * LineHeightFactor * s;
+	const double line = QFontMetricsF(m_document->defaultFont()).height() * s;
 	const double top = prompterTextTop(m_fraction, m_document->size().height() * s, height(), line);
 
 	painter.save();

@@ -93,9 +93,9 @@ private Q_SLOTS:
 		QTest::addColumn<double>("fraction");
 		QTest::addColumn<double>("lineCentre"); // content y that sits on the reading line
 		QTest::newRow("start: first line on the band") << 0.0 << 20.0;
-		QTest::newRow("middle") << 0.5 << 500.0;
-		QTest::newRow("end: last line on the band") << 1.0 << 980.0;
-		QTest::newRow("beyond the end") << 7.0 << 980.0;
+		QTest::newRow("middle") << 0.5 << 492.0;
+		QTest::newRow("end: last line on the band") << 1.0 << 964.0;
+		QTest::newRow("beyond the end") << 7.0 << 964.0;
 		QTest::newRow("before the start") << -1.0 << 20.0;
 		QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << 20.0;
 	}
@@ -103,7 +103,7 @@ private Q_SLOTS:
 	{
 		QFETCH(double, fraction);
 		QFETCH(double, lineCentre);
-		// 1000 px of text in lines of 40 px, in a view 600 px high.
+		// 1000 px of text, glyphs 40 px high in 56 px line boxes, in a view 600 px high.
 		const double top = prompterTextTop(fraction, 1000, 600, 40);
 		QCOMPARE(top + lineCentre, double(readingLineY(600)));
 	}
