@@ -1,0 +1,1 @@
+// Conversions between the editable page and the block document.

@@ -1,0 +1,1 @@
+// obs-websocket connection, authentication and SHA-256.
