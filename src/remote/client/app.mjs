@@ -169,6 +169,8 @@ async function connect(password = '') {
   setConnection('RemoteConnecting');
   const stored = load('sessionStorage', sessionKey());
   const remembered = stored && validCredential(stored.credential) ? stored.credential : credential;
+  // A reloaded tab takes its session back, and with it any lease it left behind.
+  if (!session && stored && typeof stored.session === 'string' && stored.session.length <= 64) session = stored.session;
   conn?.close();
   const c = new Connection({ url: `ws://${location.hostname}:${port}` , WebSocket });
   conn = c;
@@ -198,7 +200,7 @@ async function connect(password = '') {
       session = reply.session;
     }
     if ($('remember').checked) {
-      store('sessionStorage', sessionKey(), { credential, name: $('device').value });
+      store('sessionStorage', sessionKey(), { credential, name: $('device').value, session });
     }
     online = true;
     retryDelay = 1000;
@@ -304,7 +306,12 @@ function applyState(s, fresh = false) {
   }
   updateOwner();
   updatePlayState();
-  if (editing || importing || draftProblem && !fresh) return;
+  if (editing || importing) return;
+  if (draftProblem && !fresh) {
+    // The note changed under a kept draft: look again, so that the offer says what is true now.
+    if (scene && (s.epoch !== epoch || (Array.isArray(s.changed) && s.changed.includes(scene)))) loadScene(scene);
+    return;
+  }
   const ids2 = scenes.map((x) => x.id);
   let target = $('follow').checked ? s.activeScene : scene;
   if (!ids2.includes(target)) target = ids2.includes(s.activeScene) ? s.activeScene : ids2[0] || '';
@@ -384,8 +391,14 @@ function offerDraft(draft) {
   }
 }
 
+let firstShown = false;
 function show(blocks) {
   docEl.replaceChildren(...render(blocks, document, { marks: !editing }));
+  // For the performance timeline: how long a phone waits for its first note.
+  if (!firstShown) {
+    firstShown = true;
+    performance.mark('quillmar-first-note');
+  }
   updateCounts();
   runSearch();
 }
@@ -1329,6 +1342,12 @@ function wire() {
       event.preventDefault();
       event.returnValue = '';
     }
+  });
+  // Leaving with the lease: keep the text and give the lease back while the socket still works.
+  addEventListener('pagehide', () => {
+    if (!editing) return;
+    keepDraft();
+    conn?.call({ access, session, action: 'ReleaseEdit' }).catch(() => {});
   });
   $('retry').onclick = () => {
     if (!online) connect();

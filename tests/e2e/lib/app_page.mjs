@@ -3,6 +3,7 @@
 // /config.json that points the page at OBS's obs-websocket port; QUILLMAR_APP_URL=module uses
 // the module's own server instead.
 import http from 'node:http';
+import net from 'node:net';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -25,9 +26,41 @@ function localeTexts() {
   return texts;
 }
 
-// Serves the client files as the module does (same headers), counting what it serves.
-export async function serveClient(wsPort, { uploadPort = null } = {}) {
+// A TCP relay to obs-websocket that the test can cut, as Wi-Fi does.
+async function relay(target) {
+  const pairs = new Set();
+  let refuseUntil = 0;
+  const server = net.createServer((client) => {
+    if (Date.now() < refuseUntil) {
+      client.destroy();
+      return;
+    }
+    const upstream = net.connect(target, '127.0.0.1');
+    const pair = [client, upstream];
+    pairs.add(pair);
+    const drop = () => { pairs.delete(pair); client.destroy(); upstream.destroy(); };
+    client.on('error', drop).on('close', drop);
+    upstream.on('error', drop).on('close', drop);
+    client.pipe(upstream);
+    upstream.pipe(client);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return {
+    port: server.address().port,
+    cut(ms) {
+      refuseUntil = Date.now() + ms;
+      for (const [a, b] of [...pairs]) { a.destroy(); b.destroy(); }
+    },
+    close: () => new Promise((r) => { for (const [a, b] of pairs) { a.destroy(); b.destroy(); } server.close(r); }),
+  };
+}
+
+// Serves the client files as the module does (same headers), counting what it serves; the
+// page reaches obs-websocket through a relay that cut() interrupts.
+export async function serveClient(obsPort, { uploadPort = null } = {}) {
   const served = [];
+  const link = await relay(obsPort);
+  const wsPort = link.port;
   const server = http.createServer((req, res) => {
     const address = server.address();
     const headers = { 'Cache-Control': 'no-store', 'X-Content-Type-Options': 'nosniff', 'Referrer-Policy': 'no-referrer',
@@ -56,7 +89,8 @@ export async function serveClient(wsPort, { uploadPort = null } = {}) {
     res.writeHead(200, { ...headers, 'Content-Type': type, 'Content-Length': body.length, Connection: 'close' }).end(body);
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  return { origin: `http://127.0.0.1:${server.address().port}`, served, close: () => new Promise((r) => server.close(r)) };
+  return { origin: `http://127.0.0.1:${server.address().port}`, served, cut: (ms) => link.cut(ms),
+    close: async () => { await link.close(); await new Promise((r) => server.close(r)); } };
 }
 
 // A fresh Chromium profile; the page's console errors and refused requests are collected.
@@ -92,4 +126,26 @@ export async function shoot(page, name) {
   const file = path.join(artifactDir, `${name}.png`);
   await page.screenshot({ path: file });
   return file;
+}
+
+// A second remote device speaking the vendor protocol through the harness's obs-websocket client.
+export async function vendorClient(obs, access, name = 'Tester') {
+  const send = async (request) => JSON.parse((await obs.call('CallVendorRequest', { vendorName: 'Quillmar',
+    requestType: 'Request', requestData: { payload: JSON.stringify({ access, ...request }) } })).responseData.payload);
+  const { session } = await send({ action: 'Open', name });
+  return (action, fields = {}) => send({ session, action, ...fields });
+}
+
+const plain = (html) => html.replace(/<head>[\s\S]*?<\/head>/, '').replace(/<[^>]*>/g, '')
+  .replace(/&lt;/g, '<').replace(/&gt;/g, '>').replace(/&quot;/g, '"').replace(/&nbsp;/g, ' ').replace(/&amp;/g, '&').trim();
+
+// The text of a scene's note file, or null.
+export function noteText(home, uuid) {
+  const dir = path.join(home.moduleConfig, 'notes');
+  if (!fs.existsSync(dir)) return null;
+  for (const file of fs.readdirSync(dir).filter((f) => f.endsWith('.json'))) {
+    const note = JSON.parse(fs.readFileSync(path.join(dir, file), 'utf8'));
+    if (note.sceneId === uuid) return plain(note.html);
+  }
+  return null;
 }
