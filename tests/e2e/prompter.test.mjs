@@ -7,7 +7,9 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
+import { randomBytes } from 'node:crypto';
 import { Obs, makeHome, screenshot, waitFor, xdotool, artifactDir } from './lib/obs.mjs';
+import { serveClient, openBrowser, shoot } from './lib/app_page.mjs';
 
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
@@ -60,6 +62,9 @@ test('the prompter window opens from the dock, mirrors, and follows the dock', a
   const note = JSON.parse(fs.readFileSync(file, 'utf8'));
   note.html = Array.from({ length: 120 }, (_, i) => `<p>Line ${i + 1}: Read this aloud, slowly.</p>`).join('');
   fs.writeFileSync(file, JSON.stringify(note));
+  const token = randomBytes(16).toString('base64url');
+  fs.appendFileSync(path.join(home.moduleConfig, 'settings.ini'),
+    `\n[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
 
   obs = await Obs.start(home);
   started.push(obs);
@@ -116,7 +121,54 @@ test('the prompter window opens from the dock, mirrors, and follows the dock', a
     await waitFor('the prompter window to close', () => !prompterWindow(), 5000);
     screenshot('prompter-8-closed', dock);
     assert.ok(obs.dockWindowVisible(), 'the dock stays');
+    await press(obs, 'Top');
+
+    await browserView(home, obs, token);
   } finally {
     assert.equal((await obs.stop()).code, 0);
   }
 });
+
+// The browser's prompter view on a tablet, following the same hotkey-driven scrolling.
+async function browserView(home, obs, token) {
+  const server = await serveClient(home.port, { uploadPort: home.port + 1 });
+  const browser = await openBrowser();
+  try {
+    const page = await browser.page();
+    await page.setViewportSize({ width: 820, height: 1180 });
+    await page.goto(`${server.origin}/#${token}`);
+    await page.fill('#password', home.password);
+    await page.click('#connect');
+    await waitFor('the note in the browser', async () => (await page.$eval('#lines', (el) => el.textContent)).includes('120'));
+    await page.click('#target');
+    await page.click('#prompter');
+    await page.click('#mirror-h');
+    assert.deepEqual(await page.evaluate(() => [...document.body.classList].sort()), ['mirror-h', 'prompter']);
+    assert.equal(await page.evaluate(() => localStorage.getItem('quillmar.prompter.mirrorHorizontal')), 'true');
+    // A tap is for full screen, never for editing.
+    await page.click('#document');
+    await page.waitForTimeout(500);
+    assert.equal(await page.$eval('#document', (el) => el.isContentEditable), false);
+
+    await press(obs, 'StartScroll');
+    await page.waitForTimeout(1500);
+    const first = await shoot(page, 'prompter-browser-1-scrolling');
+    const top1 = await page.$eval('#reader', (el) => el.scrollTop);
+    await page.waitForTimeout(1000);
+    const second = await shoot(page, 'prompter-browser-2-a-second-later');
+    const top2 = await page.$eval('#reader', (el) => el.scrollTop);
+    assert.ok(top2 > top1, `the view moves with the dock (${top1} then ${top2})`);
+    assert.ok(difference(first, second) > 0.005, 'the screenshots a second apart differ');
+    await press(obs, 'PauseScroll');
+    await page.waitForTimeout(800);
+    const stopped = await page.$eval('#reader', (el) => el.scrollTop);
+    await page.waitForTimeout(1000);
+    await shoot(page, 'prompter-browser-3-stopped');
+    assert.equal(await page.$eval('#reader', (el) => el.scrollTop), stopped, 'it stops when OBS stops');
+    assert.match(await page.$eval('#time-left', (el) => el.textContent), /^\d+:\d\d$/);
+    assert.deepEqual(browser.problems, []);
+  } finally {
+    await browser.close();
+    await server.close();
+  }
+}

@@ -8,6 +8,7 @@ import {
 import {
   Connection, RemoteError, LoadQueue, SaveQueue, LeaseWatch, accessFromAddress, validCredential, nextDelay,
 } from './protocol.mjs';
+import { setUpPrompterView } from './prompter_view.mjs';
 
 const $ = (id) => document.getElementById(id);
 const docEl = $('document');
@@ -350,6 +351,7 @@ async function loadScene(id) {
     model = reply;
     epoch = reply.epoch;
     revision = reply.revision;
+    if (scene !== id) prompterView?.reset();
     scene = id;
     $('scenes').value = id;
     const draft = readDraft(id);
@@ -1089,6 +1091,7 @@ function followScroll(data) {
   if (data.scene !== remote.activeScene || data.scene !== scene || data.epoch !== epoch) return;
   const fraction = Number(data.position);
   if (!Number.isFinite(fraction)) return;
+  if (prompterView.follow(Math.min(1, Math.max(0, fraction)), Number(remote.speed), remote.scrolling === true)) return;
   programmaticScroll = true;
   reader.scrollTop = Math.min(1, Math.max(0, fraction)) * (reader.scrollHeight - reader.clientHeight);
 }
@@ -1448,7 +1451,13 @@ async function readConfig() {
   }
 }
 
+let prompterView = null;
+
 async function start() {
+  prompterView = setUpPrompterView({
+    reader, body: document.body, timeLeft: $('time-left'),
+    controls: { toggle: $('prompter'), horizontal: $('mirror-h'), vertical: $('mirror-v'), larger: $('type-larger'), smaller: $('type-smaller') },
+  });
   wire();
   setSpeed(1, false);
   const config = await readConfig();

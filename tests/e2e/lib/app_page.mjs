@@ -14,7 +14,7 @@ const checkout = path.resolve(path.dirname(new URL(import.meta.url).pathname), '
 const clientDir = path.join(checkout, 'src/remote/client');
 const TYPES = { '.html': 'text/html; charset=utf-8', '.css': 'text/css; charset=utf-8', '.png': 'image/png',
   '.svg': 'image/svg+xml', '.webmanifest': 'application/manifest+json' };
-const FILES = ['/', '/style.css', '/app.mjs', '/protocol.mjs', '/document.mjs', '/prompter.mjs',
+const FILES = ['/', '/style.css', '/app.mjs', '/protocol.mjs', '/document.mjs', '/prompter.mjs', '/prompter_view.mjs',
   '/manifest.webmanifest', '/icon.svg', '/icon-192.png', '/icon-512.png'];
 
 function localeTexts() {
