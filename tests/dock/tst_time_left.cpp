@@ -2,6 +2,10 @@
 #include "module/text.h"
 #include "note_dock.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLocale>
 #include <QScrollBar>
@@ -15,23 +19,22 @@ class TimeLeftTest : public QObject {
 	Q_OBJECT
 
 private Q_SLOTS:
+	// Rows shared with the browser app's tests, so both show the same time.
 	void arithmetic_data()
 	{
 		QTest::addColumn<double>("remaining");
 		QTest::addColumn<double>("speed");
 		QTest::addColumn<QString>("shown");
-		QTest::newRow("600 px at 1.0") << 600.0 << 1.0 << QStringLiteral("1:00");
-		QTest::newRow("600 px at 5.0") << 600.0 << 5.0 << QStringLiteral("0:12");
-		QTest::newRow("600 px at 2.5") << 600.0 << 2.5 << QStringLiteral("0:24");
-		QTest::newRow("a fraction reads a second") << 0.4 << 1.0 << QStringLiteral("0:01");
-		QTest::newRow("just over a minute") << 601.0 << 1.0 << QStringLiteral("1:01");
-		QTest::newRow("fractional position") << 599.5 << 1.0 << QStringLiteral("1:00");
-		QTest::newRow("an hour in minutes") << 36150.0 << 1.0 << QStringLiteral("60:15");
-		QTest::newRow("at the end") << 0.0 << 1.0 << QStringLiteral("0:00");
-		QTest::newRow("past the end") << -30.0 << 1.0 << QStringLiteral("0:00");
-		QTest::newRow("zero speed") << 600.0 << 0.0 << QStringLiteral("0:00");
-		QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << 1.0 << QStringLiteral("0:00");
-		QTest::newRow("huge") << 1e300 << 1.0 << QStringLiteral("5999:59");
+		QFile file(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/prompter/time_left.json"));
+		QVERIFY(file.open(QIODevice::ReadOnly));
+		const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
+		QVERIFY(rows.size() > 5);
+		for (const QJsonValue &row : rows) {
+			const QJsonValue remaining = row[QStringLiteral("remaining")];
+			QTest::newRow(qPrintable(row[QStringLiteral("name")].toString()))
+				<< (remaining.isString() ? std::numeric_limits<double>::quiet_NaN() : remaining.toDouble())
+				<< row[QStringLiteral("speed")].toDouble() << row[QStringLiteral("shown")].toString();
+		}
 	}
 	void arithmetic()
 	{
