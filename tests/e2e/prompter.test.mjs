@@ -17,15 +17,23 @@ after(async () => { for (const obs of started) await obs.stop().catch(() => {});
 const press = (obs, name) => obs.call('TriggerHotkeyByName', { hotkeyName: `Quillmar.${name}` });
 const WINDOW = { x: 0, y: 0, width: 1080, height: 600 };
 
-// Root-mean-square difference of two images (or of the first flipped left to right), 0 to 1.
-function difference(a, b, { flop = false } = {}) {
+// Root-mean-square difference of two images (or of the first mirrored: -flop left to right,
+// -flip top to bottom), 0 to 1. coarse: compared at a quarter size, as the browser may place a
+// flipped odd-sized box half a pixel off.
+function difference(a, b, { flop = false, flip = false, coarse = false } = {}) {
   let first = a;
-  if (flop) {
-    first = a.replace(/\.png$/, '-flopped.png');
-    execFileSync('convert', [a, '-flop', first]);
+  let second = b;
+  if (flop || flip || coarse) {
+    first = a.replace(/\.png$/, '-mirrored.png');
+    execFileSync('convert', [a, ...(flop ? ['-flop'] : []), ...(flip ? ['-flip'] : []),
+      ...(coarse ? ['-resize', '25%'] : []), first]);
+  }
+  if (coarse) {
+    second = b.replace(/\.png$/, '-coarse.png');
+    execFileSync('convert', [b, '-resize', '25%', second]);
   }
   try {
-    execFileSync('compare', ['-metric', 'RMSE', first, b, 'null:'], { stdio: 'pipe' });
+    execFileSync('compare', ['-metric', 'RMSE', first, second, 'null:'], { stdio: 'pipe' });
     return 0;
   } catch (e) {
     return Number(/\(([\d.e-]+)\)/.exec(String(e.stderr))[1]);
@@ -142,6 +150,22 @@ async function browserView(home, obs, token) {
     await waitFor('the note in the browser', async () => (await page.$eval('#lines', (el) => el.textContent)).includes('120'));
     await page.click('#target');
     await page.click('#prompter');
+    // Each mirror option is the plain view flipped, band included.
+    const reader = page.locator('#reader');
+    const plain = path.join(artifactDir, 'prompter-browser-0-plain.png');
+    await page.waitForTimeout(300);
+    await reader.screenshot({ path: plain });
+    for (const [name, buttons, flop, flip] of [['horizontal', ['#mirror-h'], true, false],
+      ['both', ['#mirror-v'], true, true], ['vertical', ['#mirror-h'], false, true]]) {
+      for (const button of buttons) await page.click(button);
+      await page.waitForTimeout(300);
+      const file = path.join(artifactDir, `prompter-browser-0-${name}.png`);
+      await reader.screenshot({ path: file });
+      assert.ok(difference(plain, file) > 0.02, `${name} differs from the plain view`);
+      const left = difference(plain, file, { flop, flip, coarse: true });
+      assert.ok(left < 0.02, `${name} is the plain view mirrored (${left})`);
+    }
+    await page.click('#mirror-v');
     await page.click('#mirror-h');
     assert.deepEqual(await page.evaluate(() => [...document.body.classList].sort()), ['mirror-h', 'prompter']);
     assert.equal(await page.evaluate(() => localStorage.getItem('quillmar.prompter.mirrorHorizontal')), 'true');
