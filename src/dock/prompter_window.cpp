@@ -237,7 +237,7 @@ double PrompterWindow::scrollOffset() const
 	       prompterTextTop(m_fraction, m_document->size().height() * s, height(), line);
 }
 
-QImage PrompterWindow::renderUnmirrored()
+QImage PrompterWindow::renderFrame()
 {
 	relayout();
 	const qreal ratio = devicePixelRatioF();
@@ -246,6 +246,11 @@ QImage PrompterWindow::renderUnmirrored()
 	image.fill(Qt::black);
 	QPainter painter(&image);
 	painter.setRenderHint(QPainter::TextAntialiasing);
+	// The whole frame, band included, is painted through the mirror: flipping a finished
+	// full-screen image costs ten times more than drawing the few lines in view mirrored.
+	const bool h = m_prefs.mirrorHorizontal;
+	const bool v = m_prefs.mirrorVertical;
+	painter.setTransform(QTransform(h ? -1 : 1, 0, 0, v ? -1 : 1, h ? width() : 0, v ? height() : 0));
 	const double s = scale();
 	const double line = QFontMetricsF(m_document->defaultFont()).height() * s;
 	const double top = prompterTextTop(m_fraction, m_document->size().height() * s, height(), line);
@@ -263,25 +268,6 @@ QImage PrompterWindow::renderUnmirrored()
 	if (m_readingBand)
 		paintReadingBand(painter, readingBandGeometry(size(), int(std::lround(line))), true);
 	return image;
-}
-
-QImage PrompterWindow::renderFrame()
-{
-	QImage frame = renderUnmirrored();
-	if (!m_prefs.mirrorHorizontal && !m_prefs.mirrorVertical)
-		return frame;
-	// Flipping the finished frame, rather than painting through a mirrored transform, keeps the
-	// glyphs exactly as they are hinted and antialiased unmirrored.
-#if QT_VERSION >= QT_VERSION_CHECK(6, 9, 0)
-	Qt::Orientations flip;
-	if (m_prefs.mirrorHorizontal)
-		flip |= Qt::Horizontal;
-	if (m_prefs.mirrorVertical)
-		flip |= Qt::Vertical;
-	return frame.flipped(flip);
-#else
-	return frame.mirrored(m_prefs.mirrorHorizontal, m_prefs.mirrorVertical);
-#endif
 }
 
 void PrompterWindow::paintEvent(QPaintEvent *)

@@ -76,7 +76,6 @@ private:
 	void store();
 	void relayout();
 	double scale() const;
-	QImage renderUnmirrored();
 
 	QSettings *m_settings;
 	PrompterSettings m_prefs;
