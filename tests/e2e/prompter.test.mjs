@@ -148,7 +148,8 @@ async function browserView(home, obs, token) {
     await page.goto(`${server.origin}/#${token}`);
     await page.fill('#password', home.password);
     await page.click('#connect');
-    await waitFor('the note in the browser', async () => (await page.$eval('#lines', (el) => el.textContent)).includes('120'));
+    // Sign-in and the first note can take a while on a loaded machine.
+    await waitFor('the note in the browser', async () => (await page.$eval('#lines', (el) => el.textContent)).includes('120'), 45000);
     await page.click('#target');
     await page.click('#prompter');
     // Each mirror option is the plain view flipped, band included.
