@@ -94,6 +94,7 @@ void Dock::shutdown()
 	stopSearchTimer();
 	stopAutoClear();
 	storeReadingPositions();
+	closePrompterWindow();
 	m_autosaveTimer.stop();
 	m_closing = true;
 	Q_EMIT shutDown();

@@ -39,6 +39,7 @@ namespace quillmar {
 
 class DockDialogs;
 class Editor;
+class PrompterWindow;
 class ReadingBand;
 class Remote;
 
@@ -106,6 +107,8 @@ public:
 	void updateCharacterCount();
 	// Also refreshes the character count and the scroll percentage.
 	void updateDocumentStatus();
+	// The time the teleprompter needs to the end at the current speed; hidden when the note fits.
+	void updateTimeLeft();
 
 	// Layout and theme.
 	void applyTheme();
@@ -144,6 +147,11 @@ public:
 	void runWithProgress(const QString &label, const std::function<void()> &job);
 	void backup(bool all);
 	void restoreBackup();
+
+	// The prompter window (dock_prompter.cpp): a second view of the note for a monitor under a
+	// teleprompter's glass; null while closed.
+	void openPrompterWindow();
+	PrompterWindow *prompterWindow() const;
 
 	// Context menu and about dialog (dock_menu.cpp).
 	void showContextMenu(const QPoint &position);
@@ -346,6 +354,10 @@ private:
 	QLabel *m_characterCount = nullptr;
 	QFrame *m_percentSeparator = nullptr;
 	QLabel *m_scrollPercent = nullptr;
+	QFrame *m_timeLeftSeparator = nullptr;
+	QLabel *m_timeLeft = nullptr;
+	// Words left are counted again only when the time shown changes.
+	QString m_timeLeftShown;
 
 	QAction *m_readModeAction = nullptr;
 	QAction *m_readingGuideAction = nullptr;
@@ -377,6 +389,12 @@ private:
 
 	// Dialogs (dock_dialogs.cpp).
 	std::unique_ptr<DockDialogs> m_dialogs;
+
+	// The prompter window (dock_prompter.cpp): a parentless window, so that it can go full screen
+	// on any monitor; the dock closes it when it shuts down.
+	QPointer<PrompterWindow> m_prompterWindow;
+	void syncPrompterWindow();
+	void closePrompterWindow();
 };
 
 } // namespace quillmar

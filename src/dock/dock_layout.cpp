@@ -223,6 +223,13 @@ void Dock::buildBottomControls()
 	metrics->addWidget(m_characterCount);
 	metrics->addWidget(m_percentSeparator, 0, Qt::AlignVCenter);
 	metrics->addWidget(m_scrollPercent);
+	m_timeLeftSeparator = separator("timeLeftSeparator", m_readingMetrics);
+	m_timeLeft = plainLabel("timeLeft", m_readingMetrics);
+	m_timeLeft->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+	m_timeLeftSeparator->hide();
+	m_timeLeft->hide();
+	metrics->addWidget(m_timeLeftSeparator, 0, Qt::AlignVCenter);
+	metrics->addWidget(m_timeLeft);
 	bottom->addWidget(m_readingMetrics, 0, Qt::AlignRight);
 }
 
@@ -352,6 +359,8 @@ void Dock::applySizeRules()
 		bar->setFixedWidth(bar->sizeHint().width());
 	m_readingControls->setFixedHeight(qMax(m_paragraphToolbar->sizeHint().height(), boxHeight));
 	m_scrollPercent->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("100%")));
+	// Room for the usual lengths, so the row does not shift every second while scrolling.
+	m_timeLeft->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("00:00")));
 	relayoutBottomControls();
 }
 

@@ -81,6 +81,7 @@ void Dock::showContextMenu(const QPoint &position)
 	add("RestoreBackup", QKeySequence(), scene && !m_locked && !m_remoteEditing, [this] { restoreBackup(); });
 	menu.addSeparator();
 	connect(menu.addAction(text("RemoteAccess")), &QAction::triggered, this, &Dock::openRemotePopup);
+	connect(menu.addAction(text("PrompterWindow")), &QAction::triggered, this, &Dock::openPrompterWindow);
 	QAction *about = menu.addAction(text("About"));
 	about->setObjectName(QStringLiteral("ctxAbout"));
 	connect(about, &QAction::triggered, this, &Dock::showAbout);

@@ -1,6 +1,8 @@
 #include "dock/dock.h"
 
 #include "dock/dock_theme.h"
+#include "dock/reading_band.h"
+#include "dock/time_left.h"
 #include "editor/editor.h"
 #include "editor/note_limits.h"
 #include "module/text.h"
@@ -81,7 +83,33 @@ void Dock::updateDocumentStatus()
 	const QScrollBar *bar = m_editor->verticalScrollBar();
 	const int percent = scrollPercent(bar->value(), bar->minimum(), bar->maximum());
 	setTextIfChanged(m_scrollPercent, QString::number(percent) + QLatin1Char('%'));
+	updateTimeLeft();
 	notifyRemoteReadingPosition();
+}
+
+void Dock::updateTimeLeft()
+{
+	const QScrollBar *bar = m_editor->verticalScrollBar();
+	const bool needed = m_editor->isEnabled() && bar->maximum() > bar->minimum();
+	m_timeLeft->setVisible(needed);
+	m_timeLeftSeparator->setVisible(needed);
+	if (!needed) {
+		m_timeLeftShown.clear();
+		return;
+	}
+	// While scrolling the fractional position is the truer one; the bar shows its floor.
+	const double position = isScrolling() ? m_motion.position() : double(bar->value());
+	const QString shown = formatTimeLeft(secondsLeft(bar->maximum() - position, m_scrollSpeedValue));
+	if (shown == m_timeLeftShown)
+		return;
+	m_timeLeftShown = shown;
+	setTextIfChanged(m_timeLeft, shown);
+	const QWidget *viewport = m_editor->viewport();
+	const QTextCursor reading =
+		m_editor->cursorForPosition(QPoint(viewport->width() / 2, readingLineY(viewport->height())));
+	const QString tip = text("TimeLeftTip").arg(QLocale().toString(wordsAfter(reading)));
+	m_timeLeft->setToolTip(tip);
+	m_timeLeft->setAccessibleName(shown + QStringLiteral("; ") + tip);
 }
 
 void Dock::showLimitMessage()

@@ -82,6 +82,7 @@ void Dock::setScrollSpeed(double value)
 	const QSignalBlocker sliderBlocker(m_scrollSlider);
 	m_scrollSpeed->setValue(value);
 	m_scrollSlider->setValue(int(std::lround(value * 10)));
+	updateTimeLeft();
 	notifyRemoteStateChanged();
 }
 
@@ -187,6 +188,9 @@ void Dock::scrollTick()
 		m_motion.tick(bar->value(), bar->maximum(), bar->isSliderDown(), m_scrollSpeedValue);
 	if (step.value != bar->value())
 		bar->setValue(step.value);
+	// The window follows the fractional position, so its larger type glides instead of
+	// stepping a whole dock pixel at a time.
+	syncPrompterWindow();
 	if (step.reachedEnd) {
 		stopScrolling();
 		setStatus(text("ReachedEnd"));
@@ -207,6 +211,8 @@ void Dock::stopScrolling()
 
 void Dock::updateReadingBand()
 {
+	// Everything that moves or shows the band moves or shows the prompter window's too.
+	syncPrompterWindow();
 	if (!m_readingBand)
 		return;
 	const QWidget *viewport = m_editor->viewport();

@@ -194,11 +194,13 @@ void Dock::applyTheme()
 	}
 
 	const QString separators = theme::separatorSheet(pal);
-	for (QFrame *frame : {m_speedStartSeparator, m_speedEndSeparator, m_characterSeparator, m_percentSeparator})
+	for (QFrame *frame : {m_speedStartSeparator, m_speedEndSeparator, m_characterSeparator, m_percentSeparator,
+			      m_timeLeftSeparator})
 		setSheet(frame, separators);
 
 	const QColor muted = theme::mutedTextColor(pal);
-	for (QLabel *label : {m_saveStatus, m_scenePrefix, m_documentStatus, m_characterCount, m_scrollPercent}) {
+	for (QLabel *label : {m_saveStatus, m_scenePrefix, m_documentStatus, m_characterCount, m_scrollPercent,
+			      m_timeLeft}) {
 		QPalette labelPalette = label->palette();
 		if (labelPalette.color(QPalette::Active, QPalette::WindowText) == muted &&
 		    labelPalette.color(QPalette::Disabled, QPalette::WindowText) == muted &&

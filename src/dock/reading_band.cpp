@@ -30,19 +30,23 @@ ReadingBand::ReadingBand(QWidget *viewport) : QWidget(viewport)
 	hide();
 }
 
-void ReadingBand::paintEvent(QPaintEvent *)
+void paintReadingBand(QPainter &painter, const QRect &band, bool dark)
 {
 	// Sky blue reads on dark text backgrounds, a deeper blue on light ones.
-	const bool dark = theme::isDark(palette().color(QPalette::Base));
 	QColor colour = dark ? QColor(56, 189, 248) : QColor(0, 119, 204);
-	QPainter painter(this);
 	QColor fill = colour;
 	fill.setAlpha(dark ? 54 : 36);
-	painter.fillRect(rect(), fill);
+	painter.fillRect(band, fill);
 	colour.setAlpha(210);
 	painter.setPen(QPen(colour, 2, Qt::SolidLine));
-	painter.drawLine(0, 1, width() - 1, 1);
-	painter.drawLine(0, height() - 2, width() - 1, height() - 2);
+	painter.drawLine(band.left(), band.top() + 1, band.right(), band.top() + 1);
+	painter.drawLine(band.left(), band.bottom() - 1, band.right(), band.bottom() - 1);
+}
+
+void ReadingBand::paintEvent(QPaintEvent *)
+{
+	QPainter painter(this);
+	paintReadingBand(painter, rect(), theme::isDark(palette().color(QPalette::Base)));
 }
 
 } // namespace quillmar

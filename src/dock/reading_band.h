@@ -3,6 +3,8 @@
 #include <QRect>
 #include <QWidget>
 
+class QPainter;
+
 namespace quillmar {
 
 // The band's place in a viewport of the given size, centred on the line at 38.2 % of its
@@ -10,6 +12,9 @@ namespace quillmar {
 // viewport, and never reaching above or below it.
 QRect readingBandGeometry(const QSize &viewport, int lineHeight);
 int readingLineY(int viewportHeight);
+// The band's look, shared by the dock and the prompter window: a translucent fill between two
+// lines, in a blue that reads on the given background.
+void paintReadingBand(QPainter &painter, const QRect &band, bool darkBackground);
 
 // The translucent band over the editor's viewport that marks the line to read while scrolling.
 class ReadingBand : public QWidget {

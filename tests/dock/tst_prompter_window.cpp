@@ -1,0 +1,212 @@
+#include "dock/dock_dialogs.h"
+#include "dock/prompter_window.h"
+#include "dock/reading_band.h"
+#include "module/text.h"
+#include "note_dock.h"
+
+#include <QMenu>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <limits>
+
+using namespace quillmar;
+
+namespace {
+
+// Opens the prompter window the way a person does: through the dock's context menu.
+class MenuPicker : public DockDialogs {
+public:
+	void execMenu(QMenu *menu, const QPoint &) override
+	{
+		for (QAction *action : menu->actions())
+			if (action->text() == text("PrompterWindow"))
+				action->trigger();
+	}
+};
+
+// Whether a row of the frame holds any bright (text) pixel.
+bool rowHasText(const QImage &image, int y)
+{
+	for (int x = 0; x < image.width(); ++x)
+		if (qGray(image.pixel(x, y)) > 200)
+			return true;
+	return false;
+}
+
+// Mean absolute grey difference of two frames of one size, 0 (same) to 1, each first reduced to
+// a quarter of its size, so that antialiasing counts for little and a misplaced glyph much.
+double meanDifference(const QImage &a, const QImage &b)
+{
+	const QImage x = a.scaled(a.size() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+	const QImage y = b.scaled(b.size() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+	double sum = 0;
+	for (int row = 0; row < x.height(); ++row)
+		for (int column = 0; column < x.width(); ++column)
+			sum += qAbs(qGray(x.pixel(column, row)) - qGray(y.pixel(column, row)));
+	return sum / (255.0 * x.width() * x.height());
+}
+
+} // namespace
+
+class PrompterWindowTest : public QObject {
+	Q_OBJECT
+
+	QTemporaryDir m_dir;
+	QString iniPath() const { return m_dir.filePath(QStringLiteral("settings.ini")); }
+
+private Q_SLOTS:
+	void settingsReadBack_data()
+	{
+		QTest::addColumn<QString>("typeSize");
+		QTest::addColumn<QString>("mirror");
+		QTest::addColumn<int>("expectedSize");
+		QTest::addColumn<bool>("expectedMirror");
+		QTest::newRow("kept") << "72" << "true" << 72 << true;
+		QTest::newRow("smallest") << "16" << "false" << 16 << false;
+		QTest::newRow("too small") << "15" << "TRUE" << PrompterSettings::DefaultTypeSize << true;
+		QTest::newRow("too large") << "100000" << "1" << PrompterSettings::DefaultTypeSize << false;
+		QTest::newRow("not a number") << "large" << "yes" << PrompterSettings::DefaultTypeSize << false;
+		QTest::newRow("negative") << "-48" << "" << PrompterSettings::DefaultTypeSize << false;
+	}
+	void settingsReadBack()
+	{
+		QFETCH(QString, typeSize);
+		QFETCH(QString, mirror);
+		QFETCH(int, expectedSize);
+		QFETCH(bool, expectedMirror);
+		QFile::remove(iniPath());
+		{
+			QSettings settings(iniPath(), QSettings::IniFormat);
+			settings.setValue(QStringLiteral("prompter/typeSize"), typeSize);
+			settings.setValue(QStringLiteral("prompter/mirrorVertical"), mirror);
+			settings.setValue(QStringLiteral("locked"), true);
+		}
+		QSettings settings(iniPath(), QSettings::IniFormat);
+		PrompterSettings prefs = PrompterSettings::read(settings);
+		QCOMPARE(prefs.typeSize, expectedSize);
+		QCOMPARE(prefs.mirrorVertical, expectedMirror);
+		QVERIFY(!prefs.mirrorHorizontal);
+
+		prefs.mirrorHorizontal = true;
+		prefs.screen = QStringLiteral("HDMI-1");
+		prefs.write(settings);
+		const PrompterSettings back = PrompterSettings::read(QSettings(iniPath(), QSettings::IniFormat));
+		QCOMPARE(back.typeSize, prefs.typeSize);
+		QCOMPARE(back.mirrorHorizontal, true);
+		QCOMPARE(back.mirrorVertical, expectedMirror);
+		QCOMPARE(back.screen, QStringLiteral("HDMI-1"));
+		// The dock's own settings are left as they were.
+		QCOMPARE(settings.value(QStringLiteral("locked")).toBool(), true);
+	}
+
+	void textTop_data()
+	{
+		QTest::addColumn<double>("fraction");
+		QTest::addColumn<double>("lineCentre"); // content y that sits on the reading line
+		QTest::newRow("start: first line on the band") << 0.0 << 20.0;
+		QTest::newRow("middle") << 0.5 << 492.0;
+		QTest::newRow("end: last line on the band") << 1.0 << 964.0;
+		QTest::newRow("beyond the end") << 7.0 << 964.0;
+		QTest::newRow("before the start") << -1.0 << 20.0;
+		QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << 20.0;
+	}
+	void textTop()
+	{
+		QFETCH(double, fraction);
+		QFETCH(double, lineCentre);
+		// 1000 px of text, glyphs 40 px high in 56 px line boxes, in a view 600 px high.
+		const double top = prompterTextTop(fraction, 1000, 600, 40);
+		QCOMPARE(top + lineCentre, double(readingLineY(600)));
+	}
+
+	// A mirrored frame is the plain one flipped, band included; glyphs drawn mirrored may differ
+	// from flipped ones only in their antialiasing.
+	void mirroring_data()
+	{
+		QTest::addColumn<bool>("horizontal");
+		QTest::addColumn<bool>("vertical");
+		QTest::newRow("horizontal") << true << false;
+		QTest::newRow("vertical") << false << true;
+		QTest::newRow("both") << true << true;
+	}
+	void mirroring()
+	{
+		QFETCH(bool, horizontal);
+		QFETCH(bool, vertical);
+		QSettings settings(iniPath(), QSettings::IniFormat);
+		settings.clear();
+		QTextDocument source;
+		source.setHtml(QStringLiteral("<p>FRQ 1 2 3 Lead with the story</p><p>Second line</p>"));
+		auto *window = new PrompterWindow(&settings);
+		window->resize(640, 360);
+		window->setSource(&source);
+		const QImage plain = window->renderFrame();
+		const int line = readingLineY(360);
+		QVERIFY2(rowHasText(plain, line), "the first line is not on the reading line");
+
+		window->setMirror(horizontal, vertical);
+		const QImage mirrored = window->renderFrame();
+		QVERIFY(mirrored != plain);
+		QVERIFY2(meanDifference(mirrored, plain.mirrored(horizontal, vertical)) < 0.01,
+			 "not the plain frame flipped");
+		QCOMPARE(rowHasText(mirrored, vertical ? 359 - line : line), true);
+		QCOMPARE(PrompterSettings::read(settings).mirrorHorizontal, horizontal);
+		QCOMPARE(PrompterSettings::read(settings).mirrorVertical, vertical);
+		delete window;
+	}
+
+	// The window shows the dock's note at the dock's place, glides with its scrolling, and
+	// closing it changes nothing in the dock.
+	void followsTheDock()
+	{
+		qint64 now = 0;
+		test::NoteDock note(QString(), true);
+		note.dock->setDialogs(std::make_unique<MenuPicker>());
+		note.dock->setScrollClock([&now] { return now; });
+		note.editor()->setPlainText(QStringLiteral("line of the script\n").repeated(300));
+		QScrollBar *bar = note.editor()->verticalScrollBar();
+		QTRY_VERIFY(bar->maximum() > 500);
+
+		note.dock->showContextMenu(QPoint(2, 2));
+		QPointer<PrompterWindow> window = note.dock->prompterWindow();
+		QVERIFY(window && window->isVisible() && window->isWindow() && !window->parent());
+		QCOMPARE(window->fraction(), 0.0);
+
+		bar->setValue(bar->maximum() / 2);
+		QCOMPARE(window->fraction(), double(bar->value()) / bar->maximum());
+		const double half = window->scrollOffset();
+		QVERIFY(half > 0);
+
+		// Typing reaches the window once the typist pauses; before that the copy stays.
+		QTest::keyClick(note.editor(), Qt::Key_End, Qt::ControlModifier);
+		QTest::keyClicks(note.editor(), QStringLiteral("x"));
+		QVERIFY(!window->shownText().endsWith(QLatin1Char('x')));
+		QTRY_COMPARE(window->shownText(), note.plain());
+
+		bar->setValue(100);
+		note.dock->setScrollSpeed(1.0);
+		note.dock->runHotkeyAction(2); // toggle: start
+		QVERIFY(note.dock->isScrolling());
+		now += 250; // 2.5 px at 1.0x: the window shows the half pixel the dock cannot
+		note.dock->setScrollSpeed(1.0);
+		QCOMPARE(bar->value(), 102);
+		QCOMPARE(window->fraction(), 102.5 / bar->maximum());
+
+		window->close();
+		QTRY_VERIFY(window.isNull());
+		QVERIFY(note.dock->isScrolling());
+		QCOMPARE(bar->value(), 102);
+
+		// Reopened, it comes back with its settings; the dock's end takes it along.
+		note.dock->showContextMenu(QPoint(2, 2));
+		window = note.dock->prompterWindow();
+		QVERIFY(window);
+		note.dock.reset();
+		QVERIFY(window.isNull());
+	}
+};
+
+QUILLMAR_OBS_TEST_MAIN(PrompterWindowTest)
+#include "tst_prompter_window.moc"
