@@ -141,7 +141,9 @@ function setConnection(key) {
   $('connection').dataset.text = key;
 }
 
-function loginError(message) {
+function loginError(message, code = '') {
+  // The code stays on the element for whoever diagnoses a failed sign-in.
+  $('login-error').dataset.code = code;
   $('login-error').textContent = message;
   $('login-error').hidden = !message;
 }
@@ -224,11 +226,11 @@ function connectFailed(code) {
   conn?.close();
   if (code === 'authentication' || code === 'password-required' || code === 'access') {
     signOut();
-    loginError(messageOf(code));
+    loginError(messageOf(code), code);
     return;
   }
   scheduleRetry();
-  if ($('workspace').hidden) loginError(messageOf(code));
+  if ($('workspace').hidden) loginError(messageOf(code), code);
 }
 
 function scheduleRetry() {
