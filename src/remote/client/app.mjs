@@ -1,0 +1,1 @@
+// Application logic of the remote page.

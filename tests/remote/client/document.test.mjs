@@ -1,0 +1,180 @@
+// The page's side of the block document, held against the vectors the C++ side passes.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { fileURLToPath } from 'node:url';
+import {
+  checkDocument, saveCheck, render, serialize, importHtml, plainDocument, listMarkers, colorName, markEndingAt,
+  parseGoTo, findMatches, LIMITS,
+} from '../../../src/remote/client/document.mjs';
+import { doc, container, parseHtml } from './dom.mjs';
+
+const vectors = (name) => {
+  const file = fileURLToPath(new URL(`../../data/blocks/${name}.json`, import.meta.url));
+  return expand(JSON.parse(readFileSync(file, 'utf8'))).cases;
+};
+
+function expand(value) {
+  if (Array.isArray(value)) {
+    return value.flatMap((item) => (item && typeof item === 'object' && '$repeat' in item && typeof item.$repeat !== 'string'
+      ? Array.from({ length: item.times }, () => expand(item.$repeat)) : [expand(item)]));
+  }
+  if (value && typeof value === 'object') {
+    if (typeof value.$repeat === 'string') return value.$repeat.repeat(value.times);
+    return Object.fromEntries(Object.entries(value).map(([k, v]) => [k, expand(v)]));
+  }
+  return value;
+}
+
+// The comparison the vectors' README describes: groups renumbered, runs per character, bullet
+// lists without a start, size 0 and family "" in the expected side matching anything.
+function comparable(blocks, loose) {
+  const groups = new Map();
+  return blocks.map((b) => {
+    const group = b.listGroup ? (groups.get(b.listGroup) ?? groups.set(b.listGroup, groups.size + 1).get(b.listGroup)) : 0;
+    const chars = b.runs.flatMap((r) => [...r.text].map((c) => {
+      const f = { c, weight: r.weight, italic: !!r.italic, underline: !!r.underline, strike: !!r.strike,
+        size: r.size, family: r.family, color: r.color, background: r.background };
+      if (loose && r.size === 0) delete f.size;
+      if (loose && r.family === '') delete f.family;
+      return f;
+    }));
+    return { align: b.align, indent: b.indent, list: b.list, listIndent: b.listIndent, listGroup: group,
+      listStart: b.list < 0 && b.list >= -3 ? 1 : b.listStart, chars };
+  });
+}
+
+function assertSameBlocks(actual, expected) {
+  const want = comparable(expected, true);
+  const got = comparable(actual, false).map((b, i) => ({ ...b,
+    chars: b.chars.map((c, j) => Object.fromEntries(Object.keys(want[i]?.chars[j] ?? c).map((k) => [k, c[k]]))) }));
+  assert.deepEqual(got, want);
+}
+
+const roundTrip = (blocks) => serialize(container(render(blocks, doc))).blocks;
+
+test('documents the module refuses are refused with its code, the ones it takes are taken', async (t) => {
+  for (const file of ['validation', 'limits', 'apply']) {
+    for (const c of vectors(file)) {
+      if (c.html !== undefined && c.error) continue; // refused for the stored note, not the document
+      await t.test(`${file}: ${c.name}`, () => assert.equal(checkDocument(c.document), c.error ?? null));
+    }
+  }
+});
+
+test('what the module exports comes back unchanged through the editor', async (t) => {
+  const cases = [
+    ...vectors('export').filter((c) => c.editable).map((c) => [`export: ${c.name}`, c.blocks]),
+    ...vectors('apply').map((c) => [`apply: ${c.name}`, c.result]),
+  ];
+  for (const [name, blocks] of cases) {
+    await t.test(name, () => {
+      assert.equal(checkDocument({ blocks }), null);
+      assertSameBlocks(roundTrip(blocks), blocks);
+    });
+  }
+});
+
+test('colours are accepted and written as the module does', async (t) => {
+  const rows = [['#ABC', '#aabbcc'], ['red', '#ff0000'], ['Navy', '#000080'], ['#ff112233', '#112233'],
+    ['', ''], [5, ''], ['#80ff0000', null], ['aquamarine', null], ['#12345', null], ['notacolor', null],
+    ['expression(alert(1))', null], ['url(x)', null]];
+  for (const [input, want] of rows) await t.test(String(input), () => assert.equal(colorName(input), want));
+});
+
+const run = (text, extra = {}) => ({ text, weight: 400, italic: false, underline: false, strike: false, size: 0,
+  family: '', color: '', background: '', ...extra });
+const block = (runs) => ({ align: 1, indent: 0, list: 0, listIndent: 1, listGroup: 0, listStart: 1, runs });
+
+test('a save is checked against every note limit and the request size', async (t) => {
+  const rows = [
+    ['at every limit', [block([run('a'.repeat(LIMITS.paragraph))])], null],
+    ['paragraph one over', [block([run('a'.repeat(5000)), run('b'.repeat(5001), { weight: 700 })])], 'limit'],
+    ['paragraphs one over', Array.from({ length: LIMITS.paragraphs + 1 }, () => block([])), 'limit'],
+    ['characters one over', Array.from({ length: 20 }, (_, i) => block([run('a'.repeat(i ? 10000 : 9982))])), 'limit'],
+    ['runs one over', Array.from({ length: 20 }, (_, i) => block(Array.from({ length: i ? 5000 : 5001 },
+      (_, j) => run('x', { weight: j % 2 ? 700 : 400 })))), 'limit'],
+    ['over 4 MiB of JSON', Array.from({ length: 20000 }, () => block([run('é'.repeat(9), { family: 'f'.repeat(200) })])), 'size'],
+    ['forbidden character', [block([run('a\u0000')])], 'format'],
+  ];
+  for (const [name, blocks, want] of rows) await t.test(name, () => assert.equal(saveCheck({ blocks }), want));
+});
+
+test('list markers number each group from its start and go on where the group recurs', () => {
+  const item = (list, group, start) => ({ ...block([]), list, listGroup: group, listStart: start });
+  const blocks = [item(-4, 1, 5), item(-4, 1, 1), block([]), item(-4, 1, 1), item(-5, 2, 26), item(-5, 2, 1),
+    item(-8, 3, 3999), item(-1, 4, 1), item(-7, 5, 4)];
+  assert.deepEqual(listMarkers(blocks), ['5.', '6.', '', '7.', 'z.', 'aa.', 'MMMCMXCIX.', '\u2022', 'iv.']);
+});
+
+test('markup in runs and names stays text and never reaches a style', () => {
+  const evil = '<img src=x onerror=alert(1)><script>alert(2)</script>';
+  const paragraphs = render([block([run(evil, { family: 'x";background:url(//e)' }),
+    run('!', { color: 'url(//e)', weight: 700 })])], doc);
+  const root = container(paragraphs);
+  const names = [...root.descendants()].map((e) => e.nodeName);
+  assert.deepEqual([...new Set(names)], ['P', 'SPAN']);
+  assert.equal(root.textContent, evil + '!');
+  const [span, refused] = paragraphs[0].childNodes;
+  assert.equal(span.style.getPropertyValue('font-family'), '"x\\";background:url(//e)"');
+  assert.deepEqual([...refused.style.props.keys()], []);
+  assert.equal(serialize(root).blocks[0].runs[0].text, evil);
+});
+
+test('HTML import', async (t) => {
+  const parse = (html) => parseHtml(html);
+  const texts = (r) => r.document.blocks.map((b) => b.runs.map((x) => x.text).join(''));
+  const rows = [
+    ['active content dropped', '<p>a<script>alert(1)</script><img src=x onerror=y>b<style>p{}</style></p>',
+      (r) => assert.deepEqual(texts(r), ['ab'])],
+    ['headings bold and sized', '<h1>T</h1><p>x</p>', (r) => {
+      assert.deepEqual(r.document.blocks[0].runs[0], run('T', { weight: 700, size: 24, family: 'Arial' }));
+      assert.deepEqual(r.document.blocks[1].runs[0], run('x', { size: 12, family: 'Arial' }));
+    }],
+    ['nested lists and start', '<ol start="0"><li>a<ul><li>b</li></ul></li><li>c</li></ol>', (r) => {
+      const b = r.document.blocks;
+      assert.deepEqual(b.map((x) => [x.list, x.listIndent, x.listStart]), [[-4, 1, 1], [-1, 2, 1], [-4, 1, 1]]);
+      assert.equal(b[0].listGroup, b[2].listGroup);
+    }],
+    ['sizes clamped, family first listed', '<p><span style="font-size: 400pt; font-family: \'Georgia\', serif">x</span></p>',
+      (r) => assert.deepEqual(r.document.blocks[0].runs[0], run('x', { size: 144, family: 'Georgia' }))],
+    ['too deep', '<div>'.repeat(LIMITS.depth + 2) + 'x', (r) => assert.equal(r.code, 'format')],
+    ['too many runs for an import', '<p>' + '<b>a</b>b'.repeat(LIMITS.importRuns / 2 + 1) + '</p>', (r) => assert.equal(r.code, 'size')],
+    ['too much HTML', 'a'.repeat(LIMITS.html + 1), (r) => assert.equal(r.code, 'size')],
+    ['paragraph over the note limit', '<p>' + 'a'.repeat(LIMITS.paragraph + 1) + '</p>', (r) => assert.equal(r.code, 'limit')],
+  ];
+  for (const [name, html, check] of rows) await t.test(name, () => check(importHtml(html, parse)));
+});
+
+test('plain text import', async (t) => {
+  const rows = [
+    ['byte-order mark and every line end', '\uFEFFa\r\nb\rc\nd\u2029e', ['a', 'b', 'c', 'd', 'e']],
+    ['empty lines stay', 'a\n\nb', ['a', '', 'b']],
+    ['line at the limit', 'a'.repeat(LIMITS.paragraph), ['a'.repeat(LIMITS.paragraph)]],
+    ['line over the limit', 'a'.repeat(LIMITS.paragraph + 1), 'limit'],
+    ['too many lines', '\n'.repeat(LIMITS.paragraphs), 'limit'],
+    ['too many characters', ('a'.repeat(9999) + '\n').repeat(20) + 'a'.repeat(20), 'limit'],
+    ['NUL', 'a\u0000', 'format'],
+    ['object character', '\uFFFC', 'format'],
+  ];
+  for (const [name, text, want] of rows) {
+    await t.test(name, () => {
+      const result = plainDocument(text);
+      if (typeof want === 'string') assert.equal(result.code, want);
+      else {
+        assert.deepEqual(result.document.blocks.map((b) => b.runs.map((r) => r.text).join('')), want);
+        assert.equal(checkDocument(result.document), null);
+      }
+    });
+  }
+});
+
+test('marks, go-to and search', () => {
+  assert.deepEqual(markEndingAt('ab\u25C6[x] c', 6), [2, 6]);
+  assert.deepEqual(markEndingAt('ab\u25C6 c', 3), [2, 3]);
+  assert.equal(markEndingAt('ab\u25C6[x c', 6), null);
+  assert.deepEqual([parseGoTo('3', 3), parseGoTo(' 100% ', 1), parseGoTo('4', 3), parseGoTo('101%', 3),
+    parseGoTo('0', 3), parseGoTo('12345678901', 99)], [{ paragraph: 3 }, { percent: 100 }, null, null, null, null]);
+  assert.deepEqual(findMatches('Ab ab AB', 'ab'), [0, 3, 6]);
+  assert.equal(findMatches('a'.repeat(20), 'a', 5).length, 5);
+});

@@ -1,0 +1,275 @@
+// The page's obs-websocket side: hashing, sign-in, requests, events, and the request pipeline
+// that keeps saves, loads and the lease straight.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { createHash, randomBytes, randomInt } from 'node:crypto';
+import {
+  sha256, base64, secretOf, authenticationOf, accessFromAddress, Connection, LoadQueue, SaveQueue, LeaseWatch,
+} from '../../../src/remote/client/protocol.mjs';
+
+const hex = (bytes) => Buffer.from(bytes).toString('hex');
+
+test('SHA-256 against FIPS 180-4 vectors', async (t) => {
+  const rows = [
+    ['empty', '', 'e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855'],
+    ['abc', 'abc', 'ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad'],
+    ['448 bits', 'abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq',
+      '248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1'],
+    ['896 bits', 'abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu',
+      'cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1'],
+    ['a million a', 'a'.repeat(1000000), 'cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0'],
+  ];
+  for (const [name, input, want] of rows) await t.test(name, () => assert.equal(hex(sha256(input)), want));
+});
+
+test('SHA-256 agrees with Node on random inputs around every block boundary', () => {
+  for (let length = 0; length < 300; length++) {
+    const bytes = randomBytes(length);
+    assert.equal(hex(sha256(bytes)), createHash('sha256').update(bytes).digest('hex'), `length ${length}`);
+  }
+  for (let i = 0; i < 50; i++) {
+    const text = Array.from({ length: randomInt(1, 80) }, () => String.fromCodePoint(randomInt(0x20, 0x1F600))
+      .replace(/[\uD800-\uDFFF]/g, 'x')).join('');
+    assert.equal(hex(sha256(text)), createHash('sha256').update(text, 'utf8').digest('hex'));
+  }
+});
+
+test('the authentication string follows obs-websocket\'s formula', () => {
+  const b64 = (s) => createHash('sha256').update(s, 'utf8').digest('base64');
+  const password = 'pässwörd \u{1F511}';
+  const salt = 'lM1GncleQOaCu9lT1yeUZhFYnqhsLLP1G5lAGo3ixaI=';
+  const challenge = '+IxH4CnCiqpX1rM9scsNynZzbOe4KhDeYcTNS3PDaeY=';
+  const secret = secretOf(password, salt);
+  assert.equal(secret, b64(password + salt));
+  assert.equal(authenticationOf(secret, challenge), b64(b64(password + salt) + challenge));
+  assert.equal(base64(new Uint8Array([0xfb, 0xff])), '+/8=');
+});
+
+test('the access token comes from the fragment, else from the stored link', async (t) => {
+  const token = 'abcDEF0123456789_-xyzQ';
+  const rows = [
+    ['valid fragment', '#' + token, null, { token, store: true }],
+    ['invalid fragment disables sign-in', '#short', token, { token: null, store: false }],
+    ['fragment with markup', '#<b>x</b>aaaaaaaaaaaaaaa', token, { token: null, store: false }],
+    ['no fragment uses the stored link', '', token, { token, store: false }],
+    ['no fragment and a bad stored link', '', 'x'.repeat(23), { token: null, store: false }],
+  ];
+  for (const [name, hash, stored, want] of rows) await t.test(name, () => assert.deepEqual(accessFromAddress(hash, stored), want));
+});
+
+// A clock the tests move by hand.
+function manualTimers() {
+  let now = 0;
+  const due = new Map();
+  let id = 0;
+  return {
+    setTimeout: (fn, ms) => (due.set(++id, [now + ms, fn]), id),
+    clearTimeout: (i) => due.delete(i),
+    advance(ms) {
+      now += ms;
+      for (const [i, [at, fn]] of [...due].sort((a, b) => a[1][0] - b[1][0])) {
+        if (at <= now && due.delete(i)) fn();
+      }
+    },
+  };
+}
+
+// One fake obs-websocket peer per connection.
+function harness() {
+  const timers = manualTimers();
+  const sockets = [];
+  class FakeSocket {
+    constructor(url) {
+      this.url = url;
+      this.readyState = 1;
+      this.sent = [];
+      sockets.push(this);
+    }
+    send(text) { this.sent.push(JSON.parse(text)); }
+    close(code) { this.readyState = 3; this.onclose({ code }); }
+    receive(message) { this.onmessage({ data: JSON.stringify(message) }); }
+    drop(code) { this.readyState = 3; this.onclose({ code }); }
+  }
+  const connection = new Connection({ url: 'ws://host:4455', WebSocket: FakeSocket, timers });
+  return { connection, timers, socket: () => sockets[sockets.length - 1] };
+}
+
+const hello = (salt = 'salt', challenge = 'challenge') => ({ op: 0, d: { rpcVersion: 1, authentication: { salt, challenge } } });
+
+test('signing in', async (t) => {
+  const remembered = { salt: 'salt', secret: secretOf('pw', 'salt') };
+  const rows = [
+    ['password', { password: 'pw' }, [hello(), { op: 2, d: {} }], remembered],
+    ['remembered secret with the same salt', { credential: remembered }, [hello(), { op: 2, d: {} }], remembered],
+    ['remembered secret with another salt', { credential: remembered }, [hello('new')], 'authentication'],
+    ['no authentication on the server', { password: 'pw' }, [{ op: 0, d: { rpcVersion: 1 } }], 'password-required'],
+    ['closed with 4009', { password: 'bad' }, [hello(), 4009], 'authentication'],
+    ['closed otherwise', { password: 'pw' }, [1006], 'connection'],
+    ['no hello in 10 s', { password: 'pw' }, [{ wait: 9999 }, { wait: 1 }], 'timeout'],
+  ];
+  for (const [name, options, script, want] of rows) {
+    await t.test(name, async () => {
+      const h = harness();
+      const opened = h.connection.open(options);
+      for (const step of script) {
+        if (typeof step === 'number') h.socket().drop(step);
+        else if (step.wait) h.timers.advance(step.wait);
+        else h.socket().receive(step);
+      }
+      if (typeof want === 'string') await assert.rejects(opened, { code: want });
+      else {
+        assert.deepEqual(await opened, want);
+        const identify = h.socket().sent[0];
+        assert.deepEqual(identify, { op: 1, d: { rpcVersion: 1, eventSubscriptions: 512,
+          authentication: authenticationOf(want.secret, 'challenge') } });
+      }
+    });
+  }
+});
+
+async function signedIn() {
+  const h = harness();
+  const opened = h.connection.open({ password: 'pw' });
+  h.socket().receive(hello());
+  h.socket().receive({ op: 2, d: {} });
+  await opened;
+  h.socket().sent.length = 0;
+  return h;
+}
+
+const response = (id, result, payload, comment) => ({ op: 7, d: { requestId: id, requestType: 'CallVendorRequest',
+  requestStatus: { result, code: result ? 100 : 600, comment }, responseData: { vendorName: 'Quillmar', requestType: 'Request',
+    responseData: { payload } } } });
+
+test('vendor requests and their failures', async (t) => {
+  const rows = [
+    ['reply', (s, id) => s.receive(response(id, true, '{"ok":true,"n":1}')), { ok: true, n: 1 }],
+    ['error reply', (s, id) => s.receive(response(id, true, '{"ok":false,"code":"busy"}')), 'busy'],
+    ['request refused by obs-websocket', (s, id) => s.receive(response(id, false, undefined, 'no vendor')), 'no vendor'],
+    ['refused without a comment', (s, id) => s.receive(response(id, false)), 'request'],
+    ['payload not JSON', (s, id) => s.receive(response(id, true, '<html>')), 'response'],
+    ['no reply in 6 s', (s, id, h) => h.timers.advance(6000), 'timeout'],
+    ['connection lost', (s) => s.drop(1006), 'disconnected'],
+  ];
+  for (const [name, act, want] of rows) {
+    await t.test(name, async () => {
+      const h = await signedIn();
+      const closes = [];
+      h.connection.onClose = (code) => closes.push(code);
+      const reply = h.connection.call({ action: 'GetState' });
+      const sent = h.socket().sent[0];
+      assert.equal(sent.op, 6);
+      assert.deepEqual(JSON.parse(sent.d.requestData.requestData.payload), { action: 'GetState' });
+      act(h.socket(), sent.d.requestId, h);
+      if (typeof want === 'string') await assert.rejects(reply, { code: want });
+      else assert.deepEqual(await reply, want);
+      assert.deepEqual(closes, name === 'connection lost' ? [1006] : []);
+    });
+  }
+  await t.test('ids count per connection and a late reply is dropped', async () => {
+    const h = await signedIn();
+    const first = h.connection.call({ action: 'A' });
+    const second = h.connection.call({ action: 'B' });
+    assert.deepEqual(h.socket().sent.map((m) => m.d.requestId), ['1', '2']);
+    h.timers.advance(6000);
+    await assert.rejects(first, { code: 'timeout' });
+    await assert.rejects(second, { code: 'timeout' });
+    h.socket().receive(response('1', true, '{"ok":true}'));
+  });
+});
+
+test('only Quillmar\'s two vendor events with an object payload pass', async () => {
+  const h = await signedIn();
+  const seen = [];
+  h.connection.onEvent = (type, data) => seen.push([type, data]);
+  const event = (vendorName, eventType, payload, outer = 'VendorEvent') => h.socket().receive({ op: 5,
+    d: { eventType: outer, eventIntent: 512, eventData: { vendorName, eventType, eventData: { payload } } } });
+  event('Quillmar', 'Changed', '{"epoch":"e"}');
+  event('Quillmar', 'Scroll', '{"position":0.5}');
+  event('Other', 'Changed', '{"epoch":"x"}');
+  event('Quillmar', 'Secret', '{"a":1}');
+  event('Quillmar', 'Changed', 'not json');
+  event('Quillmar', 'Changed', '[1]');
+  event('Quillmar', 'Changed', '{"epoch":"y"}', 'SceneCreated');
+  assert.deepEqual(seen, [['Changed', { epoch: 'e' }], ['Scroll', { position: 0.5 }]]);
+});
+
+// A request function whose replies the test releases one by one.
+function controlled() {
+  const calls = [];
+  const send = (arg) => new Promise((resolve, reject) => calls.push({ arg, resolve, reject }));
+  return { calls, send };
+}
+
+test('a burst of change notices makes at most one more load of the scene', async () => {
+  const c = controlled();
+  const queue = new LoadQueue(c.send);
+  const first = queue.load('A');
+  const burst = [1, 2, 3, 4, 5].map(() => queue.load('A'));
+  const other = queue.load('B');
+  assert.deepEqual(c.calls.map((x) => x.arg), ['A', 'B']);
+  c.calls[0].resolve('A1');
+  assert.equal(await first, 'A1');
+  await Promise.resolve();
+  assert.deepEqual(c.calls.map((x) => x.arg), ['A', 'B', 'A']);
+  c.calls[2].resolve('A2');
+  assert.deepEqual(await Promise.all(burst), ['A2', 'A2', 'A2', 'A2', 'A2']);
+  c.calls[1].resolve('B1');
+  assert.equal(await other, 'B1');
+  queue.load('A');
+  assert.equal(c.calls.length, 4);
+});
+
+test('one save in flight; the next quotes the revision the first one got', async () => {
+  const c = controlled();
+  const queue = new SaveQueue(c.send, 7);
+  const first = queue.save();
+  const second = queue.save();
+  const third = queue.save();
+  assert.deepEqual(c.calls.map((x) => x.arg), [7]);
+  c.calls[0].resolve({ ok: true, revision: 8 });
+  await first;
+  await new Promise((r) => setImmediate(r));
+  assert.deepEqual(c.calls.map((x) => x.arg), [7, 8]);
+  c.calls[1].resolve({ ok: true, revision: 9 });
+  assert.deepEqual([await second, await third].map((r) => r.revision), [9, 9]);
+  assert.equal(queue.revision, 9);
+  assert.equal(queue.busy, false);
+
+  const failing = new SaveQueue(c.send, 1);
+  const a = failing.save();
+  const b = failing.save();
+  c.calls[2].reject(Object.assign(new Error('conflict'), { code: 'conflict' }));
+  await assert.rejects(a, { code: 'conflict' });
+  await assert.rejects(b, { code: 'conflict' });
+  assert.equal(c.calls.length, 3);
+});
+
+test('keep-alive replies and the lease the page may hold without knowing', async (t) => {
+  const page = { editing: false, epoch: 'e', uploading: false };
+  const rows = [
+    ['server says editing, page idle', [], { editing: true, epoch: 'e' }, page, 'release'],
+    ['acquire still pending', ['sent'], { editing: true, epoch: 'e' }, page, null],
+    ['acquire timed out: unknown outcome', ['sent', 'settled'], { editing: true, epoch: 'e' }, page, 'release'],
+    ['upload pending', [], { editing: true, epoch: 'e' }, { ...page, uploading: true }, null],
+    ['reply to a keep-alive sent before the acquire reply', ['sent', 'stamp', 'settled'],
+      { editing: false, epoch: 'e' }, { ...page, editing: true }, 'ignore'],
+    ['editing and the server agrees', [], { editing: true, epoch: 'e' }, { ...page, editing: true }, null],
+    ['editing but the lease is gone', [], { editing: false, epoch: 'e' }, { ...page, editing: true }, 'conflict'],
+    ['editing but locked', [], { editing: false, locked: true, epoch: 'e' }, { ...page, editing: true }, 'locked'],
+    ['editing in another epoch', [], { editing: true, epoch: 'f' }, { ...page, editing: true }, 'conflict'],
+    ['idle and no lease', [], { editing: false, epoch: 'e' }, page, null],
+  ];
+  for (const [name, steps, reply, state, want] of rows) {
+    await t.test(name, () => {
+      const watch = new LeaseWatch();
+      let stamp = null;
+      for (const step of steps) {
+        if (step === 'sent') watch.acquireSent();
+        else if (step === 'settled') watch.acquireSettled();
+        else stamp = watch.keepAliveSent();
+      }
+      assert.equal(watch.judge(reply, stamp ?? watch.keepAliveSent(), state), want);
+    });
+  }
+});
