@@ -63,7 +63,7 @@ quint16 readWebsocketPort(const QString &settingsFile)
 		if (ok && port > 0 && port <= 65535)
 			return quint16(port);
 	}
-	QFile file(QFileInfo(settingsFile).absoluteDir().filePath(QStringLiteral("../obs-websocket/config.json")));
+	QFile file(QDir::cleanPath(QFileInfo(settingsFile).absolutePath() + QStringLiteral("/../obs-websocket/config.json")));
 	if (!file.open(QIODevice::ReadOnly))
 		return DefaultWebsocketPort;
 	const QJsonValue port =
@@ -115,6 +115,8 @@ void Remote::acceptConnections()
 		socket->setReadBufferSize(HttpHeadLimit + 1);
 		transfer->timer = new QTimer(socket);
 		transfer->timer->setSingleShot(true);
+		// A coarse timer may fire 5 % early.
+		transfer->timer->setTimerType(Qt::PreciseTimer);
 		connect(transfer->timer, &QTimer::timeout, socket, [socket] {
 			socket->abort();
 			socket->deleteLater();

@@ -4,6 +4,8 @@
 #include "remote/qr_label.h"
 #include "remote_fixture.h"
 
+#include <qrcodegen/qrcodegen.hpp>
+
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -70,28 +72,34 @@ class TestHttpDialog : public QObject {
 private Q_SLOTS:
 	void qrImages_data()
 	{
-		QTest::addColumn<int>("side");
+		// Sides in quiet-zoned symbol widths plus pixels, or fixed.
+		QTest::addColumn<int>("widths");
+		QTest::addColumn<int>("pixels");
 		QTest::addColumn<bool>("readable");
-		// The link takes a 33-module symbol at level LOW; with its quiet zone 41 modules.
-		QTest::newRow("too small for the quiet zone") << 40 << false;
-		QTest::newRow("one pixel per module") << 41 << true;
-		QTest::newRow("two pixels, uneven margin") << 83 << true;
-		QTest::newRow("dialog size") << 240 << true;
-		QTest::newRow("large") << 500 << true;
+		QTest::newRow("one pixel short of the quiet zone") << 1 << -1 << false;
+		QTest::newRow("one pixel per module") << 1 << 0 << true;
+		QTest::newRow("two pixels, uneven margin") << 2 << 1 << true;
+		QTest::newRow("dialog size") << 0 << 240 << true;
+		QTest::newRow("large") << 0 << 500 << true;
 	}
 	void qrImages()
 	{
-		QFETCH(int, side);
+		QFETCH(int, widths);
+		QFETCH(int, pixels);
 		QFETCH(bool, readable);
+		const int modules = qrcodegen::QrCode::encodeText(Link.toUtf8().constData(), qrcodegen::QrCode::Ecc::LOW).getSize();
+		const int side = widths * (modules + 8) + pixels;
 		const QImage image = qrImage(Link, side);
 		QCOMPARE(image.isNull(), !readable);
 		if (!readable)
 			return;
 		QCOMPARE(image.size(), QSize(side, side));
 		// The quiet zone is at least four modules wide on every side.
-		const int scale = side / 41;
-		for (int i = 0; i < side; ++i)
+		const int scale = side / (modules + 8);
+		for (int i = 0; i < side; ++i) {
 			QCOMPARE(image.pixel(i, 4 * scale - 1), qRgb(255, 255, 255));
+			QCOMPARE(image.pixel(side - 4 * scale, i), qRgb(255, 255, 255));
+		}
 		if (scale >= 2)
 			QCOMPARE(decoded(image), Link);
 	}
@@ -252,7 +260,8 @@ private Q_SLOTS:
 		RemoteRig rig(0);
 		const QString name = QStringLiteral("<b>Loud</b> & <i>x</i>");
 		Scene scene(qPrintable(name));
-		fake::setProgramScene(scene.source());
+		fake::setProgramScene(scene.source(), false);
+		rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
 		auto *label = rig.dock->findChild<QLabel *>(QStringLiteral("sceneLabel"));
 		QCOMPARE(label->text(), name);
 		QCOMPARE(label->textFormat(), Qt::PlainText);

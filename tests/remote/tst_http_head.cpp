@@ -53,7 +53,7 @@ private Q_SLOTS:
 		const auto padded = [&](int total) {
 			// A head of exactly total bytes, blank line included.
 			QByteArray head = line + "x-pad: ";
-			head += QByteArray(total - head.size() - 6, 'a');
+			head += QByteArray(total - head.size() - 4, 'a');
 			return head + "\r\n\r\n";
 		};
 		QTest::newRow("partial") << line << int(HeadEnd::Incomplete) << 0;
