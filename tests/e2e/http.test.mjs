@@ -65,8 +65,8 @@ const files = [
 // The context menu's "Remote access…" entry, below the menu's top (the menu opens at the pointer).
 const RemoteAccessOffset = Number(process.env.QUILLMAR_E2E_REMOTE_ENTRY || 404);
 // The remote QR button, from the dock window's top-right corner.
-const QrButtonFromRight = Number(process.env.QUILLMAR_E2E_QR_RIGHT || 24);
-const QrButtonFromTop = Number(process.env.QUILLMAR_E2E_QR_TOP || 0);
+const QrButtonFromRight = Number(process.env.QUILLMAR_E2E_QR_RIGHT || 21);
+const QrButtonFromTop = Number(process.env.QUILLMAR_E2E_QR_TOP || 83);
 
 test('enabled from its dialog, it serves the app, takes an upload and outlasts slow clients', async () => {
   const home = await makeHome();
@@ -160,28 +160,43 @@ test('enabled from its dialog, it serves the app, takes an upload and outlasts s
   await waitFor('the imported note', () => (noteText(home, alpha) || '').includes('Between lists.'), 10000);
   screenshot('http-after-upload', dock);
 
-  // Slowloris and slow bodies for 60 s; a vendor request is timed every 250 ms throughout.
-  const slow = [
-    ['-H', '-c', '200', '-i', '10', '-r', '50', '-l', '60', '-t', 'GET', '-u', `${base}/`],
-    ['-B', '-c', '200', '-i', '10', '-r', '50', '-s', '8192', '-l', '60', '-t', 'POST', '-u', `${base}/import.docx`],
-  ].map((args) => spawn('slowhttptest', [...args, '-x', '24', '-p', '3'], { stdio: 'ignore' }));
-  const exited = slow.map((child) => new Promise((resolve) => child.on('exit', resolve)));
-  const latencies = [];
-  let running = true;
-  Promise.all(exited).then(() => { running = false; });
-  while (running) {
-    const t = process.hrtime.bigint();
-    await vendor({ action: 'GetState', session });
-    latencies.push(Number(process.hrtime.bigint() - t) / 1e6);
-    await sleep(250);
-  }
-  latencies.sort((a, b) => a - b);
-  const worst = latencies[latencies.length - 1];
-  console.log(`vendor requests during slowhttptest: ${latencies.length}, median ${latencies[latencies.length >> 1].toFixed(1)} ms, worst ${worst.toFixed(1)} ms`);
-  assert.ok(latencies.length > 150);
-  assert.ok(worst < 100, `worst ${worst} ms`);
+  // Slowloris and slow bodies for 60 s (slowhttptest gives up once the server has closed all its
+  // connections, so it is started again until the time is up); a vendor request is timed every
+  // 250 ms throughout, and for 15 s before as the machine's own baseline.
+  const timeVendor = async (until) => {
+    const times = [];
+    while (until()) {
+      const t = process.hrtime.bigint();
+      await vendor({ action: 'GetState', session });
+      times.push(Number(process.hrtime.bigint() - t) / 1e6);
+      await sleep(250);
+    }
+    return times.sort((a, b) => a - b);
+  };
+  const summary = (times) => `${times.length} requests, median ${times[times.length >> 1].toFixed(1)} ms, ` +
+    `95th ${times[Math.floor(times.length * 0.95)].toFixed(1)} ms, worst ${times[times.length - 1].toFixed(1)} ms`;
+  const baselineEnd = Date.now() + 15000;
+  const baseline = await timeVendor(() => Date.now() < baselineEnd);
+  const attackEnd = Date.now() + 60000;
+  let rounds = 0;
+  const attack = async (args) => {
+    while (Date.now() < attackEnd - 2000) {
+      ++rounds;
+      const left = String(Math.max(1, Math.round((attackEnd - Date.now()) / 1000)));
+      const child = spawn('slowhttptest', [...args, '-l', left, '-x', '24', '-p', '3'], { stdio: 'ignore' });
+      await new Promise((resolve) => child.on('exit', resolve));
+    }
+  };
+  const attacks = Promise.all([
+    attack(['-H', '-c', '200', '-i', '10', '-r', '50', '-t', 'GET', '-u', `${base}/`]),
+    attack(['-B', '-c', '200', '-i', '10', '-r', '50', '-s', '8192', '-t', 'POST', '-u', `${base}/import.docx`]),
+  ]);
+  const during = await timeVendor(() => Date.now() < attackEnd);
+  await attacks;
+  console.log(`baseline: ${summary(baseline)}; under slowhttptest (${rounds} runs): ${summary(during)}`);
   await waitFor('the server to serve again', () => curl(`${base}/config.json`).head.startsWith('HTTP/1.1 200 OK'), 40000, 1000);
-
   const result = await obs.stop();
   assert.equal(result.code, 0);
+  assert.ok(during.length > 150);
+  assert.ok(during[during.length - 1] < 100, summary(during));
 });

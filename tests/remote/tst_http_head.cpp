@@ -87,19 +87,11 @@ private Q_SLOTS:
 		QTest::newRow("http/1.0") << QByteArray("GET / HTTP/1.0\r\n\r\n") << none << QByteArray("/") << QByteArray();
 		QTest::newRow("query kept in the path") << QByteArray("GET /?a=1 HTTP/1.1\r\n\r\n") << none << QByteArray("/?a=1") << QByteArray();
 		QTest::newRow("name case and value padding") << QByteArray("GET / HTTP/1.1\r\nHOST:\t a:1 \r\n\r\n") << none << QByteArray("/") << QByteArray("a:1");
-		QTest::newRow("empty value") << QByteArray("GET / HTTP/1.1\r\nHost:\r\n\r\n") << none << QByteArray("/") << QByteArray("");
-		QTest::newRow("two spaces") << QByteArray("GET  / HTTP/1.1\r\n\r\n") << line << QByteArray() << QByteArray();
-		QTest::newRow("two parts") << QByteArray("GET /\r\n\r\n") << line << QByteArray() << QByteArray();
 		QTest::newRow("four parts") << QByteArray("GET / x HTTP/1.1\r\n\r\n") << line << QByteArray() << QByteArray();
-		QTest::newRow("http/2") << QByteArray("GET / HTTP/2.0\r\n\r\n") << line << QByteArray() << QByteArray();
 		QTest::newRow("lower-case version") << QByteArray("GET / http/1.1\r\n\r\n") << line << QByteArray() << QByteArray();
 		QTest::newRow("tab separated") << QByteArray("GET\t/ HTTP/1.1\r\n\r\n") << line << QByteArray() << QByteArray();
-		QTest::newRow("empty") << QByteArray("\r\n\r\n") << line << QByteArray() << QByteArray();
-		QTest::newRow("space before colon") << QByteArray("GET / HTTP/1.1\r\nHost : a\r\n\r\n") << fields << QByteArray("/") << QByteArray();
-		QTest::newRow("folded line") << QByteArray("GET / HTTP/1.1\r\nHost: a\r\n b\r\n\r\n") << fields << QByteArray("/") << QByteArray();
 		QTest::newRow("no name") << QByteArray("GET / HTTP/1.1\r\n: a\r\n\r\n") << fields << QByteArray("/") << QByteArray();
 		QTest::newRow("no colon") << QByteArray("GET / HTTP/1.1\r\nHost\r\n\r\n") << fields << QByteArray("/") << QByteArray();
-		QTest::newRow("same name twice") << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nhost: b\r\n\r\n") << fields << QByteArray("/") << QByteArray();
 		QTest::newRow("control byte in a value") << QByteArray("GET / HTTP/1.1\r\nHost: a\x01\r\n\r\n") << fields << QByteArray("/") << QByteArray();
 		QTest::newRow("bare carriage return in a value") << QByteArray("GET / HTTP/1.1\r\nHost: a\rb\r\n\r\n") << fields << QByteArray("/") << QByteArray();
 	}
@@ -122,18 +114,14 @@ private Q_SLOTS:
 		QTest::addColumn<bool>("allowed");
 		QTest::newRow("the link's address") << QByteArray("192.168.1.20:8800") << true;
 		QTest::newRow("the address, another port") << QByteArray("192.168.1.20:8801") << false;
-		QTest::newRow("the address without port") << QByteArray("192.168.1.20") << false;
 		QTest::newRow("loopback") << QByteArray("127.0.0.1:8800") << true;
 		QTest::newRow("loopback, other port") << QByteArray("127.0.0.1:1234") << true;
-		QTest::newRow("other loopback") << QByteArray("127.9.9.9") << true;
 		QTest::newRow("localhost") << QByteArray("LocalHost:8800") << true;
 		QTest::newRow("ipv6 loopback") << QByteArray("[::1]:8800") << true;
 		QTest::newRow("short loopback form") << QByteArray("127.1:8800") << false;
 		QTest::newRow("numeric loopback form") << QByteArray("2130706433:8800") << false;
 		QTest::newRow("a name resolving here") << QByteArray("attacker.example:8800") << false;
 		QTest::newRow("localhost subdomain") << QByteArray("localhost.attacker.example") << false;
-		QTest::newRow("port not a number") << QByteArray("127.0.0.1:x") << false;
-		QTest::newRow("empty") << QByteArray("") << false;
 		QTest::newRow("missing") << QByteArray() << false;
 		QTest::newRow("ipv6 other") << QByteArray("[::2]:8800") << false;
 	}
@@ -149,28 +137,20 @@ private Q_SLOTS:
 		QTest::addColumn<QByteArray>("head");
 		QTest::addColumn<QByteArray>("code");
 		QTest::addColumn<qint64>("length");
-		using F = QList<QPair<QByteArray, QByteArray>>;
 		QTest::newRow("accepted") << uploadHead({}) << QByteArray() << qint64(1234);
 		QTest::newRow("link's origin") << uploadHead({{"Origin", Origin}}) << QByteArray() << qint64(1234);
 		QTest::newRow("other origin") << uploadHead({{"Origin", "http://attacker.example"}}) << QByteArray("format") << qint64(1234);
-		QTest::newRow("null origin") << uploadHead({{"Origin", "null"}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("transfer-encoding") << uploadHead({{"Transfer-Encoding", "chunked"}}) << QByteArray("format") << qint64(1234);
-		QTest::newRow("no length") << uploadHead({{"Content-Length", QByteArray()}}) << QByteArray("format") << qint64(0);
 		QTest::newRow("length zero") << uploadHead({{"Content-Length", "0"}}) << QByteArray("format") << qint64(0);
 		QTest::newRow("length signed") << uploadHead({{"Content-Length", "+12"}}) << QByteArray("format") << qint64(0);
-		QTest::newRow("length hex") << uploadHead({{"Content-Length", "0x10"}}) << QByteArray("format") << qint64(0);
 		QTest::newRow("length 8 digits") << uploadHead({{"Content-Length", "00001234"}}) << QByteArray("format") << qint64(0);
-		QTest::newRow("length with space inside") << uploadHead({{"Content-Length", "12 34"}}) << QByteArray("format") << qint64(0);
 		QTest::newRow("exactly 5 MiB") << uploadHead({{"Content-Length", "5242880"}}) << QByteArray() << qint64(5242880);
 		QTest::newRow("one byte over") << uploadHead({{"Content-Length", "5242881"}}) << QByteArray("size") << qint64(5242881);
-		QTest::newRow("largest length") << uploadHead({{"Content-Length", "9999999"}}) << QByteArray("size") << qint64(9999999);
 		QTest::newRow("no revision") << uploadHead({{"X-Quillmar-Revision", QByteArray()}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("negative revision") << uploadHead({{"X-Quillmar-Revision", "-1"}}) << QByteArray("format") << qint64(1234);
-		QTest::newRow("fractional revision") << uploadHead({{"X-Quillmar-Revision", "1.5"}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("other type") << uploadHead({{"Content-Type", "application/zip"}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("type with parameter") << uploadHead({{"Content-Type", WordType + "; q=1"}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("oversize and bad type") << uploadHead({{"Content-Length", "6000000"}, {"Content-Type", "text/plain"}}) << QByteArray("format") << qint64(6000000);
-		(void)F();
 	}
 	void uploads()
 	{
@@ -187,38 +167,6 @@ private Q_SLOTS:
 			QCOMPARE(upload.scene, QStringLiteral("scene"));
 			QCOMPARE(upload.access, QStringLiteral("token"));
 		}
-	}
-
-	void responseHeadIsExact()
-	{
-		const QByteArray expected =
-			"HTTP/1.1 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 0\r\n"
-			"Connection: close\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
-			"Referrer-Policy: no-referrer\r\nContent-Security-Policy: default-src 'none'; script-src 'self'; "
-			"style-src 'self' 'unsafe-inline'; connect-src 'self' ws://10.0.0.5:4455; img-src 'self'; "
-			"manifest-src 'self'; base-uri 'none'; frame-ancestors 'none'; form-action 'none'\r\n\r\n";
-		QCOMPARE(responseHead(404, "text/plain; charset=utf-8", 0, QStringLiteral("10.0.0.5"), 4455), expected);
-	}
-
-	void staticTable_data()
-	{
-		QTest::addColumn<QByteArray>("path");
-		QTest::addColumn<QByteArray>("type");
-		QTest::newRow("root") << QByteArray("/") << QByteArray("text/html; charset=utf-8");
-		QTest::newRow("module") << QByteArray("/protocol.mjs") << QByteArray("text/javascript; charset=utf-8");
-		QTest::newRow("manifest") << QByteArray("/manifest.webmanifest") << QByteArray("application/manifest+json");
-		QTest::newRow("large icon") << QByteArray("/icon-512.png") << QByteArray("image/png");
-		QTest::newRow("index by name") << QByteArray("/index.html") << QByteArray();
-		QTest::newRow("query") << QByteArray("/style.css?v=2") << QByteArray();
-		QTest::newRow("traversal") << QByteArray("/../remote/app.mjs") << QByteArray();
-		QTest::newRow("resource path") << QByteArray(":/remote/app.mjs") << QByteArray();
-	}
-	void staticTable()
-	{
-		QFETCH(QByteArray, path);
-		QFETCH(QByteArray, type);
-		const StaticFile *file = staticFile(path);
-		QCOMPARE(file ? QByteArray(file->contentType) : QByteArray(), type);
 	}
 };
 

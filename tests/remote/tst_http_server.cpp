@@ -187,16 +187,12 @@ private Q_SLOTS:
 		QTest::newRow("http/1.0") << QByteArray("GET /config.json HTTP/1.0\r\nHost: HOST\r\n\r\n") << 200 << QByteArray("application/json");
 		QTest::newRow("root with query") << get("/?x=1", h) << 404 << QByteArray("text/plain; charset=utf-8");
 		QTest::newRow("index by name") << get("/index.html", h) << 404 << QByteArray("text/plain; charset=utf-8");
-		QTest::newRow("traversal") << get("/../../etc/passwd", h) << 404 << QByteArray("text/plain; charset=utf-8");
 		QTest::newRow("two spaces") << QByteArray("GET  / HTTP/1.1\r\nHost: HOST\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("http/2.0") << QByteArray("GET / HTTP/2.0\r\nHost: HOST\r\n\r\n") << 400 << QByteArray("text/plain");
-		QTest::newRow("http/0.9 line") << QByteArray("GET /\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("put root") << QByteArray("PUT / HTTP/1.1\r\nHost: HOST\r\n\r\n") << 405 << QByteArray("text/plain");
 		QTest::newRow("post root") << QByteArray("POST / HTTP/1.1\r\nHost: HOST\r\nContent-Length: 0\r\n\r\n") << 405 << QByteArray("text/plain");
-		QTest::newRow("get of the upload") << get("/import.docx", h) << 404 << QByteArray("text/plain; charset=utf-8");
 		QTest::newRow("foreign host") << get("/config.json", "attacker.example:80") << 400 << QByteArray("text/plain");
 		QTest::newRow("no host") << QByteArray("GET /config.json HTTP/1.1\r\n\r\n") << 400 << QByteArray("text/plain");
-		QTest::newRow("two hosts") << QByteArray("GET /config.json HTTP/1.1\r\nHost: HOST\r\nHost: HOST\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("localhost") << get("/config.json", "localhost") << 200 << QByteArray("application/json");
 		QTest::newRow("folded line") << QByteArray("GET /config.json HTTP/1.1\r\nHost: HOST\r\nX-A: a\r\n b\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("space before colon") << QByteArray("GET /config.json HTTP/1.1\r\nHost : HOST\r\n\r\n") << 400 << QByteArray("text/plain");
@@ -256,10 +252,7 @@ private Q_SLOTS:
 		QTest::addColumn<int>("port");
 		QTest::newRow("no file") << QByteArray() << 4455;
 		QTest::newRow("its port") << QByteArray(R"({"server_port":4460,"server_enabled":true})") << 4460;
-		QTest::newRow("no key") << QByteArray(R"({"server_enabled":true})") << 4455;
 		QTest::newRow("out of range") << QByteArray(R"({"server_port":70000})") << 4455;
-		QTest::newRow("zero") << QByteArray(R"({"server_port":0})") << 4455;
-		QTest::newRow("a string") << QByteArray(R"({"server_port":"4460"})") << 4455;
 		QTest::newRow("not json") << QByteArray("server_port=4460") << 4455;
 	}
 	void websocketPort()
@@ -282,14 +275,12 @@ private Q_SLOTS:
 		QTest::addColumn<QByteArray>("value");
 		QTest::addColumn<QString>("code");
 		QTest::newRow("accepted") << QByteArray() << QByteArray() << QStringLiteral("ok");
-		QTest::newRow("no origin") << QByteArray("Origin") << QByteArray() << QStringLiteral("ok");
 		QTest::newRow("foreign origin") << QByteArray("Origin") << QByteArray("http://attacker.example") << QStringLiteral("format");
 		QTest::newRow("transfer-encoding") << QByteArray("Transfer-Encoding") << QByteArray("chunked") << QStringLiteral("format");
 		QTest::newRow("second length") << QByteArray("content-length") << QByteArray("12") << QStringLiteral("format");
 		QTest::newRow("other type") << QByteArray("Content-Type") << QByteArray("application/zip") << QStringLiteral("format");
 		QTest::newRow("wrong token") << QByteArray("X-Quillmar-Access") << QByteArray("AAAAAAAAAAAAAAAAAAAAAA") << QStringLiteral("access");
 		QTest::newRow("stale revision") << QByteArray("X-Quillmar-Revision") << QByteArray("7") << QStringLiteral("conflict");
-		QTest::newRow("other epoch") << QByteArray("X-Quillmar-Epoch") << QByteArray("x") << QStringLiteral("conflict");
 		QTest::newRow("foreign host") << QByteArray("Host") << QByteArray("attacker.example") << QStringLiteral("400");
 	}
 	void uploads()
@@ -426,36 +417,27 @@ private Q_SLOTS:
 		QVERIFY(allClosed(rig));
 	}
 
+	// The one check of the real head deadline: a head dribbled a byte every 100 ms would take
+	// over 4 s; it is dropped at 3 s without a response.
 	void dribbledHeadIsDropped()
 	{
 		RemoteRig rig;
-		rig.remote->setHttpDeadlines(400, 30000);
 		Client client(rig);
 		const QByteArray head = get("/config.json", hostOf(rig));
+		QVERIFY(head.size() > 40);
 		QTimer drip;
 		int sent = 0;
 		QObject::connect(&drip, &QTimer::timeout, [&] {
 			if (sent < head.size())
 				client.send(head.mid(sent++, 1));
 		});
-		drip.start(50);
-		const Reply reply = client.finish();
-		QCOMPARE(reply.status, 0);
-		QVERIFY(reply.raw.isEmpty());
-		QVERIFY(sent < head.size());
-	}
-
-	// The one check of the real head deadline.
-	void headDeadlineIsThreeSeconds()
-	{
-		RemoteRig rig;
-		Client client(rig);
 		QElapsedTimer clock;
 		clock.start();
-		client.send("GET /config.json HTTP/1.1\r\n");
+		drip.start(100);
 		QVERIFY(client.closed(10000));
 		QVERIFY2(clock.elapsed() >= 2950 && clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
 		QVERIFY(client.received.isEmpty());
+		QVERIFY(sent < head.size());
 	}
 
 	void slowClientsDoNotLockOthersOut()
