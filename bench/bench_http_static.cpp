@@ -69,7 +69,7 @@ private Q_SLOTS:
 			probe.connectToHost(QHostAddress::LocalHost, pythonPort);
 			return probe.waitForConnected(200);
 		}, 10000));
-		for (const char *path : {"/app.mjs", "/icon-512.png"}) {
+		for (const char *path : {"/document.mjs", "/icon-512.png"}) {
 			const QString file = QLatin1String(path);
 			std::printf("%s, module:  %s\n", path,
 				    qPrintable(runWrk(QStringLiteral("http://127.0.0.1:%1%2").arg(modulePort).arg(file), seconds)));

@@ -10,6 +10,8 @@
 #include <QTcpSocket>
 #include <QUrl>
 
+#include <sys/socket.h>
+
 using namespace quillmar;
 using namespace quillmar::test;
 
@@ -63,14 +65,18 @@ quint16 port(const RemoteRig &rig)
 struct Client {
 	QTcpSocket socket;
 	QByteArray received;
+	qint64 queued = 0;
+	// Taken by the kernel; a connection cut under the client leaves this short of queued.
+	qint64 written = 0;
 
 	explicit Client(const RemoteRig &rig)
 	{
 		QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+		QObject::connect(&socket, &QTcpSocket::bytesWritten, [this](qint64 bytes) { written += bytes; });
 		socket.connectToHost(QHostAddress::LocalHost, port(rig));
 		QVERIFY(socket.waitForConnected(5000));
 	}
-	void send(const QByteArray &bytes) { socket.write(bytes); }
+	void send(const QByteArray &bytes) { queued += socket.write(bytes); }
 	bool closed(int ms = 20000)
 	{
 		return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, ms);
@@ -80,7 +86,7 @@ struct Client {
 		const bool ended = closed(ms);
 		received += socket.readAll();
 		Reply reply = parse(received);
-		reply.allSent = ended && socket.bytesToWrite() == 0;
+		reply.allSent = ended && written == queued;
 		return reply;
 	}
 };
@@ -377,18 +383,18 @@ private Q_SLOTS:
 		QVERIFY(allClosed(rig));
 	}
 
-	// A client that sends the whole body and gives up before the reply changes nothing.
+	// A client that sends the whole body and gives up (here: closes its side) before the reply
+	// changes nothing, even though the body arrived whole.
 	void abandonedUploadIsNotCommitted()
 	{
 		RemoteRig rig;
 		const QString before = storedNote(rig);
 		const Upload upload = leaseholderUpload(rig, docxBytes());
-		{
-			Client client(rig);
-			client.send(upload.bytes());
-			QVERIFY(client.socket.waitForBytesWritten(5000));
-			client.socket.abort();
-		}
+		Client client(rig);
+		client.send(upload.bytes());
+		QVERIFY(client.socket.waitForBytesWritten(5000));
+		QCOMPARE(::shutdown(int(client.socket.socketDescriptor()), SHUT_WR), 0);
+		QVERIFY(client.closed());
 		QVERIFY(allClosed(rig));
 		QCOMPARE(storedNote(rig), before);
 		QVERIFY(uploadDirectories().isEmpty());
