@@ -120,7 +120,8 @@ test('the browser app against OBS', async (context) => {
     await waitFor('the lease free', async () => (await other('GetState')).editor === '');
     await page.click('#retry');
     await waitFor('the draft saved', () => noteText(home, uuid.Alpha) === 'Short again plus a draft');
-    assert.equal(await page.evaluate(() => Object.keys(localStorage).filter((k) => k.startsWith('quillmar.draft.')).length), 0);
+    await waitFor('the draft cleared', async () => (await page.evaluate(() => Object.keys(localStorage)
+      .filter((k) => k.startsWith('quillmar.draft.')).length)) === 0);
   });
 
   await t.test('a lost connection keeps the text, releases the lease after reconnecting, and Retry saves', async () => {
@@ -176,6 +177,10 @@ test('the browser app against OBS', async (context) => {
     const [download] = await Promise.all([page.waitForEvent('download'), page.selectOption('#export', 'txt')]);
     assert.equal(download.suggestedFilename(), 'Quillmar.txt');
     assert.match(fs.readFileSync(await download.path(), 'utf8'), /^Title\nBody ?\none/);
+    await page.setInputFiles('#import-file', { name: 'pandoc.docx', mimeType: 'application/octet-stream',
+      buffer: fs.readFileSync(path.resolve('tests/data/docx/pandoc.docx')) });
+    await waitFor('the Word import', () => noteText(home, uuid.Alpha)?.startsWith('Opening'));
+    await waitFor('the Word import shown', async () => (await documentText(page)).startsWith('Opening'));
     const big = Buffer.alloc(5 * 1024 * 1024 + 1);
     await page.setInputFiles('#import-file', { name: 'big.docx', mimeType: 'application/octet-stream', buffer: big });
     await waitFor('the size refusal', async () => (await text(page, 'message')).includes('5 MiB'));

@@ -308,6 +308,9 @@ function applyState(s, fresh = false) {
   }
   updateOwner();
   updatePlayState();
+  // States carry the dock's position too: a state change within the same 200 ms as a scroll
+  // arrives as "Changed" instead of "Scroll".
+  if (typeof s.position === 'number') followScroll({ scene: s.activeScene, epoch: s.epoch, position: s.position });
   if (editing || importing) return;
   if (draftProblem && !fresh) {
     // The note changed under a kept draft: look again, so that the offer says what is true now.
