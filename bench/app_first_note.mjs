@@ -49,7 +49,9 @@ test('first note shown and bytes served', async () => {
   for (let i = 0; i < 15; i++) {
     await page.goto('about:blank');
     await page.goto(`${server.origin}/#${token}`);
-    await page.waitForFunction(() => performance.getEntriesByName('quillmar-first-note').length > 0, null, { timeout: 20000 });
+    // Polled from outside: the page's policy refuses the evaluated predicates of waitForFunction.
+    await waitFor('the first note', () => page.evaluate(() => performance.getEntriesByName('quillmar-first-note').length > 0),
+      20000, 20);
     times.push(await page.evaluate(() => performance.getEntriesByName('quillmar-first-note')[0].startTime));
     resources = await page.evaluate(() => [performance.getEntriesByType('navigation')[0],
       ...performance.getEntriesByType('resource')].map((e) => [e.name, e.encodedBodySize]));

@@ -265,6 +265,7 @@ private:
 
 	// The remote service (dock_remote.cpp).
 	void openRemotePopup();
+	void openRemoteSettings();
 	void hideRemotePopup();
 	void shutdownRemote();
 	void notifyRemoteNoteChanged(const QString &uuid);

@@ -80,7 +80,7 @@ void Dock::showContextMenu(const QPoint &position)
 	add("BackupAll", QKeySequence(), true, [this] { backup(true); });
 	add("RestoreBackup", QKeySequence(), scene && !m_locked && !m_remoteEditing, [this] { restoreBackup(); });
 	menu.addSeparator();
-	connect(menu.addAction(text("RemoteAccess")), &QAction::triggered, this, &Dock::openRemotePopup);
+	connect(menu.addAction(text("RemoteAccess")), &QAction::triggered, this, &Dock::openRemoteSettings);
 	connect(menu.addAction(text("PrompterWindow")), &QAction::triggered, this, &Dock::openPrompterWindow);
 	QAction *about = menu.addAction(text("About"));
 	about->setObjectName(QStringLiteral("ctxAbout"));

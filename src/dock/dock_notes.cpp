@@ -99,7 +99,7 @@ void Dock::showSceneNote(obs_source_t *scene)
 		m_currentName = nameOf(scene);
 		m_currentNotePath = m_store.resolveNotePath(scene);
 		m_sceneLabel->setText(m_currentName);
-		m_sceneLabel->setToolTip(m_currentName);
+		m_sceneLabel->setToolTip(plainToolTip(m_currentName));
 		m_autosaveTimer.stop();
 		if (m_dirty)
 			saveDirtyNote(true);
@@ -145,7 +145,7 @@ void Dock::showSceneNote(obs_source_t *scene)
 
 	const QString label = scene ? m_currentName : text("NoScene");
 	m_sceneLabel->setText(label);
-	m_sceneLabel->setToolTip(label);
+	m_sceneLabel->setToolTip(plainToolTip(label));
 
 	m_dirty = false;
 	hideSaveError();

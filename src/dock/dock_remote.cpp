@@ -4,6 +4,8 @@
 #include "editor/editor.h"
 #include "remote/remote.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QScrollBar>
 #include <QTextBlock>
 
@@ -22,8 +24,27 @@ void Dock::startRemote()
 		m_remote->start();
 }
 
-void Dock::hideRemotePopup() {}
-void Dock::openRemotePopup() {}
+void Dock::hideRemotePopup()
+{
+	if (m_remote)
+		m_remote->hideQrPopup();
+}
+
+void Dock::openRemotePopup()
+{
+	if (!m_remote)
+		return;
+	const QString link = m_remote->url();
+	if (!link.isEmpty())
+		QGuiApplication::clipboard()->setText(link);
+	m_remote->toggleQrPopup(m_editor->viewport());
+}
+
+void Dock::openRemoteSettings()
+{
+	if (m_remote)
+		m_remote->openSettings(this);
+}
 
 void Dock::shutdownRemote()
 {

@@ -28,13 +28,13 @@ void setTextIfChanged(QLabel *label, const QString &value)
 
 QString Dock::statusMessage() const
 {
-	return m_saveStatus->toolTip();
+	return m_saveStatus->accessibleName();
 }
 
 // The label only shows "]"; the message is its tooltip and what screen readers announce.
 void Dock::setStatus(const QString &message)
 {
-	m_saveStatus->setToolTip(message);
+	m_saveStatus->setToolTip(plainToolTip(message));
 	m_saveStatus->setAccessibleName(message);
 }
 
@@ -42,7 +42,7 @@ void Dock::showSaveError(const QString &detail)
 {
 	const QString failed = text("NoteSaveFailed");
 	m_saveError->setText(QStringLiteral("! ") + failed);
-	m_saveError->setToolTip(detail);
+	m_saveError->setToolTip(plainToolTip(detail));
 	m_saveError->setAccessibleName(failed + QLatin1Char(' ') + detail);
 	m_saveError->show();
 }

@@ -27,3 +27,14 @@ QString text(const char *key)
 }
 
 } // namespace quillmar
+
+#include <QTextDocument>
+
+namespace quillmar {
+
+QString plainToolTip(const QString &text)
+{
+	return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
+}
+
+} // namespace quillmar

@@ -14,3 +14,11 @@ void setTextLookup(text_lookup *lookup);
 QString text(const char *key);
 
 } // namespace quillmar
+
+namespace quillmar {
+
+// A tooltip that shows the text as it is: Qt renders any tooltip that looks like markup (a scene
+// named "<b>x" would turn bold), and names come from anyone who can rename a scene.
+QString plainToolTip(const QString &text);
+
+} // namespace quillmar

@@ -10,11 +10,16 @@
 #include <QObject>
 #include <QPointer>
 #include <QSemaphore>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <atomic>
+#include <memory>
 
+class QDialog;
+class QLabel;
 class QSettings;
+class QWidget;
 class QTcpServer;
 class QThread;
 
@@ -22,6 +27,8 @@ namespace quillmar {
 
 class Dock;
 class Remote;
+struct HttpHead;
+struct Transfer;
 
 // One request handed from an obs-websocket thread to the user-interface thread. Whoever lets go
 // last frees it.
@@ -101,6 +108,31 @@ public:
 	static QByteArray handle(RemoteLink *link, const QByteArray &payload);
 	RemoteLink *link() const { return m_link; }
 
+	// The HTTP server (http_server.cpp).
+	static constexpr int MaxConnections = 16;
+	static constexpr int HeadMs = 3000;
+	static constexpr int BodyMs = 30000;
+	QJsonObject configObject() const;
+	quint16 websocketPort() const;
+	// Accepted connections not yet destroyed.
+	int connectionCount() const { return m_connections; }
+	bool uploading() const { return !m_upload.isNull(); }
+	// Shorter only in tests.
+	void setHttpDeadlines(int headMs, int bodyMs)
+	{
+		m_headMs = headMs;
+		m_bodyMs = bodyMs;
+	}
+
+	// The settings dialog and the QR pop-up (remote_dialog.cpp).
+	void openSettings(QWidget *parent);
+	// The dialog openSettings runs; the caller owns it.
+	QDialog *makeSettings(QWidget *parent);
+	// Over the host's top-right corner; a second call hides it.
+	void toggleQrPopup(QWidget *host);
+	// Whether it was visible.
+	bool hideQrPopup();
+
 	RemoteState &state() { return m_state; }
 	void setClock(MonotonicClock clock) { m_state.setClock(std::move(clock)); }
 	static QJsonObject error(const char *code);
@@ -110,6 +142,20 @@ Q_SIGNALS:
 	void eventSent(const QString &type, const QByteArray &payload);
 
 private:
+	// The HTTP server (http_server.cpp).
+	void acceptConnections();
+	void readRequest(QTcpSocket *socket, const std::shared_ptr<Transfer> &transfer);
+	void answerHead(QTcpSocket *socket, const std::shared_ptr<Transfer> &transfer, const QByteArray &bytes);
+	void startUpload(QTcpSocket *socket, const std::shared_ptr<Transfer> &transfer, const HttpHead &head);
+	void readBody(QTcpSocket *socket, const std::shared_ptr<Transfer> &transfer);
+	void finishUpload(QTcpSocket *socket, const std::shared_ptr<Transfer> &transfer);
+	void sendResponse(QTcpSocket *socket, Transfer &transfer, const QByteArray &body, const QByteArray &type,
+			  int status);
+	void sendJson(QTcpSocket *socket, Transfer &transfer, const QJsonObject &reply);
+	void drain(QTcpSocket *socket, Transfer &transfer);
+	void abortConnections();
+	void abortUpload();
+
 	bool registerVendor();
 	void unregisterVendor();
 	void schedule(bool stateChange);
@@ -149,6 +195,19 @@ private:
 	} m_blocksCache;
 	QTimer m_sweepTimer;
 	QTimer m_eventTimer;
+
+	// The HTTP server (http_server.cpp).
+	int m_connections = 0;
+	int m_headMs = HeadMs;
+	int m_bodyMs = BodyMs;
+	// The one connection streaming an upload.
+	QPointer<QTcpSocket> m_upload;
+	mutable quint16 m_websocketPort = 0;
+	mutable qint64 m_websocketPortRead = 0;
+
+	// The QR pop-up (remote_dialog.cpp).
+	QPointer<QLabel> m_qrPopup;
+	QString m_qrPopupLink;
 };
 
 } // namespace quillmar

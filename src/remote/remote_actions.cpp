@@ -395,6 +395,7 @@ void Remote::lockChanged()
 		else
 			m_state.openLocalWindow();
 		releaseLease();
+		abortUpload();
 	}
 	schedule(true);
 }

@@ -115,13 +115,7 @@ Remote::Remote(Dock *dock, QSettings *settings)
 	m_eventTimer.setSingleShot(true);
 	connect(&m_sweepTimer, &QTimer::timeout, this, &Remote::sweep);
 	connect(&m_eventTimer, &QTimer::timeout, this, &Remote::emitEvent);
-	// Until the pages are served, a connection is closed as soon as it arrives.
-	connect(m_server, &QTcpServer::newConnection, this, [this] {
-		while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-			socket->abort();
-			socket->deleteLater();
-		}
-	});
+	connect(m_server, &QTcpServer::newConnection, this, &Remote::acceptConnections);
 }
 
 Remote::~Remote()
@@ -190,9 +184,11 @@ bool Remote::listen(const QString &address, quint16 port)
 
 void Remote::stop()
 {
+	hideQrPopup();
 	releaseLease();
 	m_server->close();
 	m_dock->showRemoteQrButton(false);
+	abortConnections();
 	m_state.closeLocalWindow();
 	m_sweepTimer.stop();
 	m_eventTimer.stop();

@@ -142,7 +142,9 @@ function setConnection(key) {
   $('connection').dataset.text = key;
 }
 
-function loginError(message) {
+function loginError(message, code = '') {
+  // The code stays on the element for whoever diagnoses a failed sign-in.
+  $('login-error').dataset.code = code;
   $('login-error').textContent = message;
   $('login-error').hidden = !message;
 }
@@ -225,11 +227,11 @@ function connectFailed(code) {
   conn?.close();
   if (code === 'authentication' || code === 'password-required' || code === 'access') {
     signOut();
-    loginError(messageOf(code));
+    loginError(messageOf(code), code);
     return;
   }
   scheduleRetry();
-  if ($('workspace').hidden) loginError(messageOf(code));
+  if ($('workspace').hidden) loginError(messageOf(code), code);
 }
 
 function scheduleRetry() {
@@ -307,6 +309,9 @@ function applyState(s, fresh = false) {
   }
   updateOwner();
   updatePlayState();
+  // States carry the dock's position too: a state change within the same 200 ms as a scroll
+  // arrives as "Changed" instead of "Scroll".
+  if (typeof s.position === 'number') followScroll({ scene: s.activeScene, epoch: s.epoch, position: s.position });
   if (editing || importing) return;
   if (draftProblem && !fresh) {
     // The note changed under a kept draft: look again, so that the offer says what is true now.

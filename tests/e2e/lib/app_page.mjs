@@ -67,7 +67,10 @@ export async function serveClient(obsPort, { uploadPort = null } = {}) {
       'Content-Security-Policy': "default-src 'none'; script-src 'self'; style-src 'self' 'unsafe-inline'; connect-src 'self' "
         + `ws://${address.address}:${wsPort}; img-src 'self'; manifest-src 'self'; base-uri 'none'; frame-ancestors 'none'; form-action 'none'` };
     if (req.method === 'POST' && req.url === '/import.docx' && uploadPort) {
-      const forward = http.request({ host: '127.0.0.1', port: uploadPort, path: req.url, method: 'POST', headers: req.headers },
+      // The module accepts uploads from its own origin or from none; this page has another one.
+      const { origin, ...headers } = req.headers;
+      const forward = http.request({ host: '127.0.0.1', port: uploadPort, path: req.url, method: 'POST',
+        headers: { ...headers, host: `127.0.0.1:${uploadPort}` } },
         (reply) => { res.writeHead(reply.statusCode, reply.headers); reply.pipe(res); });
       forward.on('error', () => res.destroy());
       req.pipe(forward);

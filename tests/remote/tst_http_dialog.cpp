@@ -1,0 +1,266 @@
+// The remote settings dialog, the QR codes it and the dock's pop-up show (read back with
+// zbarimg), and names shown as the plain text they are.
+#include "module/text.h"
+#include "remote/qr_label.h"
+#include "remote_fixture.h"
+
+#include <qrcodegen/qrcodegen.hpp>
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QToolButton>
+#include <QUrl>
+
+using namespace quillmar;
+using namespace quillmar::test;
+
+namespace {
+
+const QString Link = QStringLiteral("http://192.168.100.200:65000/#AbCdEfGhIjKlMnOpQrStUv");
+
+// What a phone's camera would read from the image; empty when nothing decodes.
+QString decoded(const QImage &image)
+{
+	QTemporaryDir dir;
+	const QString path = dir.filePath(QStringLiteral("qr.png"));
+	if (!image.save(path))
+		return QString();
+	QProcess zbar;
+	zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), path});
+	if (!zbar.waitForFinished(20000))
+		return QString();
+	return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+}
+
+quint16 freePort()
+{
+	QTcpServer probe;
+	probe.listen(QHostAddress::LocalHost, 0);
+	return probe.serverPort();
+}
+
+// The dialog over the rig's service, its widgets by name.
+struct Settings {
+	std::unique_ptr<QDialog> dialog;
+	explicit Settings(RemoteRig &rig) : dialog(rig.remote->makeSettings(nullptr)) { dialog->show(); }
+	template<typename T> T *get(const char *name) const { return dialog->findChild<T *>(QLatin1String(name)); }
+	QString status() const { return get<QLabel>("remoteStatus")->text(); }
+	void apply() const { get<QPushButton>("remoteApply")->click(); }
+	void choose(const QString &address, quint16 port) const
+	{
+		auto *box = get<QComboBox>("remoteAddress");
+		box->setCurrentIndex(box->findData(address));
+		get<QSpinBox>("remotePort")->setValue(port);
+	}
+};
+
+} // namespace
+
+class TestHttpDialog : public QObject {
+	Q_OBJECT
+
+private Q_SLOTS:
+	void qrImages_data()
+	{
+		// Sides in quiet-zoned symbol widths plus pixels, or fixed.
+		QTest::addColumn<int>("widths");
+		QTest::addColumn<int>("pixels");
+		QTest::addColumn<bool>("readable");
+		QTest::newRow("one pixel short of the quiet zone") << 1 << -1 << false;
+		QTest::newRow("one pixel per module") << 1 << 0 << true;
+		QTest::newRow("two pixels, uneven margin") << 2 << 1 << true;
+		QTest::newRow("dialog size") << 0 << 240 << true;
+	}
+	void qrImages()
+	{
+		QFETCH(int, widths);
+		QFETCH(int, pixels);
+		QFETCH(bool, readable);
+		const int modules = qrcodegen::QrCode::encodeText(Link.toUtf8().constData(), qrcodegen::QrCode::Ecc::LOW).getSize();
+		const int side = widths * (modules + 8) + pixels;
+		const QImage image = qrImage(Link, side);
+		QCOMPARE(image.isNull(), !readable);
+		if (!readable)
+			return;
+		QCOMPARE(image.size(), QSize(side, side));
+		// The quiet zone is at least four modules wide on every side.
+		const int scale = side / (modules + 8);
+		for (int i = 0; i < side; ++i) {
+			QCOMPARE(image.pixel(i, 4 * scale - 1), qRgb(255, 255, 255));
+			QCOMPARE(image.pixel(side - 4 * scale, i), qRgb(255, 255, 255));
+		}
+		if (scale >= 2)
+			QCOMPARE(decoded(image), Link);
+	}
+
+	void labelStaysSquare_data()
+	{
+		QTest::addColumn<int>("width");
+		QTest::addColumn<bool>("shown");
+		QTest::newRow("wide") << 360 << true;
+		QTest::newRow("too small") << 30 << false;
+	}
+	void labelStaysSquare()
+	{
+		QFETCH(int, width);
+		QFETCH(bool, shown);
+		QrLabel label;
+		label.setLink(Link);
+		label.resize(width, 240);
+		label.show();
+		QCOMPARE(label.height(), width);
+		const QPixmap pixmap = label.pixmap();
+		QCOMPARE(!pixmap.isNull(), shown);
+		if (shown) {
+			QCOMPARE(pixmap.width(), width);
+			QCOMPARE(decoded(pixmap.toImage()), Link);
+		}
+		label.setLink(QString());
+		QVERIFY(label.pixmap().isNull());
+	}
+
+	void storedAddressGoneMovesToTheFirst()
+	{
+		RemoteRig rig;
+		rig.dock->settings()->setValue(QStringLiteral("remote/address"), QStringLiteral("10.254.254.254"));
+		Settings settings(rig);
+		auto *address = settings.get<QComboBox>("remoteAddress");
+		QCOMPARE(address->currentIndex(), 0);
+		QCOMPARE(address->itemData(address->count() - 1).toString(), QStringLiteral("127.0.0.1"));
+		QVERIFY(settings.get<QCheckBox>("remoteEnabled")->isChecked());
+		const quint16 port = freePort();
+		settings.get<QSpinBox>("remotePort")->setValue(port);
+		QCOMPARE(settings.status(), text("RemotePending"));
+		settings.apply();
+		QCOMPARE(settings.status(), QString());
+		QVERIFY(rig.remote->isListening());
+		QCOMPARE(QUrl(rig.remote->url()).host(), address->itemData(0).toString());
+		QCOMPARE(QUrl(rig.remote->url()).port(), int(port));
+		QCOMPARE(rig.dock->settings()->value(QStringLiteral("remote/address")).toString(), address->itemData(0).toString());
+		QCOMPARE(settings.get<QrLabel>("remoteQR")->link(), rig.remote->url());
+	}
+
+	void unchangedApplyKeepsSessions()
+	{
+		RemoteRig rig;
+		const QString session = rig.open();
+		const QString epoch = rig.remote->state().epoch();
+		Settings settings(rig);
+		settings.choose(QStringLiteral("127.0.0.1"), quint16(QUrl(rig.remote->url()).port()));
+		settings.apply();
+		QCOMPARE(rig.remote->state().epoch(), epoch);
+		QCOMPARE(code(rig.send(rig.make("KeepAlive", session))), QStringLiteral("ok"));
+	}
+
+	void resetRenewsTheLink()
+	{
+		RemoteRig rig;
+		const QString session = rig.open();
+		const QString before = rig.remote->url();
+		Settings settings(rig);
+		settings.get<QPushButton>("remoteReset")->click();
+		QCOMPARE(settings.status(), text("RemotePending"));
+		QCOMPARE(rig.remote->url(), before);
+		const QJsonObject old = rig.make("KeepAlive", session);
+		settings.apply();
+		QVERIFY(rig.remote->url() != before);
+		QCOMPARE(code(rig.send(old)), QStringLiteral("access"));
+		QCOMPARE(rig.dock->settings()->value(QStringLiteral("remote/access")).toString(), rig.remote->accessToken());
+		auto *qr = settings.get<QrLabel>("remoteQR");
+		QCOMPARE(decoded(qr->pixmap().toImage()), rig.remote->url());
+		settings.get<QPushButton>("remoteCopy")->click();
+		QCOMPARE(QGuiApplication::clipboard()->text(), rig.remote->url());
+	}
+
+	void failedApplySavesNothing()
+	{
+		RemoteRig rig;
+		QTcpServer taken;
+		QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+		rig.dock->settings()->setValue(QStringLiteral("remote/port"), 9999);
+		Settings settings(rig);
+		settings.get<QPushButton>("remoteReset")->click();
+		settings.choose(QStringLiteral("127.0.0.1"), taken.serverPort());
+		const QString token = rig.remote->accessToken();
+		settings.apply();
+		QVERIFY(settings.status().startsWith(text("RemoteListenFailed") + QLatin1Char(' ')));
+		QVERIFY(settings.status().size() > text("RemoteListenFailed").size() + 1);
+		QVERIFY(!rig.remote->isListening());
+		QCOMPARE(rig.dock->settings()->value(QStringLiteral("remote/port")).toInt(), 9999);
+		QCOMPARE(rig.remote->accessToken(), token);
+		QVERIFY(settings.get<QrLabel>("remoteQR")->isHidden());
+		QVERIFY(!settings.get<QPushButton>("remoteCopy")->isEnabled());
+		// The reset asked for still happens with the next apply that works.
+		settings.choose(QStringLiteral("127.0.0.1"), freePort());
+		settings.apply();
+		QVERIFY(rig.remote->isListening());
+		QVERIFY(rig.remote->accessToken() != token);
+	}
+
+	void dialogResizeRerendersTheCode()
+	{
+		RemoteRig rig;
+		Settings settings(rig);
+		auto *qr = settings.get<QrLabel>("remoteQR");
+		settings.dialog->resize(600, settings.dialog->height());
+		QTRY_COMPARE(qr->height(), qr->width());
+		QVERIFY(qr->width() > 300);
+		QCOMPARE(qr->pixmap().width(), qr->width());
+		QCOMPARE(decoded(qr->pixmap().toImage()), rig.remote->url());
+	}
+
+	void qrButtonTogglesThePopup()
+	{
+		RemoteRig rig;
+		rig.dock->resize(500, 600);
+		rig.dock->show();
+		QVERIFY(QTest::qWaitForWindowExposed(rig.dock.get()));
+		auto *button = rig.dock->findChild<QToolButton *>(QStringLiteral("remoteQrButton"));
+		QVERIFY(button->isVisible());
+		QGuiApplication::clipboard()->clear();
+		button->click();
+		auto *popup = rig.dock->findChild<QLabel *>(QStringLiteral("remoteQrOverlay"));
+		QVERIFY(popup && popup->isVisible());
+		QCOMPARE(QGuiApplication::clipboard()->text(), rig.remote->url());
+		QCOMPARE(decoded(popup->pixmap().toImage()), rig.remote->url());
+		button->click();
+		QVERIFY(!popup->isVisible());
+		button->click();
+		QVERIFY(popup->isVisible());
+		rig.remote->stop();
+		QVERIFY(!popup->isVisible());
+		QVERIFY(button->isHidden());
+	}
+
+	void namesShowAsPlainText()
+	{
+		RemoteRig rig(0);
+		const QString name = QStringLiteral("<b>Loud</b> & <i>x</i>");
+		Scene scene(qPrintable(name));
+		fake::setProgramScene(scene.source(), false);
+		rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
+		auto *label = rig.dock->findChild<QLabel *>(QStringLiteral("sceneLabel"));
+		QCOMPARE(label->text(), name);
+		QCOMPARE(label->textFormat(), Qt::PlainText);
+		QTextDocument shown;
+		const QString tip = label->toolTip();
+		if (Qt::mightBeRichText(tip))
+			shown.setHtml(tip);
+		else
+			shown.setPlainText(tip);
+		QCOMPARE(shown.toPlainText(), name);
+	}
+};
+
+QUILLMAR_OBS_TEST_MAIN(TestHttpDialog)
+#include "tst_http_dialog.moc"
