@@ -5,6 +5,7 @@
 #include "editor/editor.h"
 #include "icons/mono_icon.h"
 #include "module/text.h"
+#include "remote/remote.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -12,6 +13,7 @@
 #include <QDoubleSpinBox>
 #include <QEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -425,6 +427,15 @@ bool Dock::eventFilter(QObject *watched, QEvent *event)
 	if (filterFormatEvent(watched, event) || filterSearchEvent(watched, event))
 		return true;
 	const QEvent::Type type = event->type();
+	// The QR pop-up covers the text: anything that reaches for the text puts it away.
+	if (m_editor && m_remote) {
+		if (watched == m_editor->viewport() &&
+		    (type == QEvent::Resize || type == QEvent::Wheel || type == QEvent::MouseButtonPress))
+			m_remote->hideQrPopup();
+		if (watched == m_editor && type == QEvent::KeyPress &&
+		    static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && m_remote->hideQrPopup())
+			return true;
+	}
 	if (watched == m_bottomControls && (type == QEvent::Resize || type == QEvent::LayoutRequest)) {
 		if (type == QEvent::Resize)
 			hideGoTo();

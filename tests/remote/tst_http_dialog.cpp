@@ -6,6 +6,7 @@
 
 #include <qrcodegen/qrcodegen.hpp>
 
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -237,6 +238,13 @@ private Q_SLOTS:
 		QVERIFY(!popup->isVisible());
 		button->click();
 		QVERIFY(popup->isVisible());
+		auto *editor = rig.dock->findChild<QWidget *>(QStringLiteral("noteEditor"));
+		QTest::keyClick(editor, Qt::Key_Escape);
+		QVERIFY(!popup->isVisible());
+		button->click();
+		QTest::mouseClick(qobject_cast<QAbstractScrollArea *>(editor)->viewport(), Qt::LeftButton);
+		QVERIFY(!popup->isVisible());
+		button->click();
 		rig.remote->stop();
 		QVERIFY(!popup->isVisible());
 		QVERIFY(button->isHidden());
