@@ -38,6 +38,8 @@ const StaticFile StaticFiles[] = {
 	{"/app.mjs", ":/remote/app.mjs", "text/javascript; charset=utf-8"},
 	{"/protocol.mjs", ":/remote/protocol.mjs", "text/javascript; charset=utf-8"},
 	{"/document.mjs", ":/remote/document.mjs", "text/javascript; charset=utf-8"},
+	{"/prompter.mjs", ":/remote/prompter.mjs", "text/javascript; charset=utf-8"},
+	{"/prompter_view.mjs", ":/remote/prompter_view.mjs", "text/javascript; charset=utf-8"},
 	{"/manifest.webmanifest", ":/remote/manifest.webmanifest", "application/manifest+json"},
 	{"/icon.svg", ":/remote/icon.svg", "image/svg+xml"},
 	{"/icon-192.png", ":/remote/icon-192.png", "image/png"},

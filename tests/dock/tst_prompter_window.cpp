@@ -203,7 +203,8 @@ private Q_SLOTS:
 		note.dock->showContextMenu(QPoint(2, 2));
 		window = note.dock->prompterWindow();
 		QVERIFY(window);
-		note.dock.reset();
+		delete note.dock;
+		note.dock = nullptr;
 		QVERIFY(window.isNull());
 	}
 };

@@ -203,9 +203,12 @@ private Q_SLOTS:
 		QTest::newRow("folded line") << QByteArray("GET /config.json HTTP/1.1\r\nHost: HOST\r\nX-A: a\r\n b\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("space before colon") << QByteArray("GET /config.json HTTP/1.1\r\nHost : HOST\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("foreign host before a bad method") << QByteArray("PUT / HTTP/1.1\r\nHost: a.example\r\n\r\n") << 400 << QByteArray("text/plain");
-		for (const char *path : {"/", "/style.css", "/app.mjs", "/protocol.mjs", "/document.mjs", "/manifest.webmanifest",
-					 "/icon.svg", "/icon-192.png", "/icon-512.png"})
-			QTest::newRow(path) << get(path, h) << 200 << QByteArray(staticFile(path)->contentType);
+		// Every file the browser app carries is served, or a module it imports would fail to load.
+		for (const QString &name : QDir(QStringLiteral(":/remote")).entryList(QDir::Files)) {
+			const QByteArray path = name == QLatin1String("index.html") ? "/" : '/' + name.toUtf8();
+			const StaticFile *file = staticFile(path);
+			QTest::newRow(path.constData()) << get(path, h) << 200 << QByteArray(file ? file->contentType : "not served");
+		}
 	}
 	void requests()
 	{
