@@ -5,8 +5,8 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { randomBytes } from 'node:crypto';
-import { Obs, makeHome, waitFor } from './lib/obs.mjs';
-import { serveClient, openBrowser, shoot, vendorClient, noteText } from './lib/app_page.mjs';
+import { Obs, makeHome, noteText, waitFor } from './lib/obs.mjs';
+import { serveClient, openBrowser, shoot, vendorClient } from './lib/app_page.mjs';
 
 const token = randomBytes(16).toString('base64url');
 const cleanup = [];

@@ -9,7 +9,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { randomBytes } from 'node:crypto';
-import { Obs, makeHome, screenshot, waitFor, xdotool } from './lib/obs.mjs';
+import { Obs, geometry, makeHome, noteText, screenshot, waitFor, xdotool } from './lib/obs.mjs';
 
 const checkout = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../..');
 const started = [];
@@ -17,22 +17,6 @@ after(async () => { for (const obs of started) await obs.stop().catch(() => {});
 
 const token = randomBytes(16).toString('base64url');
 let underAttack = [];
-const plain = (html) => html.replace(/<head>[\s\S]*?<\/head>/, '').replace(/<[^>]*>/g, '').replace(/&nbsp;/g, ' ').trim();
-
-function geometry(window) {
-  const g = Object.fromEntries(xdotool('getwindowgeometry', '--shell', window).split('\n').map((l) => l.split('=')));
-  return { x: Number(g.X), y: Number(g.Y), width: Number(g.WIDTH), height: Number(g.HEIGHT) };
-}
-
-function noteText(home, uuid) {
-  const dir = path.join(home.moduleConfig, 'notes');
-  if (!fs.existsSync(dir)) return null;
-  for (const file of fs.readdirSync(dir).filter((f) => f.endsWith('.json'))) {
-    const note = JSON.parse(fs.readFileSync(path.join(dir, file), 'utf8'));
-    if (note.sceneId === uuid) return plain(note.html);
-  }
-  return null;
-}
 
 function zbar(file) {
   try { return execFileSync('zbarimg', ['--raw', '-q', file], { encoding: 'utf8' }).trim(); } catch { return ''; }

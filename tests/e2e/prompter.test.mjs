@@ -8,7 +8,7 @@ import path from 'node:path';
 import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { randomBytes } from 'node:crypto';
-import { Obs, makeHome, screenshot, waitFor, xdotool, artifactDir } from './lib/obs.mjs';
+import { Obs, homeWithLongNote, screenshot, waitFor, xdotool, artifactDir } from './lib/obs.mjs';
 import { serveClient, openBrowser, shoot } from './lib/app_page.mjs';
 
 const started = [];
@@ -51,30 +51,12 @@ const prompterWindow = () => {
 };
 
 test('the prompter window opens from the dock, mirrors, and follows the dock', async () => {
-  const home = await makeHome();
-  const notes = path.join(home.moduleConfig, 'notes');
-  let obs = await Obs.start(home);
-  started.push(obs);
-  try {
-    await obs.call('CreateScene', { sceneName: 'Show' });
-    await obs.call('SetCurrentProgramScene', { sceneName: 'Show' });
-    await obs.showDock();
-    xdotool('mousemove', 1095 + 400, 280);
-    xdotool('click', 1);
-    xdotool('type', 'x');
-    await waitFor('the note file', () => fs.existsSync(notes) && fs.readdirSync(notes).length === 1);
-  } finally {
-    assert.equal((await obs.stop()).code, 0);
-  }
-  const file = path.join(notes, fs.readdirSync(notes)[0]);
-  const note = JSON.parse(fs.readFileSync(file, 'utf8'));
-  note.html = Array.from({ length: 120 }, (_, i) => `<p>Line ${i + 1}: Read this aloud, slowly.</p>`).join('');
-  fs.writeFileSync(file, JSON.stringify(note));
+  const home = await homeWithLongNote({ paragraphs: 120 });
   const token = randomBytes(16).toString('base64url');
   fs.appendFileSync(path.join(home.moduleConfig, 'settings.ini'),
     `\n[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
 
-  obs = await Obs.start(home);
+  const obs = await Obs.start(home);
   started.push(obs);
   try {
     const dock = await obs.showDock();

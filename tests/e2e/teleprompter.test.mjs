@@ -6,7 +6,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { Obs, makeHome, screenshot, waitFor, xdotool } from './lib/obs.mjs';
+import { Obs, homeWithLongNote, screenshot, xdotool } from './lib/obs.mjs';
 
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
@@ -46,27 +46,8 @@ async function holdKey(key) {
 
 for (const theme of ['dark', 'light']) {
   test(`hotkeys drive the teleprompter in OBS's ${theme} theme`, async () => {
-    const home = await makeHome({ light: theme === 'light' });
-    const notes = path.join(home.moduleConfig, 'notes');
-    let obs = await Obs.start(home);
-    started.push(obs);
-    try {
-      await obs.call('CreateScene', { sceneName: 'Show' });
-      await obs.call('SetCurrentProgramScene', { sceneName: 'Show' });
-      await obs.showDock();
-      xdotool('mousemove', 1095 + 400, 280);
-      xdotool('click', 1);
-      xdotool('type', 'x');
-      await waitFor('the note file', () => fs.existsSync(notes) && fs.readdirSync(notes).length === 1);
-    } finally {
-      assert.equal((await obs.stop()).code, 0);
-    }
-
     // A long note, and F8 / F9 bound the way the module saved its bindings.
-    const file = path.join(notes, fs.readdirSync(notes)[0]);
-    const note = JSON.parse(fs.readFileSync(file, 'utf8'));
-    note.html = Array.from({ length: 200 }, (_, i) => `<p>Line ${i + 1}: read this aloud, slowly.</p>`).join('');
-    fs.writeFileSync(file, JSON.stringify(note));
+    const home = await homeWithLongNote({ light: theme === 'light' });
     const scenes = path.join(home.config, 'basic/scenes/Untitled.json');
     const collection = JSON.parse(fs.readFileSync(scenes, 'utf8'));
     const bindings = collection.modules.quillmar_hotkeys;
@@ -75,7 +56,7 @@ for (const theme of ['dark', 'light']) {
     bindings['Quillmar.Top'] = [{ key: 'OBS_KEY_F9' }];
     fs.writeFileSync(scenes, JSON.stringify(collection));
 
-    obs = await Obs.start(home);
+    const obs = await Obs.start(home);
     started.push(obs);
     try {
       await drive(obs, theme);

@@ -139,16 +139,3 @@ export async function vendorClient(obs, access, name = 'Tester') {
   return (action, fields = {}) => send({ session, action, ...fields });
 }
 
-const plain = (html) => html.replace(/<head>[\s\S]*?<\/head>/, '').replace(/<[^>]*>/g, '')
-  .replace(/&lt;/g, '<').replace(/&gt;/g, '>').replace(/&quot;/g, '"').replace(/&nbsp;/g, ' ').replace(/&amp;/g, '&').trim();
-
-// The text of a scene's note file, or null.
-export function noteText(home, uuid) {
-  const dir = path.join(home.moduleConfig, 'notes');
-  if (!fs.existsSync(dir)) return null;
-  for (const file of fs.readdirSync(dir).filter((f) => f.endsWith('.json'))) {
-    const note = JSON.parse(fs.readFileSync(path.join(dir, file), 'utf8'));
-    if (note.sceneId === uuid) return plain(note.html);
-  }
-  return null;
-}

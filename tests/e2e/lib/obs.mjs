@@ -213,7 +213,8 @@ export function notes(home) {
     .map((file) => ({ file, ...JSON.parse(fs.readFileSync(path.join(dir, file), 'utf8')) }));
 }
 export const noteOf = (home, uuid) => notes(home).find((n) => n.sceneId === uuid);
-export const plain = (html = '') => html.replace(/<style[\s\S]*?<\/style>/g, '').replace(/<[^>]*>/g, '').replace(/&nbsp;/g, ' ').trim();
+export const plain = (html = '') => html.replace(/<(style|head)[\s\S]*?<\/\1>/g, '').replace(/<[^>]*>/g, '')
+  .replace(/&lt;/g, '<').replace(/&gt;/g, '>').replace(/&quot;/g, '"').replace(/&nbsp;/g, ' ').replace(/&amp;/g, '&').trim();
 // The plain text of a scene's note, '' without one.
 export const noteText = (home, uuid) => plain(noteOf(home, uuid)?.html);
 // OBS's saved scene collection.
@@ -229,6 +230,27 @@ export function geometry(window) {
 export async function sceneUuids(obs) {
   const { scenes } = await obs.call('GetSceneList');
   return Object.fromEntries(scenes.map((s) => [s.sceneName, s.sceneUuid]));
+}
+
+// A HOME whose scene "Show" holds a long note of numbered paragraphs: OBS makes the scene and
+// the module its note file, then the file gets the long text while OBS is down.
+export async function homeWithLongNote({ light = false, paragraphs = 200 } = {}) {
+  const home = await makeHome({ light });
+  const obs = await Obs.start(home);
+  try {
+    await obs.call('CreateScene', { sceneName: 'Show' });
+    await obs.call('SetCurrentProgramScene', { sceneName: 'Show' });
+    await obs.showDock();
+    await typeIntoDock(obs, 'x');
+    await waitFor('the note file', () => notes(home).length === 1);
+  } finally {
+    const { code, signal } = await obs.stop();
+    if (code !== 0) throw new Error(`OBS exited with ${signal || code}`);
+  }
+  const [{ file, ...note }] = notes(home);
+  note.html = Array.from({ length: paragraphs }, (_, i) => `<p>Line ${i + 1}: read this aloud, slowly.</p>`).join('');
+  fs.writeFileSync(path.join(home.moduleConfig, 'notes', file), JSON.stringify(note));
+  return home;
 }
 
 // Clicks into the middle of the dock's editor and types at the end of the note, as a user would.
