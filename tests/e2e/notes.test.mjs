@@ -116,6 +116,7 @@ test('scene collections keep their own notes, and a note typed just before quitt
   const last = (await sceneUuids(obs)).Last;
   await sleep(300);
   await typeIntoDock(obs, 'quick');
+  await obs.settle();
   assert.equal((await obs.stop()).code, 0);
   assert.ok(noteText(home, last).includes('quick'), 'the last words reached the note file');
   const link = collection(home).sources.find((s) => s.uuid === last)?.private_settings?.quillmar;

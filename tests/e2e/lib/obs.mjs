@@ -190,6 +190,13 @@ export class Obs {
     }
   }
 
+  // Returns once OBS's user-interface thread has handled what reached OBS before (the module
+  // answers its requests there, even refused ones), so keys just typed are in the dock.
+  async settle() {
+    const request = { vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: '{}' } };
+    for (let i = 0; i < 2; ++i) await this.call('CallVendorRequest', request);
+  }
+
   // A clean quit: OBS treats SIGINT like closing its window.
   async stop({ timeoutMs = 30000 } = {}) {
     try { await this.ws.disconnect(); } catch { /* already closed */ }
