@@ -210,7 +210,7 @@ test('the browser app against OBS', async (context) => {
       await page.setViewportSize({ width, height });
       await shoot(page, `app-${name}`);
       const clipped = await page.evaluate(() => [...document.querySelectorAll('button, select, input:not([type=file])')]
-        .filter((el) => !el.closest('[hidden]') && !el.closest('.tools') && getComputedStyle(el).overflowX !== 'auto'
+        .filter((el) => el.getClientRects().length > 0 && !el.closest('.tools') && getComputedStyle(el).overflowX !== 'auto'
           && getComputedStyle(el.closest('#footer') || document.body).overflowX !== 'auto')
         .filter((el) => {
           // A box is reached through its label.

@@ -188,10 +188,10 @@ test('enabled from its dialog, it serves the app, takes an upload and outlasts s
   underAttack = during;
 });
 
-// Run apart so that the rest is not hidden behind it: on the shared 2-core build machine the
-// worst request took 255-372 ms under the attack (baseline worst 24-84 ms, 95th percentile under
-// attack 89-104 ms), and it is not yet known whether the user-interface thread or the machine stalls.
-test('a vendor request is answered within 100 ms throughout the attack', { todo: 'worst case above 100 ms on the shared build machine' }, () => {
+// Run apart so that a slow answer is reported on its own. Alone on a 2-core machine the worst
+// answer under the attack was 15 ms; with five builds beside it, 100-372 ms, and 24-84 ms without
+// the attack, so the machine, not the server, stalled then.
+test('a vendor request is answered within 100 ms throughout the attack', () => {
   assert.ok(underAttack.length > 0);
   assert.ok(underAttack[underAttack.length - 1] < 100, `worst ${underAttack[underAttack.length - 1]} ms`);
 });
