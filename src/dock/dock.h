@@ -123,12 +123,12 @@ public:
 	// Teleprompter.
 	bool isScrolling() const { return m_scrollTimer.isActive(); }
 	bool isCountingDown() const { return m_countdownTimer.isActive(); }
+	bool isScrollingOrCountingDown() const;
 	// Time as the teleprompter measures it; tests hand it a clock of their own.
 	void setScrollClock(MonotonicClock clock) { m_motion.setClock(std::move(clock)); }
 
 	// The remote service (dock_remote.cpp): what its actions need of the dock.
 	Remote *remote() const { return m_remote; }
-	bool remoteScrolling() const;
 
 	// Auto-clear settings as read at construction (an out-of-range day count reads as 0).
 	int autoClearDays() const { return m_autoClearDays; }
@@ -222,7 +222,6 @@ private:
 	void scrollTick();
 	void countdownTick();
 	void updateReadingBand();
-	bool isScrollingOrCountingDown() const;
 	void setSceneToolsEnabled(bool enabled);
 
 	// Search and go-to (dock_search.cpp).

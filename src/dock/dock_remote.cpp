@@ -82,9 +82,4 @@ void Dock::notifyRemoteReadingPosition()
 		m_remote->scrollChanged();
 }
 
-bool Dock::remoteScrolling() const
-{
-	return isScrollingOrCountingDown();
-}
-
 } // namespace quillmar

@@ -18,8 +18,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include <chrono>
-
 namespace quillmar {
 
 // One accepted connection, shared by its signal handlers and freed with the last of them, which
@@ -72,18 +70,12 @@ quint16 readWebsocketPort(const QString &settingsFile)
 	return value >= 1 && value <= 65535 ? quint16(value) : DefaultWebsocketPort;
 }
 
-qint64 steadyMs()
-{
-	return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-		.count();
-}
-
 } // namespace
 
 quint16 Remote::websocketPort() const
 {
 	// Read at most once a second: every response names it.
-	const qint64 now = steadyMs();
+	const qint64 now = m_state.now();
 	if (m_websocketPort == 0 || now - m_websocketPortRead >= 1000) {
 		m_websocketPort = readWebsocketPort(m_settings->fileName());
 		m_websocketPortRead = now;

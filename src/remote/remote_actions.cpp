@@ -149,7 +149,7 @@ QJsonObject Remote::stateObject() const
 			   {key("localEditing"), local},
 			   {key("editor"), editor},
 			   {key("editorScene"), editorScene},
-			   {key("scrolling"), m_dock->remoteScrolling()},
+			   {key("scrolling"), m_dock->isScrollingOrCountingDown()},
 			   {key("speed"), m_dock->scrollSpeed()},
 			   {key("position"), scrollPosition()}};
 }
