@@ -3,6 +3,7 @@
 
 #include "dock/dock_dialogs.h"
 #include "module/text.h"
+#include "remote/remote.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -99,7 +100,7 @@ void Dock::autoClearStep()
 	const QString uuid = scene ? uuidOf(scene) : QString();
 	const bool skip = !scene || obs_source_removed(scene) ||
 			  (!m_autoClearAll && !m_autoClearScenes.contains(uuid)) || uuid == m_currentUuid ||
-			  isOnAir(scene);
+			  (m_remote && m_remote->sceneInUse(uuid)) || isOnAir(scene);
 	if (!skip) {
 		const QDateTime cutoff = m_autoClearClock().addDays(-m_autoClearDays);
 		QString error;
