@@ -105,8 +105,10 @@ public:
 	void showSaveError(const QString &detail);
 	void hideSaveError();
 	void updateCharacterCount();
-	// Also refreshes the character count and the scroll percentage.
+	// Also refreshes the character count and what updateScrollStatus shows.
 	void updateDocumentStatus();
+	// The scroll percentage, the time left and the position remote readers follow.
+	void updateScrollStatus();
 	// The time the teleprompter needs to the end at the current speed; hidden when the note fits.
 	void updateTimeLeft();
 

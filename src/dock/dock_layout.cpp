@@ -304,7 +304,7 @@ void Dock::connectSignals()
 	connect(m_editor->document(), &QTextDocument::blockCountChanged, this, [this] { updateDocumentStatus(); });
 	QScrollBar *bar = m_editor->verticalScrollBar();
 	auto scrolled = [this] {
-		updateDocumentStatus();
+		updateScrollStatus();
 		updateReadingBand();
 	};
 	connect(bar, &QScrollBar::valueChanged, this, scrolled);

@@ -79,7 +79,12 @@ void Dock::updateDocumentStatus()
 	updateCharacterCount();
 	const int paragraphs = m_editor->isEnabled() ? m_editor->document()->blockCount() : 0;
 	setTextIfChanged(m_documentStatus, text("DocumentStatus").arg(paragraphs));
+	updateScrollStatus();
+}
 
+// Runs on every pixel the teleprompter moves, so it leaves the counts alone.
+void Dock::updateScrollStatus()
+{
 	const QScrollBar *bar = m_editor->verticalScrollBar();
 	const int percent = scrollPercent(bar->value(), bar->minimum(), bar->maximum());
 	setTextIfChanged(m_scrollPercent, QString::number(percent) + QLatin1Char('%'));
