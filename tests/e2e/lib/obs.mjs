@@ -58,6 +58,8 @@ export async function waitFor(what, check, timeoutMs = 20000, stepMs = 100) {
   }
   let shot = '';
   try { shot = ` (screen: ${screenshot(`timeout-${what.replace(/[^A-Za-z0-9]+/g, '-')}`)})`; } catch { /* no display */ }
+  // Keys typed into the wrong window are the usual cause of a missing text.
+  try { shot += ` (keyboard focus: "${xdotool('getwindowfocus', 'getwindowname')}")`; } catch { /* none */ }
   throw new Error(`timed out waiting for ${what}${last instanceof Error ? `: ${last.message}` : ''}${shot}`);
 }
 
