@@ -1,6 +1,6 @@
 // The teleprompter in the real OBS, driven as a Stream Deck does it (obs-websocket's
 // TriggerHotkeyByName) and through keys bound in the collection's saved "quillmar_hotkeys".
-import { test, after } from 'node:test';
+import { test, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -9,7 +9,8 @@ import { setTimeout as sleep } from 'node:timers/promises';
 import { Obs, homeWithLongNote, screenshot } from './lib/obs.mjs';
 
 const started = [];
-after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
+// Each test's OBS ends with it: a failed test must not leave its dock for the next one to type into.
+afterEach(async () => { while (started.length) await started.pop().stop().catch(() => {}); });
 
 const press = (obs, name) => obs.call('TriggerHotkeyByName', { hotkeyName: `Quillmar.${name}` });
 
