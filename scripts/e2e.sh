@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 scripts/build.sh "${QUILLMAR_BUILD_DIR:-build}"
 scripts/root.sh run bash -c '
   set -e
+  # A build without the tests (the newest OBS) still gets the crash tracer that the harness preloads.
+  trace=${QUILLMAR_BUILD_DIR:-build}/e2e-crash-trace.so
+  [ -f "$trace" ] || cc -shared -fPIC -O2 -o "$trace" tests/e2e/lib/crash_trace.c
   cd tests/e2e
   [ -d node_modules/obs-websocket-js ] && [ node_modules/.package-lock.json -nt package-lock.json ] \
     || npm ci --no-audit --no-fund --loglevel=error

@@ -18,6 +18,8 @@ scripts/root.sh run bash -c '
   cp "$deb" "$tgz" "$out/"
   echo "== $out/${deb##*/}"; dpkg-deb -f "$deb"; dpkg-deb -c "$deb"
   echo "== $out/${tgz##*/}"; tar -tvzf "$tgz"
+  # The testing root, made for the end-to-end suite only, has no lintian: the Debian 13 one checks.
+  command -v lintian >/dev/null || { echo "== lintian: not in this root, the package is not checked"; exit 0; }
   echo "== lintian"
   # Errors fail the build; warnings are shown.
   lintian --fail-on error --tag-display-limit 0 "$deb"

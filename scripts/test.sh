@@ -4,14 +4,26 @@
 # for a short while, the end-to-end tests against the real OBS Studio, the packages installed as a
 # user would, and the end-to-end tests again against the newest OBS Studio (Debian testing).
 # Usage: scripts/test.sh [--quick]   (--quick: unit and integration tests only)
+# QUILLMAR_NEWEST_OBS=1 adds the newest OBS Studio. Not yet on by default: on OBS 32 (Qt 6.11) under
+# Xvfb an end-to-end run still loses a typed key now and then, so the suite does not pass every time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quick=0; [ "${1:-}" = --quick ] && quick=1
+newest=${QUILLMAR_NEWEST_OBS:-0}; [ $quick = 1 ] && newest=0
 start=$(date +%s)
 stamp() { echo "== $* ($(( $(date +%s) - start )) s)"; }
 
 stamp "build root"
 scripts/root.sh ensure >/dev/null
+# The newest OBS Studio's root is mostly a download: it is made while the tests below run. In a
+# session of its own, so that a run that stops early stops it too.
+testing_root=
+if [ "$newest" = 1 ]; then
+  mkdir -p out
+  QUILLMAR_SUITE=testing setsid -w scripts/root.sh ensure >out/testing-root.log 2>&1 &
+  testing_root=$!
+  trap '[ -z "$testing_root" ] || kill -- -"$testing_root" 2>/dev/null || true' EXIT
+fi
 stamp "build"
 scripts/build.sh build
 stamp "unit and integration tests"
@@ -36,19 +48,22 @@ scripts/e2e.sh
 stamp "packages, installed as a user would, against OBS Studio"
 scripts/install-test.sh
 
-# The newest OBS Studio: Debian's testing suite, its own root. Not yet part of every run: two of the
-# end-to-end tests still fail there. QUILLMAR_NEWEST_OBS=1 runs it; if that suite cannot be installed
-# today, root.sh names the package and the run fails.
-if [ "${QUILLMAR_NEWEST_OBS:-0}" = 1 ]; then
+# The newest OBS Studio: Debian testing, its own root. If that suite cannot be installed today,
+# root.sh names the package and the run fails.
+if [ "$newest" = 1 ]; then
   stamp "the newest OBS Studio: Debian testing root"
-  QUILLMAR_SUITE=testing scripts/root.sh ensure >/dev/null
+  wait "$testing_root" || { cat out/testing-root.log >&2
+    echo "the Debian testing root for the newest OBS Studio could not be made (see above);" \
+      "QUILLMAR_NEWEST_OBS=0 runs without it" >&2; exit 1; }
+  testing_root=
   stamp "the newest OBS Studio: build, warnings reported"
-  mkdir -p out
   QUILLMAR_SUITE=testing scripts/build.sh build-testing -DQUILLMAR_TESTS=OFF >out/build-testing.log 2>&1 \
     || { cat out/build-testing.log; echo "the build against the newest OBS Studio failed" >&2; exit 1; }
   grep -A4 'warning:' out/build-testing.log || true
   echo "compiler warnings against the newest OBS Studio: $(grep -c 'warning:' out/build-testing.log || true)"
   stamp "the newest OBS Studio: end-to-end tests"
   QUILLMAR_SUITE=testing QUILLMAR_BUILD_DIR=build-testing scripts/e2e.sh
+elif [ $quick = 0 ]; then
+  stamp "the newest OBS Studio: left out (QUILLMAR_NEWEST_OBS=1 adds it)"
 fi
 stamp "done"

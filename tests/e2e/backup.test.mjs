@@ -1,6 +1,6 @@
 // Backup, restore and import through the dock in the real OBS, answered as a person answers the
 // file dialogs and questions; and a restored note naming /dev/zero that OBS shows and survives.
-import { test, after } from 'node:test';
+import { test, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -9,7 +9,8 @@ import { setTimeout as sleep } from 'node:timers/promises';
 import { Obs, makeHome, screenshot, waitFor, xdotool, notes, noteOf, noteText, collection, geometry, sceneUuids, typeIntoDock } from './lib/obs.mjs';
 
 const started = [];
-after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
+// Each test's OBS ends with it: a failed test must not leave its dock for the next one to type into.
+afterEach(async () => { while (started.length) await started.pop().stop().catch(() => {}); });
 
 // Right-clicks the note and clicks an entry, given by its offset below the menu's top (the menu
 // opens at the pointer).

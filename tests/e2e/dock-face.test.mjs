@@ -1,11 +1,12 @@
 // The dock as a user sees it inside OBS: dark and light themes, wide and narrow.
-import { test, after } from 'node:test';
+import { test, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { Obs, makeHome, screenshot, brightness, xdotool } from './lib/obs.mjs';
 
 const started = [];
-after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
+// Each test's OBS ends with it: a failed test must not leave its dock for the next one to type into.
+afterEach(async () => { while (started.length) await started.pop().stop().catch(() => {}); });
 
 for (const theme of ['dark', 'light']) {
   test(`the dock in OBS's ${theme} theme, wide and narrow`, async () => {

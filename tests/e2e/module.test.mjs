@@ -1,11 +1,12 @@
-import { test, after } from 'node:test';
+import { test, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { Obs, makeHome, screenshot } from './lib/obs.mjs';
 
 const started = [];
-after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
+// Each test's OBS ends with it: a failed test must not leave its dock for the next one to type into.
+afterEach(async () => { while (started.length) await started.pop().stop().catch(() => {}); });
 
 test('OBS loads Quillmar, shows its dock and exits cleanly', async () => {
   const home = await makeHome();

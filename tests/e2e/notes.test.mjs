@@ -1,6 +1,6 @@
 // Scene notes in the real OBS: typing goes to the shown scene's note file and nowhere else,
 // links reach OBS's saved collection, renames move files, and a restart shows every note again.
-import { test, after } from 'node:test';
+import { test, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -8,7 +8,8 @@ import { setTimeout as sleep } from 'node:timers/promises';
 import { Obs, makeHome, screenshot, waitFor, notes, noteOf, noteText, collection, sceneUuids, typeIntoDock } from './lib/obs.mjs';
 
 const started = [];
-after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
+// Each test's OBS ends with it: a failed test must not leave its dock for the next one to type into.
+afterEach(async () => { while (started.length) await started.pop().stop().catch(() => {}); });
 
 test('notes follow the shown scene, survive renames and restarts', async () => {
   const home = await makeHome();

@@ -58,6 +58,8 @@ export async function waitFor(what, check, timeoutMs = 20000, stepMs = 100) {
   }
   let shot = '';
   try { shot = ` (screen: ${screenshot(`timeout-${what.replace(/[^A-Za-z0-9]+/g, '-')}`)})`; } catch { /* no display */ }
+  // Keys typed into the wrong window are the usual cause of a missing text.
+  try { shot += ` (keyboard focus: "${xdotool('getwindowfocus', 'getwindowname')}")`; } catch { /* none */ }
   throw new Error(`timed out waiting for ${what}${last instanceof Error ? `: ${last.message}` : ''}${shot}`);
 }
 
@@ -138,6 +140,10 @@ export class Obs {
     // The socket opens before OBS has loaded its collection; until then requests are refused.
     await waitFor('OBS to be ready', async () => { await this.ws.call('GetSceneList'); return true; }, 60000, 250);
     await waitFor('the main window', () => this.mainWindow(), 20000);
+    // OBS 32 answers obs-websocket while its user-interface thread is still starting up, and a
+    // scene created then deadlocks it: OBS's new-scene handler waits for that thread, which
+    // waits for the signal the handler holds. The module answers on that thread once it runs.
+    await waitFor('OBS to finish starting', () => this.uiAnswers(), 60000, 250);
   }
 
   log() {
@@ -193,8 +199,14 @@ export class Obs {
   // Returns once OBS's user-interface thread has handled what reached OBS before (the module
   // answers its requests there, even refused ones), so keys just typed are in the dock.
   async settle() {
+    for (let i = 0; i < 2; ++i) await this.uiAnswers();
+  }
+
+  // Whether OBS's user-interface thread took a request to the module (not left it to time out).
+  async uiAnswers() {
     const request = { vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: '{}' } };
-    for (let i = 0; i < 2; ++i) await this.call('CallVendorRequest', request);
+    const { responseData } = await this.call('CallVendorRequest', request);
+    return JSON.parse(responseData.payload).code !== 'timeout';
   }
 
   // A clean quit: OBS treats SIGINT like closing its window.
