@@ -19,7 +19,6 @@ using namespace quillmar::test;
 namespace {
 
 struct Reply {
-	QByteArray raw;
 	// 0: closed without a response.
 	int status = 0;
 	QByteArray head;
@@ -40,7 +39,6 @@ struct Reply {
 Reply parse(const QByteArray &raw)
 {
 	Reply reply;
-	reply.raw = raw;
 	const qsizetype end = raw.indexOf("\r\n\r\n");
 	if (end < 0)
 		return reply;
