@@ -20,8 +20,10 @@ inline QJsonValue expand(const QJsonValue &value)
 			const QJsonObject o = item.toObject();
 			if (item.isObject() && o.contains(repeat) && !o.value(repeat).isString()) {
 				const QJsonValue copy = expand(o.value(repeat));
+				const QJsonArray pieces = copy.isArray() ? copy.toArray() : QJsonArray{copy};
 				for (int i = o.value(QLatin1String("times")).toInt(); i > 0; --i)
-					out.append(copy);
+					for (const QJsonValue piece : pieces)
+						out.append(piece);
 			} else {
 				out.append(expand(item));
 			}
@@ -38,6 +40,15 @@ inline QJsonValue expand(const QJsonValue &value)
 		return out;
 	}
 	return value;
+}
+
+// A string, or a list of strings to join.
+inline QString joined(const QJsonValue &value)
+{
+	QString out = value.toString();
+	for (const QJsonValue piece : value.toArray())
+		out += piece.toString();
+	return out;
 }
 
 // The cases of one vector file, expanded; empty when the file is missing or malformed.

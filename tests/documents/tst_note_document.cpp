@@ -3,13 +3,11 @@
 #include "documents/note_document.h"
 #include "editor/editor.h"
 #include "editor/note_limits.h"
+#include "../editor/editor_input.h"
 #include "hostile_images.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QApplication>
 #include <QBuffer>
-#include <QClipboard>
-#include <QMimeData>
 #include <QTextBlock>
 #include <QTextFragment>
 #include <QTextImageFormat>
@@ -78,25 +76,12 @@ private Q_SLOTS:
 		Editor editor;
 		editor.resize(300, 200);
 		editor.show();
-		if (path == QLatin1String("document")) {
+		if (path == QLatin1String("document"))
 			editor.setNoteHtml(html);
-		} else {
-			auto *mime = new QMimeData;
-			mime->setHtml(html);
-			if (path == QLatin1String("paste")) {
-				QApplication::clipboard()->setMimeData(mime);
-				editor.paste();
-			} else {
-				const QPoint at(5, 5);
-				QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
-				QApplication::sendEvent(editor.viewport(), &enter);
-				QDragMoveEvent move(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
-				QApplication::sendEvent(editor.viewport(), &move);
-				QDropEvent drop(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
-				QApplication::sendEvent(editor.viewport(), &drop);
-				delete mime;
-			}
-		}
+		else if (path == QLatin1String("paste")) // through the clipboard, one for all tests
+			test::paste(editor, test::mimeData(QString(), html));
+		else
+			test::drop(editor, 0, test::mimeData(QString(), html));
 		editor.grab(); // lays out and paints the image
 		QVERIFY(editor.toPlainText().contains(QLatin1String("after")));
 		QCOMPARE(shownImage(*editor.document()), NoteDocument::placeholderImage());

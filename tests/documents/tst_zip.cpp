@@ -3,16 +3,20 @@
 #include "storage/backup.h"
 #include "test_util.h"
 #include "zip_builder.h"
+#include "blocks_vectors.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
+#include <type_traits>
 
 #include <sys/stat.h>
 
@@ -62,100 +66,79 @@ Archive of(std::vector<Item> items)
 	return a;
 }
 
-Item named(const QByteArray &name)
-{
-	return deflated(name, NoteBody);
-}
-
 // A sound "a.json" and a changed "b.json": a fault found only while extracting would let the
 // first through.
 Archive second(const std::function<void(Item &)> &change)
 {
-	Archive a = of({named("a.json"), named("b.json")});
+	Archive a = of({deflated("a.json", NoteBody), deflated("b.json", NoteBody)});
 	change(a.items[1]);
 	return a;
 }
 
-Archive whole(const std::function<void(Archive &)> &change)
+quint32 changed(quint32 value, const QJsonValue &change)
 {
-	Archive a = of({named("a.json")});
-	change(a);
+	if (change.isDouble())
+		return quint32(change.toDouble());
+	const QString text = change.toString();
+	const quint32 n = text.mid(1).toUInt(nullptr, 0);
+	return text.startsWith(u'+') ? value + n : text.startsWith(u'-') ? value - n : value ^ n;
+}
+
+// One archive as tests/data/zip/cases.json describes it.
+Archive fromJson(const QJsonObject &c)
+{
+	const auto bytes = [](const QJsonValue &v) { return blocktest::joined(v).toLatin1(); };
+	const auto set = [](const QJsonObject &o, const char *key, auto &field) {
+		if (o.contains(QLatin1String(key)))
+			field = std::remove_reference_t<decltype(field)>(changed(quint32(field), o.value(QLatin1String(key))));
+	};
+	Archive a;
+	for (const QJsonValue v : c.value("entries").toArray()) {
+		const QJsonObject e = v.toObject();
+		const QByteArray name = e.value("name").toString().toUtf8(), body = e.contains("body") ? bytes(e.value("body")) : NoteBody;
+		Item item = e.value("stored").toBool() ? stored(name, body) : deflated(name, body);
+		set(e, "flags", item.flags), set(e, "method", item.method), set(e, "crc", item.crc), set(e, "size", item.size);
+		set(e, "compressedSize", item.compressedSize), set(e, "localFlags", item.localFlags);
+		set(e, "localMethod", item.localMethod), set(e, "offset", item.offset);
+		item.localName = e.contains("localName") ? bytes(e.value("localName")) : QByteArray();
+		item.data += bytes(e.value("append"));
+		a.items.push_back(item);
+	}
+	a.comment = bytes(c.value("comment")), a.trailing = bytes(c.value("trailing"));
+	a.betweenDirectoryAndEnd = bytes(c.value("betweenDirectoryAndEnd")), a.directoryPadding = bytes(c.value("directoryPadding"));
+	set(c, "commentLength", a.commentLength), set(c, "disk", a.disk), set(c, "onDisk", a.onDisk), set(c, "total", a.total);
 	return a;
 }
 
 // One hostile or odd archive and what reading it under the backup rules must give.
 struct Case {
-	const char *name;
+	QString name;
 	Archive archive;
-	const char *error; // null: accepted
-	int consumed;      // entries passed on before the failure, or accepted in total
+	QString error; // empty: accepted
+	int consumed;  // entries passed on before the failure, or accepted in total
 };
 
 // Layouts of other tools (stored, data descriptors, extra fields, folders) are read in the
 // interoperability test from archives those tools made.
 std::vector<Case> cases()
 {
-	const char *invalid = "BackupInvalid";
-	Archive many;
+	std::vector<Case> out;
+	for (const QJsonValue v : blocktest::expand(QJsonDocument::fromJson(readAll(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/zip/cases.json")))
+							    .object()
+							    .value("cases"))
+					  .toArray())
+		out.push_back({v["name"].toString(), fromJson(v.toObject()), v["error"].toString(), v["consumed"].toInt()});
+	// Cases too large or too entangled to state as data.
+	Archive inside = second([](Item &) {}), many;
+	inside.items[1].offset = inside.build().indexOf("PK\x01\x02");
 	for (int i = 0; i < 10001; ++i)
 		many.items.push_back(stored(QByteArray::number(i) + ".json", "{}"));
-	return {
-		// Accepted variations.
-		{"empty deflate entry", of({deflated("a.json", QByteArray())}), nullptr, 1},
-		{"directory entries skipped", of({stored("notes/", QByteArray()), named("notes/a.json")}), nullptr, 1},
-		{"level hint flags", second([](Item &i) { i.flags = 0x0006; }), nullptr, 2},
-		// A fake end record inside the comment must not be taken for the real one.
-		{"longest comment", whole([](Archive &a) { a.comment = QByteArray(0xFFFF, 'c').replace(100, 4, "PK\x05\x06"); }),
-		 nullptr, 1},
-
-		// Overlaps.
-		{"two entries share a local header", second([](Item &i) { i.offset = 0; }), invalid, 0},
-		{"data runs into the directory", second([](Item &i) { i.compressedSize += 1; }), invalid, 0},
-		{"local header inside the directory", whole([](Archive &a) {
-			 a.items.push_back(named("b.json"));
-			 a.items[1].offset = a.build().indexOf("PK\x01\x02");
-		 }), invalid, 0},
-
-		// Local and central headers that disagree.
-		{"flags differ", second([](Item &i) { i.localFlags = 0; }), invalid, 0},
-		{"method differs", second([](Item &i) { i.localMethod = 0; }), invalid, 0},
-		{"name differs", second([](Item &i) { i.localName = "c.json"; }), invalid, 0},
-
-		// End record and directory.
-		{"bytes between directory and end record", whole([](Archive &a) { a.betweenDirectoryAndEnd = "junk"; }),
-		 invalid, 0},
-		{"directory with trailing bytes", whole([](Archive &a) { a.directoryPadding = QByteArray(46, '\0'); }),
-		 invalid, 0},
-		// A comment one byte too long for the search span hides the record.
-		{"comment past the search span",
-		 whole([](Archive &a) { a.comment = QByteArray(0xFFFF, 'c'), a.trailing = "c", a.commentLength = 0xFFFF; }),
-		 invalid, 0},
-		{"no entries", Archive(), invalid, 0},
-		{"only directories", of({stored("notes/", QByteArray())}), invalid, 0},
-		{"entry count larger than directory", whole([](Archive &a) { a.total = a.onDisk = 2; }), invalid, 0},
-		{"10001 entries", many, invalid, 0},
-		{"this disk is 1", whole([](Archive &a) { a.disk = 1; }), invalid, 0},
-
-		// Entry data.
-		{"wrong CRC", second([](Item &i) { i.crc ^= 0x80000000u; }), invalid, 1},
-		{"inflates to one byte more", second([](Item &i) { i.size -= 1; }), invalid, 1},
-		{"deflate stream followed by unused bytes", second([](Item &i) { i.data += "xy", i.compressedSize += 2; }), invalid, 1},
-		{"corrupt deflate stream", second([](Item &i) { i.data[0] = char(0xFF); }), invalid, 1},
-		{"stored sizes differ", second([](Item &i) { i = stored("b.json", NoteBody), i.size -= 1; }), invalid, 0},
-		{"more than deflate can expand to", second([](Item &i) { i.size = i.compressedSize * 1032 + 1; }), invalid, 0},
-		{"entry above 64 MiB", second([](Item &i) {
-			 i = stored("b.json", NoteBody);
-			 i.size = i.compressedSize = 0x4000001;
-		 }), invalid, 0},
-		{"encrypted", second([](Item &i) { i.flags = 0x0801; }), invalid, 0},
-		{"method 12", second([](Item &i) { i.method = 12; }), invalid, 0},
-
-		// Names.
-		{"parent component", of({named("../a.json")}), invalid, 0},
-		{"leading slash", of({named("/a.json")}), invalid, 0},
-		{"backslash", of({named("notes\\a.json")}), invalid, 0},
-		{"bad name after a good entry", of({named("a.json"), named("a.json.txt")}), invalid, 0},
-	};
+	const QString invalid = QStringLiteral("BackupInvalid");
+	out.push_back({"local header inside the directory", inside, invalid, 0});
+	out.push_back({"10001 entries", many, invalid, 0});
+	out.push_back({"corrupt deflate stream", second([](Item &i) { i.data[0] = char(0xFF); }), invalid, 1});
+	out.push_back({"more than deflate can expand to", second([](Item &i) { i.size = i.compressedSize * 1032 + 1; }), invalid, 0});
+	return out;
 }
 
 } // namespace
@@ -172,37 +155,24 @@ private:
 private Q_SLOTS:
 	void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-	// What the writer makes, the reader gives back unchanged; the layout is the fixed one, down
-	// to the byte: Unix mode 0644, UTF-8 names, the two headers alike, no extras.
+	// What the writer makes, the reader gives back unchanged, names and order included.
 	void roundTrip()
 	{
-		QStringList names{"empty.json", "binary.json", QStringLiteral("Ünïcode 名前 🎬.json"), "notes/deep/x.json"};
-		QList<QByteArray> bodies{QByteArray(), randomBytes(1 << 20, 7), QByteArray("é").repeated(5000),
-					 QByteArray(300000, 'a')};
-		for (int i = 0; i < 500; ++i) {
-			names << QStringLiteral("scene %1.json").arg(i);
-			bodies << randomBytes(i * 7, quint32(i));
-		}
-		ZipFileList files;
-		Archive expected;
-		for (int i = 0; i < names.size(); ++i) {
-			files.append({names[i], bodies[i]});
-			Item item = deflated(names[i].toUtf8(), bodies[i]);
-			item.data = ZipWriter::prepare(names[i], bodies[i]).data;
-			item.compressedSize = quint32(item.data.size());
-			item.madeBy = 0x0314;
-			item.externalAttributes = 0x81A40000u;
-			expected.items.push_back(item);
-		}
+		ZipFileList files{{"empty.json", QByteArray()}, {"binary.json", randomBytes(1 << 20, 7)},
+				  {QStringLiteral("Ünïcode 名前 🎬.json"), QByteArray("é").repeated(5000)},
+				  {"notes/deep/x.json", QByteArray(300000, 'a')}};
+		for (int i = 0; i < 500; ++i)
+			files.append({QStringLiteral("scene %1.json").arg(i), randomBytes(i * 7, quint32(i))});
 		const QString target = path("round.zip");
 		QString error;
 		QVERIFY2(writeZip(target, files, error), qPrintable(error));
-		QVERIFY(readAll(target) == expected.build());
-
 		const ReadResult r = readArchive(target);
 		QVERIFY2(r.ok, qPrintable(r.error));
-		QCOMPARE(r.names, names);
-		QCOMPARE(r.bodies, bodies);
+		QCOMPARE(r.names.size(), files.size());
+		for (int i = 0; i < files.size(); ++i) {
+			QCOMPARE(r.names[i], files[i].first);
+			QCOMPARE(r.bodies[i], files[i].second);
+		}
 	}
 
 	// Nothing at the target changes unless the whole archive was written.
@@ -252,7 +222,7 @@ private Q_SLOTS:
 		QTest::addColumn<int>("index");
 		m_cases = cases();
 		for (size_t i = 0; i < m_cases.size(); ++i)
-			QTest::newRow(m_cases[i].name) << int(i);
+			QTest::newRow(qPrintable(m_cases[i].name)) << int(i);
 	}
 
 	// Each archive is read under the backup rules: accepted as it should be, or refused with
@@ -263,8 +233,8 @@ private Q_SLOTS:
 		const Case &c = m_cases[size_t(index)];
 		QVERIFY(c.archive.save(path("case.zip")));
 		const ReadResult r = readArchive(path("case.zip"));
-		QVERIFY2(r.ok == !c.error, qPrintable(r.error));
-		QCOMPARE(r.error, c.error ? text(c.error) : QString());
+		QVERIFY2(r.ok == c.error.isEmpty(), qPrintable(r.error));
+		QCOMPARE(r.error, c.error.isEmpty() ? QString() : text(qPrintable(c.error)));
 		QCOMPARE(r.names.size(), c.consumed);
 		for (const QByteArray &body : r.bodies)
 			QVERIFY(body == NoteBody || body.isEmpty());
@@ -282,7 +252,7 @@ private Q_SLOTS:
 		// A sound archive behind a sparse prefix: accepted at exactly the limit, refused one
 		// byte above it.
 		for (const qint64 size : {qint64(0x21000000), qint64(0x21000001)}) {
-			Archive moved = of({named("a.json")});
+			Archive moved = of({deflated("a.json", NoteBody)});
 			const qint64 length = moved.build().size();
 			moved.base = quint32(size - length);
 			QFile big(path("big.zip"));

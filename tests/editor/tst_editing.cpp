@@ -1,4 +1,5 @@
 #include "editor/editor.h"
+#include "editor_input.h"
 #include "test_util.h"
 
 #include <QApplication>
@@ -11,10 +12,14 @@
 #include <QTextList>
 #include <QTextTable>
 
+#include <functional>
 #include <memory>
 
 using namespace quillmar;
 using namespace quillmar::test;
+
+using Edit = std::function<void(Editor &)>;
+Q_DECLARE_METATYPE(Edit)
 
 namespace {
 
@@ -30,48 +35,6 @@ protected:
 		return QMimeData::retrieveData(mimeType, type);
 	}
 };
-
-QMimeData *mimeData(const QString &text, const QString &html = QString())
-{
-	auto *data = new QMimeData;
-	if (!text.isNull())
-		data->setText(text);
-	if (!html.isNull())
-		data->setHtml(html);
-	return data;
-}
-
-// Pastes through the clipboard and the paste key, as a user does.
-void paste(Editor &editor, QMimeData *data)
-{
-	QApplication::clipboard()->setMimeData(data);
-	QTest::keyClick(&editor, Qt::Key_V, Qt::ControlModifier);
-}
-
-bool sendInputMethod(Editor &editor, const QString &preedit, const QString &commit, int from = 0, int length = 0)
-{
-	QInputMethodEvent event(preedit, {});
-	event.setCommitString(commit, from, length);
-	event.setAccepted(false);
-	QApplication::sendEvent(&editor, &event);
-	return event.isAccepted();
-}
-
-bool drop(Editor &editor, int position, QMimeData *dropped)
-{
-	const std::unique_ptr<QMimeData> owner(dropped);
-	QTextCursor at(editor.document());
-	at.setPosition(position);
-	const QPoint point = editor.cursorRect(at).center();
-	QDragEnterEvent enter(point, Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
-	QApplication::sendEvent(editor.viewport(), &enter);
-	QDragMoveEvent move(point, Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
-	QApplication::sendEvent(editor.viewport(), &move);
-	QDropEvent event(point, Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
-	event.setAccepted(false);
-	QApplication::sendEvent(editor.viewport(), &event);
-	return event.isAccepted();
-}
 
 void select(Editor &editor, int from, int to)
 {
@@ -110,70 +73,120 @@ private Q_SLOTS:
 	}
 	void cleanup() { m_editor.reset(); }
 
-	// In a full note, typed text is refused with one message per key; shortcuts are not typing.
-	void keysInAFullNote_data()
+	// Edits through keys, input methods and the checked calls, on notes at the limits: each
+	// refused edit gives one message and changes nothing; shortcuts are not typing.
+	void edits_data()
 	{
-		QTest::addColumn<int>("key");
-		QTest::addColumn<QString>("text");
-		QTest::addColumn<int>("modifiers");
-		QTest::addColumn<bool>("checked");
-		QTest::newRow("letter") << int(Qt::Key_X) << "x" << int(Qt::NoModifier) << true;
-		QTest::newRow("AltGr") << int(Qt::Key_Q) << "@" << int(Qt::ControlModifier | Qt::AltModifier) << true;
-		QTest::newRow("Shift+Return") << int(Qt::Key_Return) << "\r" << int(Qt::ShiftModifier) << true;
-		QTest::newRow("Ctrl+B") << int(Qt::Key_B) << "b" << int(Qt::ControlModifier) << false;
-	}
-	void keysInAFullNote()
-	{
-		QFETCH(int, key);
-		QFETCH(QString, text);
-		QFETCH(int, modifiers);
-		QFETCH(bool, checked);
-		load(noteOfLength(kNoteCharLimit), kNoteCharLimit);
-		const QString full = editor().toPlainText();
-		for (int i = 1; i <= 2; ++i) {
-			QTest::sendKeyEvent(QTest::Click, &editor(), Qt::Key(key), text, Qt::KeyboardModifiers(modifiers));
-			QCOMPARE(m_refusals, checked ? i : 0);
-		}
-		QCOMPARE(editor().toPlainText(), full);
-	}
-
-	void deletingMakesRoom()
-	{
-		load(noteOfLength(kNoteCharLimit), 100, 101);
-		// Typing over one selected character keeps the count.
-		QTest::keyClick(&editor(), Qt::Key_Z);
-		QCOMPARE(document()->characterAt(100), QChar(u'z'));
-		editor().moveCursor(QTextCursor::End);
-		QTest::keyClick(&editor(), Qt::Key_Backspace);
-		select(editor(), 0, 0);
-		QTest::keyClick(&editor(), Qt::Key_Delete);
-		QCOMPARE(noteChars(document()), kNoteCharLimit - 2);
-		QTest::keyClick(&editor(), Qt::Key_Return, Qt::ShiftModifier);
-		QTest::keyClick(&editor(), Qt::Key_Y);
-		QCOMPARE(m_refusals, 0);
-		QCOMPARE(noteChars(document()), kNoteCharLimit);
-		QTest::keyClick(&editor(), Qt::Key_Y);
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(noteChars(document()), kNoteCharLimit);
-	}
-
-	void breaksAtTheParagraphLimit()
-	{
-		load(QString(kNoteParagraphLimit - 1, u'\n'), kNoteParagraphLimit - 1);
-		QTest::keyClick(&editor(), Qt::Key_Return);
-		QTest::keyClick(&editor(), Qt::Key_Enter, Qt::KeypadModifier);
-		QCOMPARE(m_refusals, 2);
+		QTest::addColumn<QString>("note");
+		QTest::addColumn<int>("from");
+		QTest::addColumn<int>("to");
+		QTest::addColumn<Edit>("edit");
+		QTest::addColumn<int>("refusals");
+		QTest::addColumn<int>("chars"); // -1: not checked
+		QTest::addColumn<int>("blocks"); // -1: not checked
+		const QString full = noteOfLength(kNoteCharLimit), breaks(kNoteParagraphLimit - 1, u'\n');
+		const int N = kNoteCharLimit, P = kNoteParagraphLimit, end = kNoteCharLimit;
+		const int fullBlocks = int(full.count(u'\n')) + 1;
+		const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier, const QString &text = QString()) {
+			return [=](Editor &e) {
+				text.isNull() ? QTest::keyClick(&e, k, m) : QTest::sendKeyEvent(QTest::Click, &e, k, text, m);
+			};
+		};
+		const auto keys = [](std::initializer_list<std::function<void(Editor &)>> list) {
+			return Edit([v = std::vector<std::function<void(Editor &)>>(list)](Editor &e) { for (const auto &k : v) k(e); });
+		};
+		QTest::newRow("letter, twice") << full << end << end << keys({key(Qt::Key_X), key(Qt::Key_X)}) << 2 << N << fullBlocks;
+		QTest::newRow("AltGr") << full << end << end << keys({key(Qt::Key_Q, Qt::ControlModifier | Qt::AltModifier, "@")}) << 1 << N << fullBlocks;
+		QTest::newRow("Shift+Return") << full << end << end << keys({key(Qt::Key_Return, Qt::ShiftModifier, "\r")}) << 1 << N << fullBlocks;
+		QTest::newRow("Ctrl+B") << full << end << end << keys({key(Qt::Key_B, Qt::ControlModifier, "b")}) << 0 << N << fullBlocks;
+		QTest::newRow("typing over a selection, deleting makes room")
+			<< full << 100 << 101
+			<< keys({key(Qt::Key_Z), key(Qt::Key_End, Qt::ControlModifier), key(Qt::Key_Backspace), key(Qt::Key_Home, Qt::ControlModifier),
+				 key(Qt::Key_Delete), key(Qt::Key_Return, Qt::ShiftModifier, "\r"), key(Qt::Key_Y), key(Qt::Key_Y)})
+			<< 1 << N << fullBlocks;
 		// Shift+Return breaks the line, not the paragraph.
-		QTest::keyClick(&editor(), Qt::Key_Return, Qt::ShiftModifier);
-		QCOMPARE(m_refusals, 2);
-		QCOMPARE(document()->blockCount(), kNoteParagraphLimit);
-		QCOMPARE(document()->lastBlock().text(), QString(QChar(QChar::LineSeparator)));
-
-		select(editor(), 0, 0);
-		QTest::keyClick(&editor(), Qt::Key_Delete);
-		QTest::keyClick(&editor(), Qt::Key_Return);
-		QCOMPARE(document()->blockCount(), kNoteParagraphLimit);
-		QCOMPARE(m_refusals, 2);
+		QTest::newRow("breaks at the paragraph limit")
+			<< breaks << P - 1 << P - 1
+			<< keys({key(Qt::Key_Return), key(Qt::Key_Enter, Qt::KeypadModifier), key(Qt::Key_Return, Qt::ShiftModifier, "\r")})
+			<< 2 << P << P;
+		QTest::newRow("a joined paragraph makes room for one break")
+			<< breaks << 0 << 0 << keys({key(Qt::Key_Delete), key(Qt::Key_Return), key(Qt::Key_Return)}) << 1 << P - 1 << P;
+		QTest::newRow("checked plain text")
+			<< QString(P - 4, u'\n') << 0 << 0 << Edit([](Editor &e) {
+				   QVERIFY(e.checkedInsertPlainText(QStringLiteral("a\r\nb\rc")));
+				   QVERIFY(!e.checkedInsertPlainText(QStringLiteral("\r\n\r\n")));
+				   QVERIFY(!e.checkedDelete()); // nothing selected
+			   })
+			<< 1 << P + 1 << P - 1;
+		// Read-only: keys are taken without a message, and nothing changes through any path.
+		QTest::newRow("read-only") << full << 0 << 3 << Edit([](Editor &e) {
+			e.setReadOnly(true);
+			for (const Qt::Key k : {Qt::Key_X, Qt::Key_Delete})
+				QTest::keyClick(&e, k);
+			QTest::keyClick(&e, Qt::Key_C, Qt::ControlModifier);
+			QCOMPARE(QApplication::clipboard()->text(), e.toPlainText().left(3));
+			paste(e, mimeData(QStringLiteral("more")));
+			QVERIFY(!e.checkedInsertPlainText(QStringLiteral("x")) && !e.checkedDelete() && !e.checkedCut());
+		}) << 0 << N << fullBlocks;
+		// Pastes whose plain text or HTML may carry more than it seems; a refused one leaves no
+		// undo step. A 2 x 2 table adds 4 cells and the end of its frame; inside a paragraph a
+		// pasted list starts a paragraph of its own.
+		const auto pasted = [](const QString &plain, const QString &html, bool fits) {
+			return Edit([=](Editor &e) {
+				paste(e, mimeData(plain, html));
+				QCOMPARE(e.document()->isUndoAvailable(), fits);
+			});
+		};
+		const QString table = QStringLiteral("<table><tr><td>a</td><td>b</td></tr><tr><td>c</td><td>d</td></tr></table>");
+		const QString list = QStringLiteral("<ul><li>a</li></ul>");
+		QTest::newRow("table one over") << QString(P - 5, u'\n') << 0 << 0 << pasted("a\tb\nc\td", table, false) << 1 << P - 5 << P - 4;
+		QTest::newRow("table at the limit") << QString(P - 6, u'\n') << 0 << 0 << pasted("a\tb\nc\td", table, true) << 0 << -1 << P;
+		QTest::newRow("list in a paragraph, one over") << noteOfLength(N - 1) << 3 << 3 << pasted("a", list, false) << 1 << N - 1 << -1;
+		QTest::newRow("list in a paragraph, at the limit") << noteOfLength(N - 2) << 3 << 3 << pasted("a", list, true) << 0 << -1 << -1;
+		QTest::newRow("too many paragraphs by itself")
+			<< QString() << 0 << 0 << pasted("x", QStringLiteral("<p>x</p>").repeated(P + 1), false) << 1 << 0 << 1;
+		// Composing inserts nothing yet and is not checked; committing is, also where the commit
+		// replaces text before the cursor (the widget removes a selection first), as dead keys
+		// and correction do.
+		const auto commit = [](int from, int to, const QString &text, int replaceFrom, int replaceLength) {
+			return [=](Editor &e) {
+				select(e, from, to);
+				sendInputMethod(e, QString(), text, replaceFrom, replaceLength);
+			};
+		};
+		QTest::newRow("input method in a full note") << full << 50 << 50 << Edit([](Editor &e) {
+			sendInputMethod(e, QStringLiteral("\u306b\u307b"), QString());
+			QCOMPARE(e.textCursor().block().layout()->preeditAreaText(), QStringLiteral("\u306b\u307b"));
+			QVERIFY(sendInputMethod(e, QString(), QStringLiteral("\u65e5\u672c")));
+			QVERIFY(e.textCursor().block().layout()->preeditAreaText().isEmpty());
+		}) << 1 << N << fullBlocks;
+		QTest::newRow("input method replacing before a selection")
+			<< full << 0 << 0 << keys({commit(50, 51, "xyz", -2, 2), commit(50, 51, "wxyz", -2, 2)}) << 1 << N << fullBlocks;
+		QTest::newRow("input method replacing before the cursor")
+			<< full << 0 << 0 << keys({commit(20, 20, "\u00e9", -1, 1), commit(20, 20, "\u00e9\u00e9", -1, 1)}) << 1 << N << fullBlocks;
+		// Starting to compose over a selection deletes it: here joining 6000 and 4001 characters.
+		const Edit compose = [](Editor &e) { sendInputMethod(e, QStringLiteral("\u304b"), QString()); };
+		QTest::newRow("composing would join too long") << paragraphs({6000, 4001}) << 6000 << 6001 << compose << 1 << 10002 << 2;
+		QTest::newRow("composing joins") << paragraphs({6000, 4001}) << 5999 << 6001 << compose << 0 << -1 << 1;
+	}
+	void edits()
+	{
+		QFETCH(QString, note);
+		QFETCH(int, from);
+		QFETCH(int, to);
+		QFETCH(Edit, edit);
+		QFETCH(int, refusals);
+		QFETCH(int, chars);
+		QFETCH(int, blocks);
+		load(note, from, to);
+		edit(editor());
+		QCOMPARE(m_refusals, refusals);
+		if (chars >= 0)
+			QCOMPARE(noteChars(document()), chars);
+		if (blocks >= 0)
+			QCOMPARE(document()->blockCount(), blocks);
+		QVERIFY(fitsNoteLimits(*document()));
+		QVERIFY(!editor().toPlainText().contains(u'\r'));
 	}
 
 	// Removing the separator between a 6000- and a 4000/4001-character paragraph joins them.
@@ -218,43 +231,6 @@ private Q_SLOTS:
 	}
 
 	// Pastes whose plain text or HTML may carry more than it seems.
-	void pasteLimits_data()
-	{
-		QTest::addColumn<QString>("note");
-		QTest::addColumn<int>("from");
-		QTest::addColumn<int>("to");
-		QTest::addColumn<QString>("plain");
-		QTest::addColumn<QString>("html");
-		QTest::addColumn<bool>("fits");
-		// A 2 x 2 table adds 4 cells and the end of its frame.
-		const QString table = QStringLiteral("<table><tr><td>a</td><td>b</td></tr><tr><td>c</td><td>d</td></tr></table>");
-		QTest::newRow("table one over the paragraph limit")
-			<< QString(kNoteParagraphLimit - 5, u'\n') << 0 << 0 << "a\tb\nc\td" << table << false;
-		QTest::newRow("table at the paragraph limit")
-			<< QString(kNoteParagraphLimit - 6, u'\n') << 0 << 0 << "a\tb\nc\td" << table << true;
-		// Inside a paragraph a pasted list starts a paragraph of its own.
-		const QString list = QStringLiteral("<ul><li>a</li></ul>");
-		QTest::newRow("list inside a paragraph, one over") << noteOfLength(kNoteCharLimit - 1) << 3 << 3 << "a" << list << false;
-		QTest::newRow("list inside a paragraph, at the limit") << noteOfLength(kNoteCharLimit - 2) << 3 << 3 << "a" << list << true;
-		QTest::newRow("too many paragraphs by itself")
-			<< QString() << 0 << 0 << "x" << QStringLiteral("<p>x</p>").repeated(kNoteParagraphLimit + 1) << false;
-	}
-	void pasteLimits()
-	{
-		QFETCH(QString, note);
-		QFETCH(int, from);
-		QFETCH(int, to);
-		QFETCH(QString, plain);
-		QFETCH(QString, html);
-		QFETCH(bool, fits);
-		load(note, from, to);
-		paste(editor(), mimeData(plain, html));
-		QCOMPARE(m_refusals, fits ? 0 : 1);
-		QVERIFY(fitsNoteLimits(*document()));
-		QVERIFY(!editor().toPlainText().contains(u'\r'));
-		QCOMPARE(document()->isUndoAvailable(), fits); // a refused paste leaves no trace
-	}
-
 	void pasteHtml()
 	{
 		// The plain alternative alone refuses the paste; the HTML is never read.
@@ -302,57 +278,6 @@ private Q_SLOTS:
 		QVERIFY(fitsNoteLimits(*document()));
 	}
 
-	void inputMethod()
-	{
-		load(noteOfLength(kNoteCharLimit), 50);
-		const QString full = editor().toPlainText();
-
-		// Composing inserts nothing yet and is not checked; committing is.
-		sendInputMethod(editor(), QStringLiteral("にほ"), QString());
-		QCOMPARE(m_refusals, 0);
-		QCOMPARE(editor().textCursor().block().layout()->preeditAreaText(), QStringLiteral("にほ"));
-		QVERIFY(sendInputMethod(editor(), QString(), QStringLiteral("日本")));
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(editor().toPlainText(), full);
-		QVERIFY(editor().textCursor().block().layout()->preeditAreaText().isEmpty());
-
-		// A commit over a selection that also replaces text before it: the widget removes the
-		// selection first, so "xyz" replaces three characters and the note stays full.
-		select(editor(), 50, 51);
-		sendInputMethod(editor(), QString(), QStringLiteral("xyz"), -2, 2);
-		QCOMPARE(m_refusals, 1);
-		const QString edited = full.left(48) + QStringLiteral("xyz") + full.mid(51);
-		QCOMPARE(editor().toPlainText(), edited);
-		select(editor(), 50, 51);
-		QVERIFY(sendInputMethod(editor(), QString(), QStringLiteral("wxyz"), -2, 2));
-		QCOMPARE(m_refusals, 2);
-		QCOMPARE(editor().toPlainText(), edited);
-
-		// Replacing without a selection, as dead keys and correction do.
-		select(editor(), 20, 20);
-		sendInputMethod(editor(), QString(), QStringLiteral("é"), -1, 1);
-		QCOMPARE(document()->characterAt(19), QChar(u'é'));
-		QVERIFY(sendInputMethod(editor(), QString(), QStringLiteral("éé"), -1, 1));
-		QCOMPARE(m_refusals, 3);
-		QCOMPARE(noteChars(document()), kNoteCharLimit);
-	}
-
-	void compositionOverASelection()
-	{
-		// Starting to compose over a selection deletes it; here that would join the two
-		// paragraphs into one of 10001 characters.
-		load(paragraphs({6000, 4001}), 6000, 6001);
-		QVERIFY(sendInputMethod(editor(), QStringLiteral("か"), QString()));
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(document()->blockCount(), 2);
-		QCOMPARE(noteChars(document()), 10002);
-
-		select(editor(), 5999, 6001);
-		sendInputMethod(editor(), QStringLiteral("か"), QString());
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(document()->blockCount(), 1);
-	}
-
 	void drops()
 	{
 		editor().show();
@@ -374,35 +299,6 @@ private Q_SLOTS:
 
 		QVERIFY(drop(editor(), 30, mimeData(QStringLiteral("plain"), QStringLiteral("<i>rich</i>"))));
 		QVERIFY(document()->find(QStringLiteral("rich")).charFormat().fontItalic());
-	}
-
-	void checkedPlainText()
-	{
-		load(QString(kNoteParagraphLimit - 4, u'\n'));
-		QVERIFY(editor().checkedInsertPlainText(QStringLiteral("a\r\nb\rc")));
-		QVERIFY(!editor().checkedInsertPlainText(QStringLiteral("\r\n\r\n")));
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(document()->blockCount(), kNoteParagraphLimit - 1);
-		QVERIFY(!editor().toPlainText().contains(u'\r'));
-		QVERIFY(!editor().checkedDelete()); // nothing selected
-	}
-
-	// A read-only note takes keys without a message and changes through no path.
-	void readOnly()
-	{
-		load(noteOfLength(kNoteCharLimit), 0, 3);
-		editor().setReadOnly(true);
-		const QString full = editor().toPlainText();
-		QTest::keyClick(&editor(), Qt::Key_X);
-		QTest::keyClick(&editor(), Qt::Key_Delete);
-		QTest::keyClick(&editor(), Qt::Key_C, Qt::ControlModifier);
-		QCOMPARE(QApplication::clipboard()->text(), full.left(3));
-		paste(editor(), mimeData(QStringLiteral("more")));
-		QVERIFY(!editor().checkedInsertPlainText(QStringLiteral("x")));
-		QVERIFY(!editor().checkedDelete());
-		QVERIFY(!editor().checkedCut());
-		QCOMPARE(m_refusals, 0);
-		QCOMPARE(editor().toPlainText(), full);
 	}
 };
 

@@ -157,6 +157,13 @@ struct RemoteRig {
 	}
 
 	QString scene(int i = 0) const { return scenes.at(size_t(i))->uuid(); }
+	// The note as stored, as plain text unless asked for its HTML.
+	QString stored(int i = 0, bool html = false) const
+	{
+		QString error;
+		const QString note = dock->noteStore().readNote(scenes.at(size_t(i))->source(), error);
+		return html ? note : htmlToPlainText(note);
+	}
 
 	// A request with the token and, when given, the session.
 	QJsonObject make(const char *action, const QString &session = QString(), QJsonObject fields = QJsonObject()) const

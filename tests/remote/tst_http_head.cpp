@@ -1,6 +1,7 @@
 // The request head as a hostile client shapes it: where it ends, what it may say, and what an
 // upload's head must carry.
 #include "remote/http_head.h"
+#include "upload_fields.h"
 
 #include <QTest>
 
@@ -8,34 +9,18 @@ using namespace quillmar;
 
 namespace {
 
-const QByteArray WordType = "application/vnd.openxmlformats-officedocument.wordprocessingml.document";
 const QByteArray Origin = "http://192.168.1.20:8800";
 
-// A head as a browser sends it for an upload; a row replaces, adds or (with an empty value)
-// removes fields by name.
 QByteArray uploadHead(const QList<QPair<QByteArray, QByteArray>> &changes)
 {
-	QList<QPair<QByteArray, QByteArray>> fields = {
-		{"Host", "192.168.1.20:8800"}, {"Content-Type", WordType}, {"Content-Length", "1234"},
+	test::UploadFields upload{{
+		{"Host", "192.168.1.20:8800"}, {"Content-Type", test::WordType}, {"Content-Length", "1234"},
 		{"X-Quillmar-Access", "token"}, {"X-Quillmar-Session", "session"}, {"X-Quillmar-Scene", "scene"},
 		{"X-Quillmar-Epoch", "epoch"}, {"X-Quillmar-Revision", "3"},
-	};
-	for (const auto &change : changes) {
-		bool replaced = false;
-		for (auto it = fields.begin(); it != fields.end(); ++it)
-			if (it->first.compare(change.first, Qt::CaseInsensitive) == 0) {
-				it->second = change.second;
-				replaced = true;
-				break;
-			}
-		if (!replaced)
-			fields.append(change);
-	}
-	QByteArray head = "POST /import.docx HTTP/1.1\r\n";
-	for (const auto &field : fields)
-		if (!field.second.isNull())
-			head += field.first + ": " + field.second + "\r\n";
-	return head + "\r\n";
+	}, {}};
+	for (const auto &change : changes)
+		upload.set(change.first, change.second);
+	return upload.head();
 }
 
 } // namespace
@@ -149,7 +134,7 @@ private Q_SLOTS:
 		QTest::newRow("no revision") << uploadHead({{"X-Quillmar-Revision", QByteArray()}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("negative revision") << uploadHead({{"X-Quillmar-Revision", "-1"}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("other type") << uploadHead({{"Content-Type", "application/zip"}}) << QByteArray("format") << qint64(1234);
-		QTest::newRow("type with parameter") << uploadHead({{"Content-Type", WordType + "; q=1"}}) << QByteArray("format") << qint64(1234);
+		QTest::newRow("type with parameter") << uploadHead({{"Content-Type", test::WordType + "; q=1"}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("oversize and bad type") << uploadHead({{"Content-Length", "6000000"}, {"Content-Type", "text/plain"}}) << QByteArray("format") << qint64(6000000);
 	}
 	void uploads()

@@ -3,6 +3,7 @@
 #include "remote/http_head.h"
 #include "remote_fixture.h"
 #include "test_util.h"
+#include "upload_fields.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,10 +18,7 @@ using namespace quillmar::test;
 
 namespace {
 
-const QByteArray WordType = "application/vnd.openxmlformats-officedocument.wordprocessingml.document";
-
 struct Reply {
-	QByteArray raw;
 	// 0: closed without a response.
 	int status = 0;
 	QByteArray head;
@@ -35,17 +33,12 @@ struct Reply {
 				return line.mid(name.size() + 2).trimmed();
 		return QByteArray();
 	}
-	QString code() const
-	{
-		const QJsonObject reply = QJsonDocument::fromJson(body).object();
-		return reply.value(QStringLiteral("ok")).toBool() ? QStringLiteral("ok") : reply.value(QStringLiteral("code")).toString();
-	}
+	QString code() const { return test::code(QJsonDocument::fromJson(body).object()); }
 };
 
 Reply parse(const QByteArray &raw)
 {
 	Reply reply;
-	reply.raw = raw;
 	const qsizetype end = raw.indexOf("\r\n\r\n");
 	if (end < 0)
 		return reply;
@@ -113,38 +106,13 @@ QByteArray docxBytes()
 	return fileBytes(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/docx/pandoc.docx"));
 }
 
-// An upload as the browser app sends it, by the lease holder of the first scene; a row replaces
-// (or, with a null value, removes) fields by name, or adds them.
-struct Upload {
-	QList<QPair<QByteArray, QByteArray>> fields;
-	QByteArray body;
-
-	QByteArray head() const
-	{
-		QByteArray bytes = "POST /import.docx HTTP/1.1\r\n";
-		for (const auto &field : fields)
-			if (!field.second.isNull())
-				bytes += field.first + ": " + field.second + "\r\n";
-		return bytes + "\r\n";
-	}
-	QByteArray bytes() const { return head() + body; }
-	void set(const QByteArray &name, const QByteArray &value)
-	{
-		for (auto &field : fields)
-			if (field.first.compare(name, Qt::CaseInsensitive) == 0) {
-				field.second = value;
-				return;
-			}
-		fields.append({name, value});
-	}
-};
-
-Upload leaseholderUpload(RemoteRig &rig, const QByteArray &body)
+// An upload by the lease holder of the first scene.
+UploadFields leaseholderUpload(RemoteRig &rig, const QByteArray &body)
 {
 	const QString session = rig.open();
 	if (code(rig.send(rig.edit("AcquireEdit", session, rig.scene()))) != QLatin1String("ok"))
 		qFatal("no lease");
-	Upload upload;
+	UploadFields upload;
 	upload.body = body;
 	upload.fields = {
 		{"Host", hostOf(rig)},
@@ -158,12 +126,6 @@ Upload leaseholderUpload(RemoteRig &rig, const QByteArray &body)
 		{"X-Quillmar-Revision", QByteArray::number(rig.remote->state().revision(rig.scene()))},
 	};
 	return upload;
-}
-
-QString storedNote(RemoteRig &rig)
-{
-	QString error;
-	return htmlToPlainText(rig.dock->noteStore().readNote(rig.scenes.front()->source(), error));
 }
 
 QStringList uploadDirectories()
@@ -190,18 +152,14 @@ private Q_SLOTS:
 		// "HOST" stands for the listening address and port.
 		const QByteArray h = "HOST";
 		QTest::newRow("config") << get("/config.json", h) << 200 << QByteArray("application/json");
-		QTest::newRow("http/1.0") << QByteArray("GET /config.json HTTP/1.0\r\nHost: HOST\r\n\r\n") << 200 << QByteArray("application/json");
 		QTest::newRow("root with query") << get("/?x=1", h) << 404 << QByteArray("text/plain; charset=utf-8");
 		QTest::newRow("index by name") << get("/index.html", h) << 404 << QByteArray("text/plain; charset=utf-8");
-		QTest::newRow("two spaces") << QByteArray("GET  / HTTP/1.1\r\nHost: HOST\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("http/2.0") << QByteArray("GET / HTTP/2.0\r\nHost: HOST\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("put root") << QByteArray("PUT / HTTP/1.1\r\nHost: HOST\r\n\r\n") << 405 << QByteArray("text/plain");
-		QTest::newRow("post root") << QByteArray("POST / HTTP/1.1\r\nHost: HOST\r\nContent-Length: 0\r\n\r\n") << 405 << QByteArray("text/plain");
 		QTest::newRow("foreign host") << get("/config.json", "attacker.example:80") << 400 << QByteArray("text/plain");
 		QTest::newRow("no host") << QByteArray("GET /config.json HTTP/1.1\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("localhost") << get("/config.json", "localhost") << 200 << QByteArray("application/json");
 		QTest::newRow("folded line") << QByteArray("GET /config.json HTTP/1.1\r\nHost: HOST\r\nX-A: a\r\n b\r\n\r\n") << 400 << QByteArray("text/plain");
-		QTest::newRow("space before colon") << QByteArray("GET /config.json HTTP/1.1\r\nHost : HOST\r\n\r\n") << 400 << QByteArray("text/plain");
 		QTest::newRow("foreign host before a bad method") << QByteArray("PUT / HTTP/1.1\r\nHost: a.example\r\n\r\n") << 400 << QByteArray("text/plain");
 		// Every file the browser app carries is served, or a module it imports would fail to load.
 		for (const QString &name : QDir(QStringLiteral(":/remote")).entryList(QDir::Files)) {
@@ -250,9 +208,7 @@ private Q_SLOTS:
 					    "; img-src 'self'; manifest-src 'self'; base-uri 'none'; frame-ancestors 'none'; form-action 'none'";
 		QCOMPARE(reply.head, expected);
 		const QJsonObject config = QJsonDocument::fromJson(reply.body).object();
-		QCOMPARE(config.value(QStringLiteral("labels")).toObject().size(), 97);
 		QCOMPARE(config.value(QStringLiteral("labels")).toObject().value(QStringLiteral("TextLimit")).toString(), text("TextLimit"));
-		QCOMPARE(config.value(QStringLiteral("version")).toString(), QStringLiteral("3.0.0"));
 	}
 
 	void websocketPort_data()
@@ -285,9 +241,7 @@ private Q_SLOTS:
 		QTest::addColumn<QString>("code");
 		QTest::newRow("accepted") << QByteArray() << QByteArray() << QStringLiteral("ok");
 		QTest::newRow("foreign origin") << QByteArray("Origin") << QByteArray("http://attacker.example") << QStringLiteral("format");
-		QTest::newRow("transfer-encoding") << QByteArray("Transfer-Encoding") << QByteArray("chunked") << QStringLiteral("format");
 		QTest::newRow("second length") << QByteArray("content-length") << QByteArray("12") << QStringLiteral("format");
-		QTest::newRow("other type") << QByteArray("Content-Type") << QByteArray("application/zip") << QStringLiteral("format");
 		QTest::newRow("wrong token") << QByteArray("X-Quillmar-Access") << QByteArray("AAAAAAAAAAAAAAAAAAAAAA") << QStringLiteral("access");
 		QTest::newRow("stale revision") << QByteArray("X-Quillmar-Revision") << QByteArray("7") << QStringLiteral("conflict");
 		QTest::newRow("foreign host") << QByteArray("Host") << QByteArray("attacker.example") << QStringLiteral("400");
@@ -298,8 +252,8 @@ private Q_SLOTS:
 		QFETCH(QByteArray, value);
 		QFETCH(QString, code);
 		RemoteRig rig;
-		const QString before = storedNote(rig);
-		Upload upload = leaseholderUpload(rig, docxBytes());
+		const QString before = rig.stored();
+		UploadFields upload = leaseholderUpload(rig, docxBytes());
 		if (change == "content-length")
 			upload.fields.append({change, value});
 		else if (!change.isEmpty())
@@ -313,9 +267,9 @@ private Q_SLOTS:
 			QCOMPARE(reply.code(), code);
 		}
 		// A refused upload loses nothing; an accepted one is the note.
-		QCOMPARE(storedNote(rig).contains(QLatin1String("Between lists.")), code == QLatin1String("ok"));
+		QCOMPARE(rig.stored().contains(QLatin1String("Between lists.")), code == QLatin1String("ok"));
 		if (code != QLatin1String("ok"))
-			QCOMPARE(storedNote(rig), before);
+			QCOMPARE(rig.stored(), before);
 		QVERIFY(reply.allSent);
 		QVERIFY(allClosed(rig));
 		QVERIFY(uploadDirectories().isEmpty());
@@ -336,8 +290,8 @@ private Q_SLOTS:
 		QFETCH(qint64, length);
 		QFETCH(QString, code);
 		RemoteRig rig;
-		const QString before = storedNote(rig);
-		Upload upload = leaseholderUpload(rig, QByteArray());
+		const QString before = rig.stored();
+		UploadFields upload = leaseholderUpload(rig, QByteArray());
 		upload.set("Content-Length", QByteArray::number(length));
 		Client client(rig);
 		client.send(upload.head() + QByteArray(65536, 'x'));
@@ -351,55 +305,57 @@ private Q_SLOTS:
 		QCOMPARE(reply.status, 200);
 		QCOMPARE(reply.code(), code);
 		QVERIFY(reply.allSent);
-		QCOMPARE(storedNote(rig), before);
+		QCOMPARE(rig.stored(), before);
 		QVERIFY(allClosed(rig));
 	}
 
 	void secondUploadIsBusy()
 	{
 		RemoteRig rig;
-		const Upload upload = leaseholderUpload(rig, docxBytes());
+		const UploadFields upload = leaseholderUpload(rig, docxBytes());
 		Client first(rig);
 		first.send(upload.head() + upload.body.left(100));
 		QVERIFY(QTest::qWaitFor([&] { return rig.remote->uploading(); }, 20000));
 		QCOMPARE(exchange(rig, upload.bytes()).code(), QStringLiteral("busy"));
 		first.send(upload.body.mid(100));
 		QCOMPARE(first.finish().code(), QStringLiteral("ok"));
-		QVERIFY(storedNote(rig).contains(QLatin1String("Between lists.")));
+		QVERIFY(rig.stored().contains(QLatin1String("Between lists.")));
 	}
 
-	void lockAbortsTheUpload()
+	// An upload cut off by the lock, by the server's stop, or by a client that sends the whole
+	// body and gives up before the reply: nothing is stored, nothing is left behind.
+	void interruptedUploadsChangeNothing_data()
 	{
-		RemoteRig rig;
-		const QString before = storedNote(rig);
-		const Upload upload = leaseholderUpload(rig, docxBytes());
-		Client client(rig);
-		client.send(upload.head() + upload.body.left(100));
-		QVERIFY(QTest::qWaitFor([&] { return rig.remote->uploading(); }, 20000));
-		QCOMPARE(uploadDirectories().size(), 1);
-		rig.dock->setLocked(true);
-		QVERIFY(uploadDirectories().isEmpty());
-		client.send(upload.body.mid(100));
-		const Reply reply = client.finish();
-		QCOMPARE(reply.status, 0);
-		QCOMPARE(storedNote(rig), before);
-		QVERIFY(allClosed(rig));
+		QTest::addColumn<QString>("by");
+		for (const char *by : {"lock", "stop", "client"})
+			QTest::newRow(by) << QString::fromLatin1(by);
 	}
-
-	// A client that sends the whole body and gives up (here: closes its side) before the reply
-	// changes nothing, even though the body arrived whole.
-	void abandonedUploadIsNotCommitted()
+	void interruptedUploadsChangeNothing()
 	{
+		QFETCH(QString, by);
 		RemoteRig rig;
-		const QString before = storedNote(rig);
-		const Upload upload = leaseholderUpload(rig, docxBytes());
+		const QString before = rig.stored();
+		const UploadFields upload = leaseholderUpload(rig, docxBytes());
 		Client client(rig);
-		client.send(upload.bytes());
+		std::unique_ptr<Client> idle;
+		if (by == QLatin1String("stop"))
+			(idle = std::make_unique<Client>(rig))->send("GET /");
+		const qsizetype first = by == QLatin1String("client") ? upload.body.size() : 100;
+		client.send(upload.head() + upload.body.left(first));
 		QVERIFY(client.socket.waitForBytesWritten(5000));
-		QCOMPARE(::shutdown(int(client.socket.socketDescriptor()), SHUT_WR), 0);
-		QVERIFY(client.closed());
+		if (by == QLatin1String("client")) {
+			QCOMPARE(::shutdown(int(client.socket.socketDescriptor()), SHUT_WR), 0);
+		} else {
+			QVERIFY(QTest::qWaitFor([&] { return rig.remote->uploading(); }, 20000));
+			QCOMPARE(uploadDirectories().size(), 1);
+			by == QLatin1String("lock") ? rig.dock->setLocked(true) : rig.remote->stop();
+			QVERIFY(uploadDirectories().isEmpty());
+			client.send(upload.body.mid(first));
+		}
+		QVERIFY(client.finish().code() != QLatin1String("ok"));
+		QVERIFY(!idle || idle->closed());
 		QVERIFY(allClosed(rig));
-		QCOMPARE(storedNote(rig), before);
+		QCOMPARE(rig.stored(), before);
 		QVERIFY(uploadDirectories().isEmpty());
 	}
 
@@ -466,22 +422,6 @@ private Q_SLOTS:
 		for (const auto &client : slow)
 			QVERIFY(client->closed());
 		QCOMPARE(exchange(rig, get("/config.json", hostOf(rig))).status, 200);
-	}
-
-	void stopClosesEveryConnection()
-	{
-		RemoteRig rig;
-		const Upload upload = leaseholderUpload(rig, docxBytes());
-		Client uploading(rig);
-		uploading.send(upload.head() + upload.body.left(10));
-		Client idle(rig);
-		idle.send("GET /");
-		QVERIFY(QTest::qWaitFor([&] { return rig.remote->uploading(); }, 20000));
-		rig.remote->stop();
-		QVERIFY(uploading.closed());
-		QVERIFY(idle.closed());
-		QVERIFY(allClosed(rig));
-		QVERIFY(uploadDirectories().isEmpty());
 	}
 };
 

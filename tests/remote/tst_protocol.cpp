@@ -7,6 +7,7 @@
 #include <QTextBlock>
 
 #include <atomic>
+#include <functional>
 #include <ctime>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -28,20 +29,12 @@ extern "C" int clock_gettime(clockid_t id, struct timespec *ts)
 	return int(result);
 }
 
+using Spoil = std::function<QByteArray(quillmar::test::RemoteRig &, QJsonObject &)>;
+Q_DECLARE_METATYPE(Spoil)
+
 namespace {
 
 const QString Ok = QStringLiteral("ok");
-
-QString storedHtml(RemoteRig &rig, int scene)
-{
-	QString error;
-	return rig.dock->noteStore().readNote(rig.scenes.at(size_t(scene))->source(), error);
-}
-
-QString plainOf(const QString &html)
-{
-	return htmlToPlainText(html);
-}
 
 QStringList eventTypes()
 {
@@ -61,52 +54,42 @@ private Q_SLOTS:
 
 	void requestsAreRefusedBeforeAnyAction_data()
 	{
-		QTest::addColumn<QString>("kind");
+		// Changes the rig or the request; or returns a raw payload to send instead.
+		QTest::addColumn<Spoil>("spoil");
 		QTest::addColumn<QString>("expected");
-		QTest::newRow("token with one extra character") << "extra" << "access";
-		QTest::newRow("token missing one character") << "missing" << "access";
-		QTest::newRow("no token") << "none" << "access";
-		QTest::newRow("unknown session") << "session" << "session";
-		QTest::newRow("unknown action") << "action" << "action";
-		QTest::newRow("payload not an object") << "array" << "format";
-		QTest::newRow("payload not JSON") << "garbage" << "format";
-		QTest::newRow("collection loading: Open") << "loadingOpen" << "loading";
-		QTest::newRow("collection loading: GetDocument") << "loadingGet" << "loading";
-		QTest::newRow("server stopped") << "stopped" << "disabled";
-		QTest::newRow("payload over 6 MiB") << "huge" << "size";
+		const auto field = [](const char *name, std::function<QJsonValue(RemoteRig &)> value) {
+			return Spoil([=](RemoteRig &rig, QJsonObject &request) {
+				request[QLatin1String(name)] = value(rig);
+				return QByteArray();
+			});
+		};
+		const auto raw = [](const QByteArray &payload) { return Spoil([=](RemoteRig &, QJsonObject &) { return payload; }); };
+		const auto loading = [](bool open) {
+			return Spoil([=](RemoteRig &rig, QJsonObject &request) {
+				rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
+				request = open ? rig.make("Open") : rig.make("GetDocument", request[QStringLiteral("session")].toString(), {{QStringLiteral("scene"), rig.scene()}});
+				return QByteArray();
+			});
+		};
+		QTest::newRow("token with one extra character") << field("access", [](RemoteRig &r) { return r.remote->accessToken() + u'A'; }) << "access";
+		QTest::newRow("token missing one character") << field("access", [](RemoteRig &r) { return r.remote->accessToken().chopped(1); }) << "access";
+		QTest::newRow("no token") << field("access", [](RemoteRig &) { return QJsonValue(); }) << "access";
+		QTest::newRow("unknown session") << field("session", [](RemoteRig &) { return QStringLiteral("nobody"); }) << "session";
+		QTest::newRow("unknown action") << field("action", [](RemoteRig &) { return QStringLiteral("Format"); }) << "action";
+		QTest::newRow("payload not an object") << raw("[1]") << "format";
+		QTest::newRow("payload not JSON") << raw("{\"access\":") << "format";
+		QTest::newRow("payload over 6 MiB") << raw("\"" + QByteArray(Remote::MaxPayloadBytes, 'a') + "\"") << "size";
+		QTest::newRow("collection loading: Open") << loading(true) << "loading";
+		QTest::newRow("collection loading: GetDocument") << loading(false) << "loading";
+		QTest::newRow("server stopped") << Spoil([](RemoteRig &rig, QJsonObject &) { rig.remote->stop(); return QByteArray(); }) << "disabled";
 	}
 	void requestsAreRefusedBeforeAnyAction()
 	{
-		QFETCH(QString, kind);
+		QFETCH(Spoil, spoil);
 		QFETCH(QString, expected);
 		RemoteRig rig;
-		const QString session = rig.open();
-		QJsonObject request = rig.make("GetState", session);
-		const QString token = rig.remote->accessToken();
-		QByteArray raw;
-		if (kind == QLatin1String("extra"))
-			request[QStringLiteral("access")] = token + QLatin1Char('A');
-		else if (kind == QLatin1String("missing"))
-			request[QStringLiteral("access")] = token.chopped(1);
-		else if (kind == QLatin1String("none"))
-			request.remove(QStringLiteral("access"));
-		else if (kind == QLatin1String("session"))
-			request[QStringLiteral("session")] = QStringLiteral("nobody");
-		else if (kind == QLatin1String("action"))
-			request[QStringLiteral("action")] = QStringLiteral("Format");
-		else if (kind == QLatin1String("array"))
-			raw = "[1]";
-		else if (kind == QLatin1String("garbage"))
-			raw = "{\"access\":";
-		else if (kind == QLatin1String("huge"))
-			raw = "\"" + QByteArray(Remote::MaxPayloadBytes, 'a') + "\"";
-		else if (kind == QLatin1String("stopped"))
-			rig.remote->stop();
-		if (kind.startsWith(QLatin1String("loading"))) {
-			rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
-			request = kind.endsWith(QLatin1String("Open")) ? rig.make("Open")
-								  : rig.make("GetDocument", session, {{QStringLiteral("scene"), rig.scene()}});
-		}
+		QJsonObject request = rig.make("GetState", rig.open());
+		const QByteArray raw = spoil(rig, request);
 		const QJsonObject reply = raw.isEmpty() ? rig.send(request) : FakeWebsocket::instance().callRaw(raw);
 		QCOMPARE(code(reply), expected);
 		QCOMPARE(reply.size(), 2);
@@ -152,7 +135,7 @@ private Q_SLOTS:
 		const QJsonObject saved = rig.send(save);
 		QCOMPARE(code(saved), Ok);
 		QCOMPARE(saved.value(QStringLiteral("revision")).toInt(), 1);
-		QCOMPARE(plainOf(storedHtml(rig, 0)), QStringLiteral("hello"));
+		QCOMPARE(rig.stored(), QStringLiteral("hello"));
 		QCOMPARE(rig.dock->editor()->toPlainText(), QStringLiteral("hello"));
 		QCOMPARE(code(rig.send(save)), QStringLiteral("conflict")); // revision 0 is stale now
 
@@ -167,7 +150,7 @@ private Q_SLOTS:
 		const QJsonObject replaced = rig.send(rig.edit("ReplaceDocument", a, rig.scene(), {{QStringLiteral("document"), plainDocument(QStringLiteral("new"))}}));
 		QCOMPARE(code(replaced), Ok);
 		QCOMPARE(replaced.value(QStringLiteral("simplified")), QJsonValue(false));
-		QCOMPARE(plainOf(storedHtml(rig, 0)), QStringLiteral("new"));
+		QCOMPARE(rig.stored(), QStringLiteral("new"));
 
 		QCOMPARE(code(rig.send(rig.make("ReleaseEdit", a))), Ok);
 		QVERIFY(!rig.dock->isRemoteEditing());
@@ -220,7 +203,7 @@ private Q_SLOTS:
 			 QStringLiteral("busy"));
 		rig.now += RemoteState::LocalEditingMs;
 		QCOMPARE(code(rig.send(rig.edit("AcquireEdit", a, rig.scene()))), Ok);
-		QCOMPARE(plainOf(storedHtml(rig, 0)), QStringLiteral("typed"));
+		QCOMPARE(rig.stored(), QStringLiteral("typed"));
 
 		// The lock ends the lease at once.
 		rig.dock->setLocked(true);
@@ -265,9 +248,9 @@ private Q_SLOTS:
 		const QJsonObject request = rig.edit("SaveDocument", a, rig.scene(), {{QStringLiteral("document"), document}});
 		const qsizetype bytes = QJsonDocument(request).toJson(QJsonDocument::Compact).size();
 		QVERIFY2(bytes > Remote::MaxDocumentBytes && bytes < Remote::MaxPayloadBytes, QByteArray::number(bytes));
-		const QString before = storedHtml(rig, 0);
+		const QString before = rig.stored(0, true);
 		QCOMPARE(code(rig.send(request)), QStringLiteral("size"));
-		QCOMPARE(storedHtml(rig, 0), before);
+		QCOMPARE(rig.stored(0, true), before);
 		QCOMPARE(rig.remote->state().revision(rig.scene()), 0);
 	}
 
