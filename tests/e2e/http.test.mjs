@@ -10,6 +10,7 @@ import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { randomBytes } from 'node:crypto';
 import { Obs, geometry, makeHome, noteText, screenshot, waitFor, xdotool } from './lib/obs.mjs';
+import { vendorCall } from './lib/app_page.mjs';
 
 const checkout = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../..');
 const started = [];
@@ -131,8 +132,7 @@ test('enabled from its dialog, it serves the app, takes an upload and outlasts s
   assert.equal(Object.keys(parsed.labels).length, 97);
 
   // An upload by the leaseholder replaces the note.
-  const vendor = async (request) => JSON.parse((await obs.call('CallVendorRequest', {
-    vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify({ access: token, ...request }) } })).responseData.payload);
+  const vendor = (request) => vendorCall(obs, { access: token, ...request });
   const { session } = await vendor({ action: 'Open', name: 'e2e' });
   const read = await vendor({ session, action: 'GetDocument', scene: alpha });
   assert.equal((await vendor({ session, action: 'AcquireEdit', scene: alpha, epoch: read.epoch, revision: read.revision })).ok, true);

@@ -4,10 +4,10 @@ import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { createHash, randomBytes } from 'node:crypto';
+import { randomBytes } from 'node:crypto';
 import { setTimeout as sleep } from 'node:timers/promises';
-import WebSocket from 'ws';
 import { Obs, makeHome, screenshot, waitFor, xdotool, noteText, sceneUuids } from './lib/obs.mjs';
+import { RawClient as Raw, vendorCall } from './lib/app_page.mjs';
 
 const started = [];
 const clients = [];
@@ -17,6 +17,7 @@ after(async () => {
 });
 
 const token = randomBytes(16).toString('base64url');
+const RawClient = { connect: async (home) => { const c = await Raw.connect(home); clients.push(c); return c; } };
 
 // The module listens (without serving pages yet) once its settings say so.
 function enableRemote(home) {
@@ -30,53 +31,6 @@ const documentOf = (text) => ({
   blocks: [{ align: 1, indent: 0, list: 0, listIndent: 1, listGroup: 0, listStart: 1,
     runs: [{ text, weight: 400, italic: false, underline: false, strike: false, size: 0, family: '', color: '', background: '' }] }],
 });
-
-// The obs-websocket protocol by hand: Hello, Identify with the password's challenge, requests.
-class RawClient {
-  static async connect(home) {
-    const c = new RawClient();
-    c.events = [];
-    c.pending = new Map();
-    c.next = 1;
-    c.socket = new WebSocket(`ws://127.0.0.1:${home.port}`, 'obswebsocket.json');
-    const identified = new Promise((resolve, reject) => {
-      c.socket.on('error', reject);
-      c.socket.on('close', (code) => { reject(new Error(`closed ${code}`)); for (const p of c.pending.values()) p.reject(new Error(`closed ${code}`)); });
-      c.socket.on('message', (data) => {
-        const { op, d } = JSON.parse(data);
-        if (op === 0) {
-          const { challenge, salt } = d.authentication;
-          const secret = createHash('sha256').update(home.password + salt).digest('base64');
-          const authentication = createHash('sha256').update(secret + challenge).digest('base64');
-          c.socket.send(JSON.stringify({ op: 1, d: { rpcVersion: 1, authentication, eventSubscriptions: 512 } }));
-        } else if (op === 2) {
-          resolve();
-        } else if (op === 7) {
-          const p = c.pending.get(d.requestId);
-          c.pending.delete(d.requestId);
-          if (p) p.resolve(d);
-        } else if (op === 5 && d.eventType === 'VendorEvent' && d.eventData.vendorName === 'Quillmar') {
-          c.events.push({ type: d.eventData.eventType, body: JSON.parse(d.eventData.eventData.payload) });
-        }
-      });
-    });
-    await identified;
-    clients.push(c);
-    return c;
-  }
-  send(request) {
-    const requestId = `r${this.next++}`;
-    return new Promise((resolve, reject) => {
-      this.pending.set(requestId, { resolve: (d) => {
-        if (!d.requestStatus.result) reject(new Error(`obs-websocket refused: ${JSON.stringify(d.requestStatus)}`));
-        else resolve(JSON.parse(d.responseData.responseData.payload));
-      }, reject });
-      this.socket.send(JSON.stringify({ op: 6, d: { requestType: 'CallVendorRequest', requestId,
-        requestData: { vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } } } }));
-    });
-  }
-  async close() { this.socket.close(); }
-}
 
 async function startObs() {
   const home = await makeHome();
@@ -92,8 +46,7 @@ test('two kinds of client read, lease, save and hear about it', async () => {
   const { home, obs, uuid } = await startObs();
   await obs.showDock();
   // obs-websocket-js, the harness's own connection.
-  const phone = { send: async (request) => JSON.parse((await obs.call('CallVendorRequest', {
-    vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } })).responseData.payload) };
+  const phone = { send: (request) => vendorCall(obs, request) };
   const raw = await RawClient.connect(home);
 
   assert.deepEqual(await raw.send({ access: token + 'x', action: 'Open' }), { ok: false, code: 'access' });

@@ -7,6 +7,7 @@ import {
 } from './document.mjs';
 import {
   Connection, RemoteError, LoadQueue, SaveQueue, LeaseWatch, accessFromAddress, validCredential, nextDelay,
+  resumeSession,
 } from './protocol.mjs';
 import { setUpPrompterView } from './prompter_view.mjs';
 
@@ -186,12 +187,7 @@ async function connect(password = '') {
     // A flaky phone keeps its session instead of filling the module's sixteen.
     if (session) {
       try {
-        const stamp = lease.keepAliveSent();
-        const alive = await c.call({ access, session, action: 'KeepAlive' });
-        if (lease.judge(alive, stamp, { editing: false, epoch, uploading: false }) === 'release') {
-          c.call({ access, session, action: 'ReleaseEdit' }).catch(() => {});
-        }
-        reply = await c.call({ access, session, action: 'GetState' });
+        reply = await resumeSession((action) => c.call({ access, session, action }), lease);
       } catch (error) {
         if (error.code !== 'session') throw error;
         session = null;
@@ -425,9 +421,12 @@ function someoneElseEdits() {
   return !!remote && !!remote.editor && !editing && (remote.localEditing || !!remote.editorScene);
 }
 
+// Resolves true when the page holds the lease. Resuming a draft is the reader's explicit wish: the
+// module, not a state that may be a moment old, says whether someone else edits.
 async function beginEdit(resume = false) {
   if (!online || !scene || editing || acquiring || importing || !model || playing() || remote?.locked
-      || remote?.localEditing || model.editable === false || (draftProblem && !resume) || someoneElseEdits()) return;
+      || remote?.localEditing || model.editable === false || (draftProblem && !resume)
+      || (!resume && someoneElseEdits())) return false;
   const shown = scene;
   acquiring = true;
   lease.acquireSent();
@@ -435,9 +434,12 @@ async function beginEdit(resume = false) {
   try {
     reply = await call('AcquireEdit', { scene, epoch, revision });
   } catch (error) {
-    showProblem(messageOf(error.code), error.code === 'conflict' ? { reload: true } : {});
-    if (error.code === 'conflict' && !resume) loadScene(scene);
-    return;
+    // A refused resume still offers the draft: nothing typed may lose its way back.
+    const conflict = error.code === 'conflict';
+    showProblem(messageOf(error.code), resume ? { retry: !conflict, reload: conflict, download: true }
+      : conflict ? { reload: true } : {});
+    if (conflict && !resume) loadScene(scene);
+    return false;
   } finally {
     acquiring = false;
     lease.acquireSettled();
@@ -446,7 +448,7 @@ async function beginEdit(resume = false) {
   if (!online || scene !== shown || remote?.locked || (!resume && !docEl.contains(document.activeElement)
       && document.activeElement !== docEl)) {
     releaseLease();
-    return;
+    return false;
   }
   editing = true;
   revision = reply.revision;
@@ -464,6 +466,7 @@ async function beginEdit(resume = false) {
   placeCaret();
   updateOwner();
   if (resume) saveNow();
+  return true;
 }
 
 // The caret goes where the reader touched the text that started the edit.
@@ -1434,10 +1437,15 @@ function wire() {
 
 async function resumeDraft() {
   const draft = readDraft(scene);
-  if (!draft || draft.epoch !== epoch || draft.revision !== revision || !documentFits(draft.document)) return;
+  if (!draft) return;
+  if (draft.epoch !== epoch || draft.revision !== revision || !documentFits(draft.document)) {
+    offerDraft(draft);
+    return;
+  }
   show(draft.document.blocks);
   clearProblem();
-  await beginEdit(true);
+  // Not even asked (locked, playing, offline meanwhile): the offer stays.
+  if (!(await beginEdit(true)) && $('problem').hidden) offerDraft(draft);
 }
 
 async function readConfig() {

@@ -1,13 +1,15 @@
-// The browser app in headless Chromium against a running OBS. Until the module serves the page
-// itself, a small server here serves src/remote/client with the module's headers and a
-// /config.json that points the page at OBS's obs-websocket port; QUILLMAR_APP_URL=module uses
-// the module's own server instead.
+// The browser app in headless Chromium against a running OBS, and the raw obs-websocket clients
+// that stand in for other phones. A small server here serves src/remote/client with the module's
+// headers and a /config.json that points the page at a relay to OBS's obs-websocket port;
+// moduleThroughRelay sends the module's own page through such a relay.
 import http from 'node:http';
 import net from 'node:net';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { createHash } from 'node:crypto';
 import { chromium } from 'playwright-core';
+import WebSocket from 'ws';
 import { artifactDir } from './obs.mjs';
 
 const checkout = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../../..');
@@ -96,6 +98,23 @@ export async function serveClient(obsPort, { uploadPort = null } = {}) {
     close: async () => { await link.close(); await new Promise((r) => server.close(r)); } };
 }
 
+// The module's own page, its obs-websocket traffic through a relay that cut() interrupts: the
+// browser sees the module's /config.json and policy with the relay's port in place of OBS's.
+export async function moduleThroughRelay(browser, origin, obsPort) {
+  const link = await relay(obsPort);
+  await browser.context.route(`${origin}/config.json`, async (route) => {
+    const response = await route.fetch();
+    await route.fulfill({ response, json: { ...(await response.json()), port: link.port } });
+  });
+  await browser.context.route(`${origin}/`, async (route) => {
+    const response = await route.fetch();
+    const headers = response.headers();
+    headers['content-security-policy'] = headers['content-security-policy'].replace(`:${obsPort};`, `:${link.port};`);
+    await route.fulfill({ response, headers });
+  });
+  return { origin, cut: (ms) => link.cut(ms), close: () => link.close() };
+}
+
 // A fresh Chromium profile; the page's console errors and refused requests are collected.
 export async function openBrowser() {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quillmar-chromium-'));
@@ -131,11 +150,64 @@ export async function shoot(page, name) {
   return file;
 }
 
+// One vendor request through the harness's obs-websocket client.
+export const vendorCall = async (obs, request) => JSON.parse((await obs.call('CallVendorRequest', { vendorName: 'Quillmar',
+  requestType: 'Request', requestData: { payload: JSON.stringify(request) } })).responseData.payload);
+
 // A second remote device speaking the vendor protocol through the harness's obs-websocket client.
 export async function vendorClient(obs, access, name = 'Tester') {
-  const send = async (request) => JSON.parse((await obs.call('CallVendorRequest', { vendorName: 'Quillmar',
-    requestType: 'Request', requestData: { payload: JSON.stringify({ access, ...request }) } })).responseData.payload);
+  const send = (request) => vendorCall(obs, { access, ...request });
   const { session } = await send({ action: 'Open', name });
   return (action, fields = {}) => send({ session, action, ...fields });
+}
+
+// The obs-websocket protocol by hand: Hello, Identify with the password's challenge, vendor
+// requests; Quillmar's vendor events collect in events.
+export class RawClient {
+  static async connect(home) {
+    const c = new RawClient();
+    c.events = [];
+    c.pending = new Map();
+    c.next = 1;
+    c.socket = new WebSocket(`ws://127.0.0.1:${home.port}`, 'obswebsocket.json');
+    await new Promise((resolve, reject) => {
+      c.socket.on('error', reject);
+      c.socket.on('close', (code) => {
+        reject(new Error(`closed ${code}`));
+        for (const p of c.pending.values()) p.reject(new Error(`closed ${code}`));
+      });
+      c.socket.on('message', (data) => {
+        const { op, d } = JSON.parse(data);
+        if (op === 0) {
+          const { challenge, salt } = d.authentication;
+          const secret = createHash('sha256').update(home.password + salt).digest('base64');
+          const authentication = createHash('sha256').update(secret + challenge).digest('base64');
+          c.socket.send(JSON.stringify({ op: 1, d: { rpcVersion: 1, authentication, eventSubscriptions: 512 } }));
+        } else if (op === 2) {
+          resolve();
+        } else if (op === 7) {
+          c.pending.get(d.requestId)?.resolve(d);
+          c.pending.delete(d.requestId);
+        } else if (op === 5 && d.eventType === 'VendorEvent' && d.eventData.vendorName === 'Quillmar') {
+          c.events.push({ type: d.eventData.eventType, body: JSON.parse(d.eventData.eventData.payload) });
+        }
+      });
+    });
+    return c;
+  }
+
+  send(request) {
+    const requestId = `r${this.next++}`;
+    return new Promise((resolve, reject) => {
+      this.pending.set(requestId, { resolve: (d) => {
+        if (!d.requestStatus.result) reject(new Error(`obs-websocket refused: ${JSON.stringify(d.requestStatus)}`));
+        else resolve(JSON.parse(d.responseData.responseData.payload));
+      }, reject });
+      this.socket.send(JSON.stringify({ op: 6, d: { requestType: 'CallVendorRequest', requestId,
+        requestData: { vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } } } }));
+    });
+  }
+
+  async close() { this.socket.close(); }
 }
 

@@ -5,6 +5,7 @@ import assert from 'node:assert/strict';
 import { createHash, randomBytes, randomInt } from 'node:crypto';
 import {
   sha256, base64, secretOf, authenticationOf, accessFromAddress, Connection, LoadQueue, SaveQueue, LeaseWatch,
+  resumeSession,
 } from '../../../src/remote/client/protocol.mjs';
 
 const hex = (bytes) => Buffer.from(bytes).toString('hex');
@@ -270,6 +271,37 @@ test('keep-alive replies and the lease the page may hold without knowing', async
         else stamp = watch.keepAliveSent();
       }
       assert.equal(watch.judge(reply, stamp ?? watch.keepAliveSent(), state), want);
+    });
+  }
+});
+
+test('a reconnect gives back the lease it left behind before it reads the state', async (t) => {
+  // The module runs the requests waiting at each turn newest first, as obs-websocket may.
+  function module(holder) {
+    const waiting = [];
+    const sent = [];
+    const run = (action) => {
+      if (action === 'ReleaseEdit' && holder === 'me') holder = '';
+      return action === 'KeepAlive' ? { ok: true, editing: holder === 'me', epoch: 'e' }
+        : { ok: true, epoch: 'e', scenes: [], editor: holder };
+    };
+    const send = (action) => new Promise((resolve) => {
+      sent.push(action);
+      waiting.push(() => resolve(run(action)));
+      setImmediate(() => { while (waiting.length) waiting.pop()(); });
+    });
+    return { send, sent };
+  }
+  const rows = [
+    ['the lease left behind', 'me', ['KeepAlive', 'ReleaseEdit'], ''],
+    ['no lease', '', ['KeepAlive', 'GetState'], ''],
+    ['another device edits', 'other', ['KeepAlive', 'GetState'], 'other'],
+  ];
+  for (const [name, holder, requests, editor] of rows) {
+    await t.test(name, async () => {
+      const m = module(holder);
+      assert.equal((await resumeSession(m.send, new LeaseWatch())).editor, editor);
+      assert.deepEqual(m.sent, requests);
     });
   }
 });
