@@ -8,7 +8,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { randomBytes } from 'node:crypto';
 import { Obs, makeHome, waitFor } from '../tests/e2e/lib/obs.mjs';
-import { serveClient, openBrowser, vendorClient } from '../tests/e2e/lib/app_page.mjs';
+import { serveClient, openBrowser, vendorClient, signIn } from '../tests/e2e/lib/app_page.mjs';
 
 const cleanup = [];
 after(async () => { for (const step of cleanup.reverse()) await step().catch(() => {}); });
@@ -39,9 +39,7 @@ test('first note shown and bytes served', async () => {
   const browser = await openBrowser();
   cleanup.push(() => browser.close());
   const page = await browser.page();
-  await page.goto(`${server.origin}/#${token}`);
-  await page.fill('#password', home.password);
-  await page.click('#connect');
+  await signIn(page, server.origin, token, home.password);
   await waitFor('the first sign-in', () => page.$eval('#document', (el) => el.children.length === 300));
 
   const times = [];

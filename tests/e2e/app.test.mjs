@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { randomBytes } from 'node:crypto';
-import { Obs, makeHome, noteText, waitFor } from './lib/obs.mjs';
+import { Obs, makeHome, noteOf, noteText, waitFor } from './lib/obs.mjs';
 import { serveClient, moduleThroughRelay, openBrowser, shoot, vendorClient } from './lib/app_page.mjs';
 
 const token = randomBytes(16).toString('base64url');
@@ -160,6 +160,28 @@ test('the browser app against OBS', async (context) => {
     assert.ok(!html.includes('<img'));
     await page.click('#reload');
     await waitFor('the other text shown', async () => (await documentText(page)) === 'Changed elsewhere');
+  });
+
+  await t.test('the tools format the note on a phone: bold, a numbered list and a mark', async () => {
+    await typeInto(page, '');
+    await page.keyboard.press('Control+a');
+    await page.keyboard.type('Cue one');
+    await page.keyboard.press('Enter');
+    await page.keyboard.type('Cue two');
+    await page.keyboard.press('Control+a');
+    await page.click('#bold');
+    await page.selectOption('#list', '-4');
+    await page.keyboard.press('Control+End');
+    await page.click('#insert-mark');
+    await page.keyboard.type('A');
+    await waitFor('the formatted note saved', () => {
+      const html = noteOf(home, uuid.Alpha)?.html || '';
+      return /<ol[^>]*>[\s\S]*Cue one[\s\S]*Cue two\u25C6\[A\]/.test(html) && /font-weight:\s*700/.test(html);
+    });
+    // The mark keeps its colour while the text is being edited.
+    assert.equal(await page.evaluate(() => CSS.highlights.get('mark')?.size), 1);
+    await shoot(page, 'app-tools');
+    await page.keyboard.press('Escape');
   });
 
   await t.test('imports text and HTML files and exports the note', async () => {

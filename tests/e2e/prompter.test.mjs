@@ -9,7 +9,7 @@ import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { randomBytes } from 'node:crypto';
 import { Obs, homeWithLongNote, screenshot, waitFor, xdotool, artifactDir } from './lib/obs.mjs';
-import { serveClient, openBrowser, shoot } from './lib/app_page.mjs';
+import { serveClient, openBrowser, shoot, signIn } from './lib/app_page.mjs';
 
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
@@ -127,9 +127,7 @@ async function browserView(home, obs, token) {
   try {
     const page = await browser.page();
     await page.setViewportSize({ width: 820, height: 1180 });
-    await page.goto(`${server.origin}/#${token}`);
-    await page.fill('#password', home.password);
-    await page.click('#connect');
+    await signIn(page, server.origin, token, home.password);
     // Sign-in and the first note can take a while on a loaded machine.
     await waitFor('the note in the browser', async () => (await page.$eval('#lines', (el) => el.textContent)).includes('120'), 45000);
     await page.click('#target');

@@ -1,5 +1,5 @@
 // Remote control in the real OBS: phones reach the notes through obs-websocket vendor requests,
-// with obs-websocket-js (the harness's client) and with clients that speak the raw protocol over 'ws'.
+// on the harness's connection and on connections of their own.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -7,7 +7,7 @@ import path from 'node:path';
 import { randomBytes } from 'node:crypto';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { Obs, makeHome, screenshot, waitFor, xdotool, noteText, sceneUuids } from './lib/obs.mjs';
-import { RawClient as Raw, vendorCall } from './lib/app_page.mjs';
+import { vendorConnection, vendorCall } from './lib/app_page.mjs';
 
 const started = [];
 const clients = [];
@@ -17,7 +17,6 @@ after(async () => {
 });
 
 const token = randomBytes(16).toString('base64url');
-const RawClient = { connect: async (home) => { const c = await Raw.connect(home); clients.push(c); return c; } };
 
 // The module listens (without serving pages yet) once its settings say so.
 function enableRemote(home) {
@@ -47,36 +46,37 @@ test('two kinds of client read, lease, save and hear about it', async () => {
   await obs.showDock();
   // obs-websocket-js, the harness's own connection.
   const phone = { send: (request) => vendorCall(obs, request) };
-  const raw = await RawClient.connect(home);
+  const second = await vendorConnection(home);
+  clients.push(second);
 
-  assert.deepEqual(await raw.send({ access: token + 'x', action: 'Open' }), { ok: false, code: 'access' });
+  assert.deepEqual(await second.send({ access: token + 'x', action: 'Open' }), { ok: false, code: 'access' });
   const opened = await phone.send({ access: token, action: 'Open', name: 'Phone' });
   assert.equal(opened.ok, true);
   assert.deepEqual(opened.scenes.map((s) => s.name).filter((n) => n !== 'Scene').sort(), ['Alpha', 'Beta', 'Gamma']);
   const a = opened.session;
-  const b = (await raw.send({ access: token, action: 'Open', name: 'Raw' })).session;
+  const b = (await second.send({ access: token, action: 'Open', name: 'Raw' })).session;
 
   const read = await phone.send({ access: token, session: a, action: 'GetDocument', scene: uuid.Alpha });
   assert.equal(read.ok, true);
   assert.ok(Array.isArray(read.blocks));
   const edit = { access: token, scene: uuid.Alpha, epoch: read.epoch, revision: read.revision };
   assert.equal((await phone.send({ ...edit, session: a, action: 'AcquireEdit' })).ok, true);
-  assert.deepEqual(await raw.send({ ...edit, session: b, action: 'AcquireEdit' }), { ok: false, code: 'busy' });
-  raw.events.length = 0;
+  assert.deepEqual(await second.send({ ...edit, session: b, action: 'AcquireEdit' }), { ok: false, code: 'busy' });
+  second.events.length = 0;
   const saved = await phone.send({ ...edit, session: a, action: 'SaveDocument', document: documentOf('written on the phone') });
   assert.deepEqual(saved, { ok: true, revision: 1, epoch: read.epoch });
   await waitFor('the note file', () => noteText(home, uuid.Alpha) === 'written on the phone');
-  await waitFor('Changed on the second connection', () => raw.events.some((e) => e.type === 'Changed' && e.body.changed.includes(uuid.Alpha)), 5000);
+  await waitFor('Changed on the second connection', () => second.events.some((e) => e.type === 'Changed' && e.body.changed.includes(uuid.Alpha)), 5000);
   const shot = screenshot('remote-dock-after-save', obs.dockWindow());
   assert.ok(fs.statSync(shot).size > 0);
 
-  // Silence: 15 s after its last sign of life the phone's lease is gone and the raw client may edit.
-  const keep = setInterval(() => raw.send({ access: token, session: b, action: 'KeepAlive' }).catch(() => {}), 4000);
+  // Silence: 15 s after its last sign of life the phone's lease is gone and the second connection may edit.
+  const keep = setInterval(() => second.send({ access: token, session: b, action: 'KeepAlive' }).catch(() => {}), 4000);
   try {
     await sleep(16500);
-    const state = await raw.send({ access: token, session: b, action: 'GetState' });
+    const state = await second.send({ access: token, session: b, action: 'GetState' });
     assert.equal(state.editor, '');
-    assert.equal((await raw.send({ ...edit, revision: 1, session: b, action: 'AcquireEdit' })).ok, true);
+    assert.equal((await second.send({ ...edit, revision: 1, session: b, action: 'AcquireEdit' })).ok, true);
     assert.equal((await phone.send({ access: token, session: a, action: 'KeepAlive' })).editing, false);
   } finally {
     clearInterval(keep);
@@ -99,7 +99,8 @@ test('eight clients hammer it while the dock types and scenes switch; OBS exits 
   const scenes = [uuid.Alpha, uuid.Beta, uuid.Gamma];
 
   async function client(i) {
-    const c = await RawClient.connect(home);
+    const c = await vendorConnection(home);
+    clients.push(c);
     const session = (await c.send({ access: token, action: 'Open', name: `hammer ${i}` })).session;
     let epoch = '';
     let revision = 0;

@@ -1,5 +1,5 @@
-// The browser app in headless Chromium against a running OBS, and the raw obs-websocket clients
-// that stand in for other phones. A small server here serves src/remote/client with the module's
+// The browser app in headless Chromium against a running OBS, and the obs-websocket clients that
+// stand in for other phones. A small server here serves src/remote/client with the module's
 // headers and a /config.json that points the page at a relay to OBS's obs-websocket port;
 // moduleThroughRelay sends the module's own page through such a relay.
 import http from 'node:http';
@@ -7,17 +7,17 @@ import net from 'node:net';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { createHash } from 'node:crypto';
 import { chromium } from 'playwright-core';
-import WebSocket from 'ws';
+import OBSWebSocket from 'obs-websocket-js/json';
 import { artifactDir } from './obs.mjs';
 
 const checkout = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../../..');
 const clientDir = path.join(checkout, 'src/remote/client');
 const TYPES = { '.html': 'text/html; charset=utf-8', '.css': 'text/css; charset=utf-8', '.png': 'image/png',
-  '.svg': 'image/svg+xml', '.webmanifest': 'application/manifest+json' };
-const FILES = ['/', '/style.css', '/app.mjs', '/protocol.mjs', '/document.mjs', '/prompter.mjs', '/prompter_view.mjs',
-  '/manifest.webmanifest', '/icon.svg', '/icon-192.png', '/icon-512.png'];
+  '.svg': 'image/svg+xml', '.webmanifest': 'application/manifest+json', '.mjs': 'text/javascript; charset=utf-8' };
+// Every file of the client as the module serves it: [address, file name, type].
+export const clientFiles = () => fs.readdirSync(clientDir).sort()
+  .map((file) => [file === 'index.html' ? '/' : `/${file}`, file, TYPES[path.extname(file)]]);
 
 function localeTexts() {
   const texts = {};
@@ -83,9 +83,10 @@ export async function serveClient(obsPort, { uploadPort = null } = {}) {
     if (req.method === 'GET' && req.url === '/config.json') {
       body = Buffer.from(JSON.stringify({ port: wsPort, labels: localeTexts(), version: '3.0.0' }));
       type = 'application/json';
-    } else if (req.method === 'GET' && FILES.includes(req.url) && fs.existsSync(path.join(clientDir, req.url === '/' ? 'index.html' : req.url))) {
-      body = fs.readFileSync(path.join(clientDir, req.url === '/' ? 'index.html' : req.url));
-      type = TYPES[path.extname(req.url)] || (req.url === '/' ? TYPES['.html'] : 'text/javascript; charset=utf-8');
+    } else if (req.method === 'GET' && clientFiles().some(([address]) => address === req.url)) {
+      const [, file, fileType] = clientFiles().find(([address]) => address === req.url);
+      body = fs.readFileSync(path.join(clientDir, file));
+      type = fileType;
     } else {
       res.writeHead(404, headers).end();
       return;
@@ -144,6 +145,13 @@ export async function openBrowser() {
   };
 }
 
+// Opens the link and signs in with the obs-websocket password.
+export async function signIn(page, origin, token, password) {
+  await page.goto(`${origin}/#${token}`);
+  await page.fill('#password', password);
+  await page.click('#connect');
+}
+
 export async function shoot(page, name) {
   const file = path.join(artifactDir, `${name}.png`);
   await page.screenshot({ path: file });
@@ -161,53 +169,13 @@ export async function vendorClient(obs, access, name = 'Tester') {
   return (action, fields = {}) => send({ session, action, ...fields });
 }
 
-// The obs-websocket protocol by hand: Hello, Identify with the password's challenge, vendor
-// requests; Quillmar's vendor events collect in events.
-export class RawClient {
-  static async connect(home) {
-    const c = new RawClient();
-    c.events = [];
-    c.pending = new Map();
-    c.next = 1;
-    c.socket = new WebSocket(`ws://127.0.0.1:${home.port}`, 'obswebsocket.json');
-    await new Promise((resolve, reject) => {
-      c.socket.on('error', reject);
-      c.socket.on('close', (code) => {
-        reject(new Error(`closed ${code}`));
-        for (const p of c.pending.values()) p.reject(new Error(`closed ${code}`));
-      });
-      c.socket.on('message', (data) => {
-        const { op, d } = JSON.parse(data);
-        if (op === 0) {
-          const { challenge, salt } = d.authentication;
-          const secret = createHash('sha256').update(home.password + salt).digest('base64');
-          const authentication = createHash('sha256').update(secret + challenge).digest('base64');
-          c.socket.send(JSON.stringify({ op: 1, d: { rpcVersion: 1, authentication, eventSubscriptions: 512 } }));
-        } else if (op === 2) {
-          resolve();
-        } else if (op === 7) {
-          c.pending.get(d.requestId)?.resolve(d);
-          c.pending.delete(d.requestId);
-        } else if (op === 5 && d.eventType === 'VendorEvent' && d.eventData.vendorName === 'Quillmar') {
-          c.events.push({ type: d.eventData.eventType, body: JSON.parse(d.eventData.eventData.payload) });
-        }
-      });
-    });
-    return c;
-  }
-
-  send(request) {
-    const requestId = `r${this.next++}`;
-    return new Promise((resolve, reject) => {
-      this.pending.set(requestId, { resolve: (d) => {
-        if (!d.requestStatus.result) reject(new Error(`obs-websocket refused: ${JSON.stringify(d.requestStatus)}`));
-        else resolve(JSON.parse(d.responseData.responseData.payload));
-      }, reject });
-      this.socket.send(JSON.stringify({ op: 6, d: { requestType: 'CallVendorRequest', requestId,
-        requestData: { vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } } } }));
-    });
-  }
-
-  async close() { this.socket.close(); }
+// Another phone on a connection of its own; Quillmar's vendor events collect in events.
+export async function vendorConnection(home) {
+  const ws = new OBSWebSocket();
+  await ws.connect(`ws://127.0.0.1:${home.port}`, home.password, { eventSubscriptions: 512 });
+  const events = [];
+  ws.on('VendorEvent', ({ vendorName, eventType, eventData }) => {
+    if (vendorName === 'Quillmar') events.push({ type: eventType, body: JSON.parse(eventData.payload) });
+  });
+  return { events, send: (request) => vendorCall(ws, request), close: () => ws.disconnect() };
 }
-
