@@ -8,7 +8,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { randomBytes } from 'node:crypto';
 import { Obs, makeHome, waitFor } from '../tests/e2e/lib/obs.mjs';
-import { serveClient, openBrowser, vendorClient, signIn } from '../tests/e2e/lib/app_page.mjs';
+import { serveClient, openBrowser, vendorClient, signIn, enableRemote } from '../tests/e2e/lib/app_page.mjs';
 
 const cleanup = [];
 after(async () => { for (const step of cleanup.reverse()) await step().catch(() => {}); });
@@ -17,9 +17,7 @@ const median = (xs) => xs.slice().sort((a, b) => a - b)[Math.floor(xs.length / 2
 test('first note shown and bytes served', async () => {
   const home = await makeHome();
   const token = randomBytes(16).toString('base64url');
-  fs.mkdirSync(home.moduleConfig, { recursive: true });
-  fs.writeFileSync(path.join(home.moduleConfig, 'settings.ini'),
-    `[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
+  enableRemote(home, token);
   const obs = await Obs.start(home);
   cleanup.push(() => obs.stop());
   const { currentProgramSceneUuid: scene } = await obs.call('GetCurrentProgramScene');

@@ -6,17 +6,16 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { randomBytes } from 'node:crypto';
 import { Obs, makeHome, noteOf, noteText, waitFor } from './lib/obs.mjs';
-import { serveClient, moduleThroughRelay, openBrowser, shoot, vendorClient } from './lib/app_page.mjs';
+import { enableRemote, moduleThroughRelay, openBrowser, shoot, vendorClient } from './lib/app_page.mjs';
 
 const token = randomBytes(16).toString('base64url');
+const lines = Array.from({ length: 300 }, (_, i) => `Line ${i + 1}`).join('\n');
 const cleanup = [];
 after(async () => { for (const step of cleanup.reverse()) await step().catch(() => {}); });
 
 async function setUp() {
   const home = await makeHome();
-  fs.mkdirSync(home.moduleConfig, { recursive: true });
-  fs.writeFileSync(path.join(home.moduleConfig, 'settings.ini'),
-    `[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
+  enableRemote(home, token);
   const obs = await Obs.start(home);
   cleanup.push(() => obs.stop());
   for (const name of ['Alpha', 'Beta']) await obs.call('CreateScene', { sceneName: name });
@@ -25,10 +24,8 @@ async function setUp() {
   const uuid = Object.fromEntries(scenes.map((s) => [s.sceneName, s.sceneUuid]));
   const browser = await openBrowser();
   cleanup.push(() => browser.close());
-  // QUILLMAR_APP_SERVER=module: the page as the module serves it.
-  const server = process.env.QUILLMAR_APP_SERVER === 'module'
-    ? await moduleThroughRelay(browser, `http://127.0.0.1:${home.port + 1}`, home.port)
-    : await serveClient(home.port, { uploadPort: home.port + 1 });
+  // The page as the module serves it, which is what a phone gets.
+  const server = await moduleThroughRelay(browser, `http://127.0.0.1:${home.port + 1}`, home.port);
   cleanup.push(() => server.close());
   const page = await browser.page();
   page.on('dialog', (d) => d.accept());
@@ -50,14 +47,10 @@ async function typeInto(page, words) {
 test('the browser app against OBS', async (context) => {
   const { home, obs, uuid, server, browser, page, other } = await setUp();
   // A failing step leaves a picture of the page behind.
-  const t = { test: (name, fn) => context.test(name, async () => {
-    try {
-      await fn();
-    } catch (error) {
-      await shoot(page, `app-failed-${name.replace(/[^a-z0-9]+/gi, '-').slice(0, 40)}`).catch(() => {});
-      throw error;
-    }
-  }) };
+  const t = { test: (name, fn) => context.test(name, () => fn().catch(async (error) => {
+    await shoot(page, `app-failed-${name.replace(/[^a-z0-9]+/gi, '-').slice(0, 40)}`).catch(() => {});
+    throw error;
+  })) };
 
   await t.test('signs in with the password and takes the token out of the address', async () => {
     await page.goto(`${server.origin}/#${token}`);
@@ -165,9 +158,7 @@ test('the browser app against OBS', async (context) => {
   await t.test('the tools format the note on a phone: bold, a numbered list and a mark', async () => {
     await typeInto(page, '');
     await page.keyboard.press('Control+a');
-    await page.keyboard.type('Cue one');
-    await page.keyboard.press('Enter');
-    await page.keyboard.type('Cue two');
+    await page.keyboard.type('Cue one\nCue two');
     await page.keyboard.press('Control+a');
     await page.click('#bold');
     await page.selectOption('#list', '-4');
@@ -185,7 +176,6 @@ test('the browser app against OBS', async (context) => {
   });
 
   await t.test('imports text and HTML files and exports the note', async () => {
-    const lines = Array.from({ length: 300 }, (_, i) => `Line ${i + 1}`).join('\n');
     await page.setInputFiles('#import-file', { name: 'script.txt', mimeType: 'text/plain', buffer: Buffer.from(lines) });
     await waitFor('the text import', () => noteText(home, uuid.Alpha)?.startsWith('Line 1'));
     await waitFor('the imported text shown', async () => (await text(page, 'lines')) === 'Paragraphs: 300');
@@ -210,7 +200,6 @@ test('the browser app against OBS', async (context) => {
   await t.test('drives the teleprompter in OBS and follows its position', async () => {
     // The dock has to be on screen for its teleprompter to have somewhere to scroll.
     await obs.showDock();
-    const lines = Array.from({ length: 300 }, (_, i) => `Line ${i + 1}`).join('\n');
     await page.setInputFiles('#import-file', { name: 'script.txt', mimeType: 'text/plain', buffer: Buffer.from(lines) });
     await waitFor('the long note', async () => (await text(page, 'lines')) === 'Paragraphs: 300');
     await page.click('#target');

@@ -139,18 +139,6 @@ test('enabled from its dialog, it serves the app, takes an upload and outlasts s
   // Slowloris and slow bodies for 60 s (slowhttptest gives up once the server has closed all its
   // connections, so it is started again until the time is up); a vendor request every 250 ms
   // throughout must be answered. How fast is reported, not judged: the machine is shared.
-  const timeVendor = async (until) => {
-    const times = [];
-    while (until()) {
-      const t = process.hrtime.bigint();
-      await vendor({ action: 'GetState', session });
-      times.push(Number(process.hrtime.bigint() - t) / 1e6);
-      await sleep(250);
-    }
-    return times.sort((a, b) => a - b);
-  };
-  const summary = (times) => `${times.length} requests, median ${times[times.length >> 1].toFixed(1)} ms, ` +
-    `95th ${times[Math.floor(times.length * 0.95)].toFixed(1)} ms, worst ${times[times.length - 1].toFixed(1)} ms`;
   const attackEnd = Date.now() + 60000;
   let rounds = 0;
   const attack = async (args) => {
@@ -165,12 +153,18 @@ test('enabled from its dialog, it serves the app, takes an upload and outlasts s
     attack(['-H', '-c', '200', '-i', '10', '-r', '50', '-t', 'GET', '-u', `${base}/`]),
     attack(['-B', '-c', '200', '-i', '10', '-r', '50', '-s', '8192', '-t', 'POST', '-u', `${base}/import.docx`]),
   ]);
-  const during = await timeVendor(() => Date.now() < attackEnd);
+  const answered = [];
+  while (Date.now() < attackEnd) {
+    const start = Date.now();
+    await vendor({ action: 'GetState', session });
+    answered.push(Date.now() - start);
+    await sleep(250);
+  }
   await attacks;
-  console.log(`under slowhttptest (${rounds} runs): ${summary(during)}`);
+  console.log(`under slowhttptest (${rounds} runs): ${answered.length} requests, worst ${Math.max(...answered)} ms`);
   await waitFor('the server to serve again', () => curl(`${base}/config.json`).head.startsWith('HTTP/1.1 200 OK'), 40000, 1000);
   const result = await obs.stop();
   assert.equal(result.code, 0);
   // Every request was answered.
-  assert.ok(during.length > 150, summary(during));
+  assert.ok(answered.length > 150);
 });

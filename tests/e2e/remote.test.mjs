@@ -3,11 +3,10 @@
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import path from 'node:path';
 import { randomBytes } from 'node:crypto';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { Obs, makeHome, screenshot, waitFor, xdotool, noteText, sceneUuids } from './lib/obs.mjs';
-import { vendorConnection, vendorCall } from './lib/app_page.mjs';
+import { enableRemote, vendorConnection, vendorCall } from './lib/app_page.mjs';
 
 const started = [];
 const clients = [];
@@ -18,13 +17,6 @@ after(async () => {
 
 const token = randomBytes(16).toString('base64url');
 
-// The module listens (without serving pages yet) once its settings say so.
-function enableRemote(home) {
-  fs.mkdirSync(home.moduleConfig, { recursive: true });
-  fs.writeFileSync(path.join(home.moduleConfig, 'settings.ini'),
-    `[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
-}
-
 const documentOf = (text) => ({
   editable: true,
   blocks: [{ align: 1, indent: 0, list: 0, listIndent: 1, listGroup: 0, listStart: 1,
@@ -33,7 +25,7 @@ const documentOf = (text) => ({
 
 async function startObs() {
   const home = await makeHome();
-  enableRemote(home);
+  enableRemote(home, token);
   const obs = await Obs.start(home);
   started.push(obs);
   for (const name of ['Alpha', 'Beta', 'Gamma']) await obs.call('CreateScene', { sceneName: name });

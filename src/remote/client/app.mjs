@@ -811,12 +811,12 @@ function applyBlock(change) {
   onInput();
 }
 
+const listFields = (p) => ({ list: Number(p.dataset.list) || 0, listGroup: Number(p.dataset.listGroup) || 0,
+  listIndent: Number(p.dataset.listIndent) || 1, listStart: Number(p.dataset.listStart) || 1 });
+
 function renumber() {
   const paragraphs = [...docEl.children];
-  const blocks = paragraphs.map((p) => ({
-    list: Number(p.dataset.list) || 0, listGroup: Number(p.dataset.listGroup) || 0,
-    listIndent: Number(p.dataset.listIndent) || 1, listStart: Number(p.dataset.listStart) || 1,
-  }));
+  const blocks = paragraphs.map(listFields);
   listMarkers(blocks).forEach((marker, i) => {
     if (marker) paragraphs[i].dataset.marker = marker;
     else delete paragraphs[i].dataset.marker;
@@ -827,7 +827,7 @@ function setList(style) {
   const paragraphs = [...docEl.children];
   const first = paragraphs.indexOf(paragraphsInSelection()[0]);
   if (first < 0) return;
-  const patch = listPatch(paragraphs.map(blockOfParagraph), first, style);
+  const patch = listPatch(paragraphs.map(listFields), first, style);
   applyBlock(() => patch);
 }
 

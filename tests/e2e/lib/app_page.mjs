@@ -59,7 +59,7 @@ async function relay(target) {
 
 // Serves the client files as the module does (same headers), counting what it serves; the
 // page reaches obs-websocket through a relay that cut() interrupts.
-export async function serveClient(obsPort, { uploadPort = null } = {}) {
+export async function serveClient(obsPort) {
   const served = [];
   const link = await relay(obsPort);
   const wsPort = link.port;
@@ -68,16 +68,6 @@ export async function serveClient(obsPort, { uploadPort = null } = {}) {
     const headers = { 'Cache-Control': 'no-store', 'X-Content-Type-Options': 'nosniff', 'Referrer-Policy': 'no-referrer',
       'Content-Security-Policy': "default-src 'none'; script-src 'self'; style-src 'self' 'unsafe-inline'; connect-src 'self' "
         + `ws://${address.address}:${wsPort}; img-src 'self'; manifest-src 'self'; base-uri 'none'; frame-ancestors 'none'; form-action 'none'` };
-    if (req.method === 'POST' && req.url === '/import.docx' && uploadPort) {
-      // The module accepts uploads from its own origin or from none; this page has another one.
-      const { origin, ...headers } = req.headers;
-      const forward = http.request({ host: '127.0.0.1', port: uploadPort, path: req.url, method: 'POST',
-        headers: { ...headers, host: `127.0.0.1:${uploadPort}` } },
-        (reply) => { res.writeHead(reply.statusCode, reply.headers); reply.pipe(res); });
-      forward.on('error', () => res.destroy());
-      req.pipe(forward);
-      return;
-    }
     let body;
     let type;
     if (req.method === 'GET' && req.url === '/config.json') {
@@ -143,6 +133,13 @@ export async function openBrowser() {
       fs.rmSync(profile, { recursive: true, force: true });
     },
   };
+}
+
+// Settings that start the remote service with a known token, the page on the next port.
+export function enableRemote(home, token) {
+  fs.mkdirSync(home.moduleConfig, { recursive: true });
+  fs.appendFileSync(path.join(home.moduleConfig, 'settings.ini'),
+    `\n[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
 }
 
 // Opens the link and signs in with the obs-websocket password.

@@ -173,10 +173,7 @@ test('plain text import', async (t) => {
 test('marks, search, go-to and the editing tools', async (t) => {
   const bold = { ...run(''), weight: 700 };
   const item = (list, listGroup, listIndent = 1) => ({ ...block([]), list, listGroup, listIndent });
-  const painted = (steps) => {
-    const p = new FormatPainter();
-    return steps.map((step) => (step === 'use' ? p.use() : (p[step](step), p.format)));
-  };
+  const painted = (steps, p = new FormatPainter()) => steps.map((step) => (step === 'use' ? p.use() : (p[step](step), p.format)));
   const view = { scrollTop: 500, scrollHeight: 2100, clientHeight: 100 };
   const rows = [
     ['a mark ends at the caret', () => [markEndingAt('ab\u25C6[x] c', 6), markEndingAt('ab\u25C6 c', 3), markEndingAt('ab\u25C6[x c', 6)],
