@@ -38,8 +38,7 @@ test('two kinds of client read, lease, save and hear about it', async () => {
   await obs.showDock();
   // obs-websocket-js, the harness's own connection.
   const phone = { send: (request) => vendorCall(obs, request) };
-  const second = await vendorConnection(home);
-  clients.push(second);
+  const second = await vendorConnection(home, clients);
 
   assert.deepEqual(await second.send({ access: token + 'x', action: 'Open' }), { ok: false, code: 'access' });
   const opened = await phone.send({ access: token, action: 'Open', name: 'Phone' });
@@ -91,8 +90,7 @@ test('eight clients hammer it while the dock types and scenes switch; OBS exits 
   const scenes = [uuid.Alpha, uuid.Beta, uuid.Gamma];
 
   async function client(i) {
-    const c = await vendorConnection(home);
-    clients.push(c);
+    const c = await vendorConnection(home, clients);
     const session = (await c.send({ access: token, action: 'Open', name: `hammer ${i}` })).session;
     let epoch = '';
     let revision = 0;

@@ -166,13 +166,14 @@ export async function vendorClient(obs, access, name = 'Tester') {
   return (action, fields = {}) => send({ session, action, ...fields });
 }
 
-// Another phone on a connection of its own; Quillmar's vendor events collect in events.
-export async function vendorConnection(home) {
+// Another phone on its own connection, closed with opened; its Quillmar events collect in events.
+export async function vendorConnection(home, opened) {
   const ws = new OBSWebSocket();
   await ws.connect(`ws://127.0.0.1:${home.port}`, home.password, { eventSubscriptions: 512 });
   const events = [];
   ws.on('VendorEvent', ({ vendorName, eventType, eventData }) => {
     if (vendorName === 'Quillmar') events.push({ type: eventType, body: JSON.parse(eventData.payload) });
   });
-  return { events, send: (request) => vendorCall(ws, request), close: () => ws.disconnect() };
+  opened.push({ close: () => ws.disconnect() });
+  return { events, send: (request) => vendorCall(ws, request) };
 }
