@@ -165,5 +165,5 @@ test('enabled from its dialog, it serves the app, takes an upload and outlasts s
   await waitFor('the server to serve again', () => curl(`${base}/config.json`).head.startsWith('HTTP/1.1 200 OK'), 40000, 1000);
   const result = await obs.stop();
   assert.equal(result.code, 0);
-  assert.ok(answered.length > 150, 'a vendor request went unanswered');
+  assert.ok(answered.length > 150, 'vendor requests stalled under the attack');
 });
