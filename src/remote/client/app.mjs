@@ -165,6 +165,12 @@ function releaseLease() {
   call('ReleaseEdit').then(applyState, () => {});
 }
 
+// Until the release's reply, the last state names this page's own lease: not someone else's edit,
+// which would keep the next click or import from asking at all.
+function forgetOwnLease() {
+  if (remote && !remote.localEditing) remote = { ...remote, editor: '', editorScene: '' };
+}
+
 // ---------------------------------------------------------------------------------------------
 // Connecting
 
@@ -577,6 +583,7 @@ async function finishEdit() {
   editing = false;
   saves = null;
   setEditable(false);
+  forgetOwnLease();
   releaseLease();
   updateOwner();
   if (sequence === savedSequence) loadScene(scene);
@@ -1206,6 +1213,7 @@ async function importFile(file) {
         saves = null;
         setEditable(false);
       }
+      forgetOwnLease();
       releaseLease();
     }
     if (reply.simplified === true) showProblem(text('WordSimplified'));
@@ -1474,6 +1482,9 @@ async function readConfig() {
 let prompterView = null;
 
 async function start() {
+  // The token leaves the address bar, the history and the share sheet before anything waits.
+  const hash = location.hash;
+  if (hash) history.replaceState(null, '', '/');
   prompterView = setUpPrompterView({
     reader, body: document.body, timeLeft: $('time-left'),
     controls: { toggle: $('prompter'), horizontal: $('mirror-h'), vertical: $('mirror-v'), larger: $('type-larger'), smaller: $('type-smaller') },
@@ -1490,9 +1501,7 @@ async function start() {
   applyLabels();
   $('device').value = defaultDevice();
   const stored = load('localStorage', 'quillmar.link');
-  const found = accessFromAddress(location.hash, typeof stored === 'string' ? stored : null);
-  // The token leaves the address bar, the history and the share sheet.
-  if (location.hash) history.replaceState(null, '', '/');
+  const found = accessFromAddress(hash, typeof stored === 'string' ? stored : null);
   access = found.token;
   if (found.store) store('localStorage', 'quillmar.link', access);
   if (!access || !config) {
