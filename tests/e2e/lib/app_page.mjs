@@ -114,8 +114,7 @@ export async function openBrowser() {
     headless: true,
     acceptDownloads: true,
     viewport: { width: 375, height: 667 },
-    // A page the test fulfils has no address, so Chromium would count it as public and keep it
-    // from loopback; a phone's page and obs-websocket share the local network.
+    // A page the test fulfils has no address, and Chromium would keep it from loopback.
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
       '--disable-features=LocalNetworkAccessChecks'],
