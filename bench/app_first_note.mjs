@@ -8,7 +8,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { randomBytes } from 'node:crypto';
 import { Obs, makeHome, waitFor } from '../tests/e2e/lib/obs.mjs';
-import { serveClient, openBrowser, vendorClient } from '../tests/e2e/lib/app_page.mjs';
+import { serveClient, openBrowser, vendorClient, signIn, enableRemote } from '../tests/e2e/lib/app_page.mjs';
 
 const cleanup = [];
 after(async () => { for (const step of cleanup.reverse()) await step().catch(() => {}); });
@@ -17,9 +17,7 @@ const median = (xs) => xs.slice().sort((a, b) => a - b)[Math.floor(xs.length / 2
 test('first note shown and bytes served', async () => {
   const home = await makeHome();
   const token = randomBytes(16).toString('base64url');
-  fs.mkdirSync(home.moduleConfig, { recursive: true });
-  fs.writeFileSync(path.join(home.moduleConfig, 'settings.ini'),
-    `[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
+  enableRemote(home, token);
   const obs = await Obs.start(home);
   cleanup.push(() => obs.stop());
   const { currentProgramSceneUuid: scene } = await obs.call('GetCurrentProgramScene');
@@ -39,9 +37,7 @@ test('first note shown and bytes served', async () => {
   const browser = await openBrowser();
   cleanup.push(() => browser.close());
   const page = await browser.page();
-  await page.goto(`${server.origin}/#${token}`);
-  await page.fill('#password', home.password);
-  await page.click('#connect');
+  await signIn(page, server.origin, token, home.password);
   await waitFor('the first sign-in', () => page.$eval('#document', (el) => el.children.length === 300));
 
   const times = [];

@@ -9,7 +9,7 @@ import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { randomBytes } from 'node:crypto';
 import { Obs, homeWithLongNote, screenshot, waitFor, xdotool, artifactDir } from './lib/obs.mjs';
-import { serveClient, openBrowser, shoot } from './lib/app_page.mjs';
+import { enableRemote, serveClient, openBrowser, shoot, signIn } from './lib/app_page.mjs';
 
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
@@ -53,8 +53,7 @@ const prompterWindow = () => {
 test('the prompter window opens from the dock, mirrors, and follows the dock', async () => {
   const home = await homeWithLongNote({ paragraphs: 120 });
   const token = randomBytes(16).toString('base64url');
-  fs.appendFileSync(path.join(home.moduleConfig, 'settings.ini'),
-    `\n[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
+  enableRemote(home, token);
 
   const obs = await Obs.start(home);
   started.push(obs);
@@ -122,14 +121,12 @@ test('the prompter window opens from the dock, mirrors, and follows the dock', a
 
 // The browser's prompter view on a tablet, following the same hotkey-driven scrolling.
 async function browserView(home, obs, token) {
-  const server = await serveClient(home.port, { uploadPort: home.port + 1 });
+  const server = await serveClient(home.port);
   const browser = await openBrowser();
   try {
     const page = await browser.page();
     await page.setViewportSize({ width: 820, height: 1180 });
-    await page.goto(`${server.origin}/#${token}`);
-    await page.fill('#password', home.password);
-    await page.click('#connect');
+    await signIn(page, server.origin, token, home.password);
     // Sign-in and the first note can take a while on a loaded machine.
     await waitFor('the note in the browser', async () => (await page.$eval('#lines', (el) => el.textContent)).includes('120'), 45000);
     await page.click('#target');

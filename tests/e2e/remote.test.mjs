@@ -1,13 +1,12 @@
 // Remote control in the real OBS: phones reach the notes through obs-websocket vendor requests,
-// with obs-websocket-js (the harness's client) and with clients that speak the raw protocol over 'ws'.
+// on the harness's connection and on connections of their own.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import path from 'node:path';
-import { createHash, randomBytes } from 'node:crypto';
+import { randomBytes } from 'node:crypto';
 import { setTimeout as sleep } from 'node:timers/promises';
-import WebSocket from 'ws';
 import { Obs, makeHome, screenshot, waitFor, xdotool, noteText, sceneUuids } from './lib/obs.mjs';
+import { enableRemote, vendorConnection, vendorCall } from './lib/app_page.mjs';
 
 const started = [];
 const clients = [];
@@ -18,69 +17,15 @@ after(async () => {
 
 const token = randomBytes(16).toString('base64url');
 
-// The module listens (without serving pages yet) once its settings say so.
-function enableRemote(home) {
-  fs.mkdirSync(home.moduleConfig, { recursive: true });
-  fs.writeFileSync(path.join(home.moduleConfig, 'settings.ini'),
-    `[remote]\nenabled=true\naddress=127.0.0.1\nport=${home.port + 1}\naccess=${token}\n`);
-}
-
 const documentOf = (text) => ({
   editable: true,
   blocks: [{ align: 1, indent: 0, list: 0, listIndent: 1, listGroup: 0, listStart: 1,
     runs: [{ text, weight: 400, italic: false, underline: false, strike: false, size: 0, family: '', color: '', background: '' }] }],
 });
 
-// The obs-websocket protocol by hand: Hello, Identify with the password's challenge, requests.
-class RawClient {
-  static async connect(home) {
-    const c = new RawClient();
-    c.events = [];
-    c.pending = new Map();
-    c.next = 1;
-    c.socket = new WebSocket(`ws://127.0.0.1:${home.port}`, 'obswebsocket.json');
-    const identified = new Promise((resolve, reject) => {
-      c.socket.on('error', reject);
-      c.socket.on('close', (code) => { reject(new Error(`closed ${code}`)); for (const p of c.pending.values()) p.reject(new Error(`closed ${code}`)); });
-      c.socket.on('message', (data) => {
-        const { op, d } = JSON.parse(data);
-        if (op === 0) {
-          const { challenge, salt } = d.authentication;
-          const secret = createHash('sha256').update(home.password + salt).digest('base64');
-          const authentication = createHash('sha256').update(secret + challenge).digest('base64');
-          c.socket.send(JSON.stringify({ op: 1, d: { rpcVersion: 1, authentication, eventSubscriptions: 512 } }));
-        } else if (op === 2) {
-          resolve();
-        } else if (op === 7) {
-          const p = c.pending.get(d.requestId);
-          c.pending.delete(d.requestId);
-          if (p) p.resolve(d);
-        } else if (op === 5 && d.eventType === 'VendorEvent' && d.eventData.vendorName === 'Quillmar') {
-          c.events.push({ type: d.eventData.eventType, body: JSON.parse(d.eventData.eventData.payload) });
-        }
-      });
-    });
-    await identified;
-    clients.push(c);
-    return c;
-  }
-  send(request) {
-    const requestId = `r${this.next++}`;
-    return new Promise((resolve, reject) => {
-      this.pending.set(requestId, { resolve: (d) => {
-        if (!d.requestStatus.result) reject(new Error(`obs-websocket refused: ${JSON.stringify(d.requestStatus)}`));
-        else resolve(JSON.parse(d.responseData.responseData.payload));
-      }, reject });
-      this.socket.send(JSON.stringify({ op: 6, d: { requestType: 'CallVendorRequest', requestId,
-        requestData: { vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } } } }));
-    });
-  }
-  async close() { this.socket.close(); }
-}
-
 async function startObs() {
   const home = await makeHome();
-  enableRemote(home);
+  enableRemote(home, token);
   const obs = await Obs.start(home);
   started.push(obs);
   for (const name of ['Alpha', 'Beta', 'Gamma']) await obs.call('CreateScene', { sceneName: name });
@@ -92,38 +37,37 @@ test('two kinds of client read, lease, save and hear about it', async () => {
   const { home, obs, uuid } = await startObs();
   await obs.showDock();
   // obs-websocket-js, the harness's own connection.
-  const phone = { send: async (request) => JSON.parse((await obs.call('CallVendorRequest', {
-    vendorName: 'Quillmar', requestType: 'Request', requestData: { payload: JSON.stringify(request) } })).responseData.payload) };
-  const raw = await RawClient.connect(home);
+  const phone = { send: (request) => vendorCall(obs, request) };
+  const second = await vendorConnection(home, clients);
 
-  assert.deepEqual(await raw.send({ access: token + 'x', action: 'Open' }), { ok: false, code: 'access' });
+  assert.deepEqual(await second.send({ access: token + 'x', action: 'Open' }), { ok: false, code: 'access' });
   const opened = await phone.send({ access: token, action: 'Open', name: 'Phone' });
   assert.equal(opened.ok, true);
   assert.deepEqual(opened.scenes.map((s) => s.name).filter((n) => n !== 'Scene').sort(), ['Alpha', 'Beta', 'Gamma']);
   const a = opened.session;
-  const b = (await raw.send({ access: token, action: 'Open', name: 'Raw' })).session;
+  const b = (await second.send({ access: token, action: 'Open', name: 'Raw' })).session;
 
   const read = await phone.send({ access: token, session: a, action: 'GetDocument', scene: uuid.Alpha });
   assert.equal(read.ok, true);
   assert.ok(Array.isArray(read.blocks));
   const edit = { access: token, scene: uuid.Alpha, epoch: read.epoch, revision: read.revision };
   assert.equal((await phone.send({ ...edit, session: a, action: 'AcquireEdit' })).ok, true);
-  assert.deepEqual(await raw.send({ ...edit, session: b, action: 'AcquireEdit' }), { ok: false, code: 'busy' });
-  raw.events.length = 0;
+  assert.deepEqual(await second.send({ ...edit, session: b, action: 'AcquireEdit' }), { ok: false, code: 'busy' });
+  second.events.length = 0;
   const saved = await phone.send({ ...edit, session: a, action: 'SaveDocument', document: documentOf('written on the phone') });
   assert.deepEqual(saved, { ok: true, revision: 1, epoch: read.epoch });
   await waitFor('the note file', () => noteText(home, uuid.Alpha) === 'written on the phone');
-  await waitFor('Changed on the second connection', () => raw.events.some((e) => e.type === 'Changed' && e.body.changed.includes(uuid.Alpha)), 5000);
+  await waitFor('Changed on the second connection', () => second.events.some((e) => e.type === 'Changed' && e.body.changed.includes(uuid.Alpha)), 5000);
   const shot = screenshot('remote-dock-after-save', obs.dockWindow());
   assert.ok(fs.statSync(shot).size > 0);
 
-  // Silence: 15 s after its last sign of life the phone's lease is gone and the raw client may edit.
-  const keep = setInterval(() => raw.send({ access: token, session: b, action: 'KeepAlive' }).catch(() => {}), 4000);
+  // Silence: 15 s after its last sign of life the phone's lease is gone and the second connection may edit.
+  const keep = setInterval(() => second.send({ access: token, session: b, action: 'KeepAlive' }).catch(() => {}), 4000);
   try {
     await sleep(16500);
-    const state = await raw.send({ access: token, session: b, action: 'GetState' });
+    const state = await second.send({ access: token, session: b, action: 'GetState' });
     assert.equal(state.editor, '');
-    assert.equal((await raw.send({ ...edit, revision: 1, session: b, action: 'AcquireEdit' })).ok, true);
+    assert.equal((await second.send({ ...edit, revision: 1, session: b, action: 'AcquireEdit' })).ok, true);
     assert.equal((await phone.send({ access: token, session: a, action: 'KeepAlive' })).editing, false);
   } finally {
     clearInterval(keep);
@@ -146,7 +90,7 @@ test('eight clients hammer it while the dock types and scenes switch; OBS exits 
   const scenes = [uuid.Alpha, uuid.Beta, uuid.Gamma];
 
   async function client(i) {
-    const c = await RawClient.connect(home);
+    const c = await vendorConnection(home, clients);
     const session = (await c.send({ access: token, action: 'Open', name: `hammer ${i}` })).session;
     let epoch = '';
     let revision = 0;

@@ -3,10 +3,12 @@
 import {
   render, serialize, styleParagraph, styleRun, listMarkers, refineFormat, saveCheck, checkDocument, importHtml,
   plainDocument, characterCount, parseGoTo, findMatches, markEndingAt, timeStamp, utf8Length, FAMILIES, LIMITS, BASIC,
-  PLAIN, MARK, SIZE_RANGE,
+  PLAIN, MARK, SIZE_RANGE, markSpans, togglePatch, listPatch, indentPatch, FormatPainter, pieceAt, nextMarkAt,
+  goToScroll,
 } from './document.mjs';
 import {
   Connection, RemoteError, LoadQueue, SaveQueue, LeaseWatch, accessFromAddress, validCredential, nextDelay,
+  resumeSession,
 } from './protocol.mjs';
 import { setUpPrompterView } from './prompter_view.mjs';
 
@@ -163,6 +165,12 @@ function releaseLease() {
   call('ReleaseEdit').then(applyState, () => {});
 }
 
+// Until the release's reply, the last state names this page's own lease: not someone else's edit,
+// which would keep the next click or import from asking at all.
+function forgetOwnLease() {
+  if (remote && !remote.localEditing) remote = { ...remote, editor: '', editorScene: '' };
+}
+
 // ---------------------------------------------------------------------------------------------
 // Connecting
 
@@ -186,12 +194,7 @@ async function connect(password = '') {
     // A flaky phone keeps its session instead of filling the module's sixteen.
     if (session) {
       try {
-        const stamp = lease.keepAliveSent();
-        const alive = await c.call({ access, session, action: 'KeepAlive' });
-        if (lease.judge(alive, stamp, { editing: false, epoch, uploading: false }) === 'release') {
-          c.call({ access, session, action: 'ReleaseEdit' }).catch(() => {});
-        }
-        reply = await c.call({ access, session, action: 'GetState' });
+        reply = await resumeSession((action) => c.call({ access, session, action }), lease);
       } catch (error) {
         if (error.code !== 'session') throw error;
         session = null;
@@ -425,9 +428,12 @@ function someoneElseEdits() {
   return !!remote && !!remote.editor && !editing && (remote.localEditing || !!remote.editorScene);
 }
 
+// Resolves true when the page holds the lease. Resuming a draft is the reader's explicit wish: the
+// module, not a state that may be a moment old, says whether someone else edits.
 async function beginEdit(resume = false) {
   if (!online || !scene || editing || acquiring || importing || !model || playing() || remote?.locked
-      || remote?.localEditing || model.editable === false || (draftProblem && !resume) || someoneElseEdits()) return;
+      || remote?.localEditing || model.editable === false || (draftProblem && !resume)
+      || (!resume && someoneElseEdits())) return false;
   const shown = scene;
   acquiring = true;
   lease.acquireSent();
@@ -435,9 +441,12 @@ async function beginEdit(resume = false) {
   try {
     reply = await call('AcquireEdit', { scene, epoch, revision });
   } catch (error) {
-    showProblem(messageOf(error.code), error.code === 'conflict' ? { reload: true } : {});
-    if (error.code === 'conflict' && !resume) loadScene(scene);
-    return;
+    // A refused resume still offers the draft: nothing typed may lose its way back.
+    const conflict = error.code === 'conflict';
+    showProblem(messageOf(error.code), resume ? { retry: !conflict, reload: conflict, download: true }
+      : conflict ? { reload: true } : {});
+    if (conflict && !resume) loadScene(scene);
+    return false;
   } finally {
     acquiring = false;
     lease.acquireSettled();
@@ -446,7 +455,7 @@ async function beginEdit(resume = false) {
   if (!online || scene !== shown || remote?.locked || (!resume && !docEl.contains(document.activeElement)
       && document.activeElement !== docEl)) {
     releaseLease();
-    return;
+    return false;
   }
   editing = true;
   revision = reply.revision;
@@ -464,6 +473,7 @@ async function beginEdit(resume = false) {
   placeCaret();
   updateOwner();
   if (resume) saveNow();
+  return true;
 }
 
 // The caret goes where the reader touched the text that started the edit.
@@ -487,13 +497,38 @@ function setEditable(on) {
   docEl.contentEditable = on ? 'true' : 'false';
   reader.classList.toggle('editable', on);
   for (const el of document.querySelectorAll('.format')) el.disabled = !on;
-  if (on) docEl.focus();
+  if (on) {
+    // Mark elements would catch the text typed next to them; a highlight colours them instead.
+    for (const mark of docEl.querySelectorAll('.mark')) mark.replaceWith(...mark.childNodes);
+    docEl.normalize();
+    docEl.focus();
+  } else {
+    painter.drop();
+    showPainter();
+  }
+  paintMarks();
+}
+
+// Marks keep their colour while editing, painted over the text once per frame at most.
+let marksFrame = 0;
+function paintMarks() {
+  if (!globalThis.CSS?.highlights || !globalThis.Highlight) return;
+  cancelAnimationFrame(marksFrame);
+  marksFrame = requestAnimationFrame(() => {
+    if (!editing) {
+      CSS.highlights.delete('mark');
+      return;
+    }
+    const index = textIndex();
+    CSS.highlights.set('mark', new Highlight(...markSpans(index.all).map(([a, b]) => rangeAt(index, a, b - a)).filter(Boolean)));
+  });
 }
 
 function onInput() {
   if (!editing) return;
   sequence += 1;
   renumber();
+  paintMarks();
   updateCounts();
   updateOwner();
   clearTimeout(draftTimer);
@@ -548,6 +583,7 @@ async function finishEdit() {
   editing = false;
   saves = null;
   setEditable(false);
+  forgetOwnLease();
   releaseLease();
   updateOwner();
   if (sequence === savedSequence) loadScene(scene);
@@ -658,8 +694,8 @@ docEl.addEventListener('input', onInput);
 docEl.addEventListener('keydown', (event) => {
   if (event.key === 'Escape') {
     event.preventDefault();
-    painter = null;
-    $('format-painter').classList.remove('active');
+    painter.drop();
+    showPainter();
     finishEdit();
     return;
   }
@@ -686,7 +722,13 @@ function deleteMarkBeforeCaret(event) {
 // ---------------------------------------------------------------------------------------------
 // Formatting (only with the lease)
 
-let painter = null; // {format, continuous}
+const painter = new FormatPainter();
+
+function showPainter() {
+  const button = $('format-painter');
+  button.classList.toggle('active', !!painter.format);
+  button.title = text(painter.continuous ? 'FormatPainterContinuous' : 'FormatPainter');
+}
 
 function paragraphsInSelection() {
   const sel = getSelection();
@@ -713,7 +755,8 @@ function caretFormat() {
   return node.nodeType === 3 ? effectiveFormat(node) : { ...PLAIN };
 }
 
-// Gives every selected character the patch, one span per text piece.
+// Gives every selected character the patch (or what patch(formats of the selection) returns),
+// one span per text piece.
 function applyFormat(patch) {
   if (!editing) return;
   const sel = getSelection();
@@ -744,8 +787,9 @@ function applyFormat(patch) {
   for (let n = walker.nextNode(); n; n = walker.nextNode()) {
     if (n.length && inside.comparePoint(n, 0) === 0 && inside.comparePoint(n, n.length) === 0) nodes.push(n);
   }
+  const change = typeof patch === 'function' ? patch(nodes.map(effectiveFormat)) : patch;
   for (const n of nodes) {
-    const format = { ...effectiveFormat(n), ...patch };
+    const format = { ...effectiveFormat(n), ...change };
     let span = n.parentNode;
     if (!(span.nodeName === 'SPAN' && span.childNodes.length === 1 && span.dataset.format)) {
       span = document.createElement('span');
@@ -774,12 +818,12 @@ function applyBlock(change) {
   onInput();
 }
 
+const listFields = (p) => ({ list: Number(p.dataset.list) || 0, listGroup: Number(p.dataset.listGroup) || 0,
+  listIndent: Number(p.dataset.listIndent) || 1, listStart: Number(p.dataset.listStart) || 1 });
+
 function renumber() {
   const paragraphs = [...docEl.children];
-  const blocks = paragraphs.map((p) => ({
-    list: Number(p.dataset.list) || 0, listGroup: Number(p.dataset.listGroup) || 0,
-    listIndent: Number(p.dataset.listIndent) || 1, listStart: Number(p.dataset.listStart) || 1,
-  }));
+  const blocks = paragraphs.map(listFields);
   listMarkers(blocks).forEach((marker, i) => {
     if (marker) paragraphs[i].dataset.marker = marker;
     else delete paragraphs[i].dataset.marker;
@@ -787,20 +831,15 @@ function renumber() {
 }
 
 function setList(style) {
-  const maxGroup = Math.max(0, ...[...docEl.children].map((p) => Number(p.dataset.listGroup) || 0));
-  let group = maxGroup + 1;
-  const firstPara = paragraphsInSelection()[0];
-  const before = firstPara?.previousElementSibling;
-  if (before && Number(before.dataset.list) === style && Number(before.dataset.listIndent || 1) === 1) {
-    group = Number(before.dataset.listGroup) || group;
-  }
-  applyBlock(() => (style ? { list: style, listIndent: 1, listGroup: group, listStart: 1 }
-    : { list: 0, listIndent: 1, listGroup: 0, listStart: 1 }));
+  const paragraphs = [...docEl.children];
+  const first = paragraphs.indexOf(paragraphsInSelection()[0]);
+  if (first < 0) return;
+  const patch = listPatch(paragraphs.map(listFields), first, style);
+  applyBlock(() => patch);
 }
 
 function indent(step) {
-  applyBlock((b) => (b.list ? { listIndent: Math.min(LIMITS.indent, Math.max(1, b.listIndent + step)) }
-    : { indent: Math.min(LIMITS.indent, Math.max(0, b.indent + step)) }));
+  applyBlock((b) => indentPatch(b, step));
 }
 
 function insertText(value, caretBack = 0) {
@@ -837,14 +876,9 @@ function setupFormatting() {
       if (e.target.closest('button')) e.preventDefault();
     });
   }
-  const toggle = (key, on, off) => () => {
-    const f = caretFormat();
-    applyFormat({ [key]: f[key] === on ? off : on });
-  };
-  $('bold').onclick = toggle('weight', 700, 400);
-  $('italic').onclick = toggle('italic', true, false);
-  $('underline').onclick = toggle('underline', true, false);
-  $('strike').onclick = toggle('strike', true, false);
+  for (const name of ['bold', 'italic', 'underline', 'strike']) {
+    $(name).onclick = () => applyFormat((formats) => togglePatch(name, formats));
+  }
   family.onchange = () => applyFormat({ family: family.value });
   $('size').onchange = () => {
     const v = Math.round(Number($('size').value));
@@ -853,31 +887,18 @@ function setupFormatting() {
   $('color').onchange = () => applyFormat({ color: $('color').value });
   $('highlight').onchange = () => applyFormat({ background: $('highlight').value });
   $('clear-format').onclick = () => applyFormat({ ...BASIC });
-  const painterButton = $('format-painter');
-  let clickTimer = 0;
-  painterButton.onclick = () => {
-    if (painter) {
-      painter = null;
-      painterButton.classList.remove('active');
-      return;
-    }
-    clearTimeout(clickTimer);
-    clickTimer = setTimeout(() => {}, 0);
-    painter = { format: caretFormat(), continuous: false };
-    painterButton.classList.add('active');
+  $('format-painter').onclick = () => {
+    painter.click(caretFormat());
+    showPainter();
   };
-  painterButton.ondblclick = () => {
-    painter = { format: painter ? painter.format : caretFormat(), continuous: true };
-    painterButton.classList.add('active');
-    painterButton.title = text('FormatPainterContinuous');
+  $('format-painter').ondblclick = () => {
+    painter.doubleClick(caretFormat());
+    showPainter();
   };
   docEl.addEventListener('pointerup', () => setTimeout(() => {
-    if (!painter || !editing || getSelection().isCollapsed) return;
-    applyFormat(painter.format);
-    if (!painter.continuous) {
-      painter = null;
-      painterButton.classList.remove('active');
-    }
+    if (!painter.format || !editing || getSelection().isCollapsed) return;
+    applyFormat(painter.use());
+    showPainter();
   }, 0));
   $('insert-mark').onclick = () => insertText(MARK + '[]', 1);
   $('next-mark').onclick = nextMark;
@@ -910,12 +931,10 @@ const textIndex = () => {
 };
 
 function rangeAt(index, start, length) {
+  const starts = index.nodes.map(([at]) => at);
   const locate = (offset, end) => {
-    for (let i = index.nodes.length - 1; i >= 0; i--) {
-      const [at, node] = index.nodes[i];
-      if (at < offset || (at === offset && !end) || (end && at < offset)) return [node, offset - at];
-    }
-    return null;
+    const i = pieceAt(starts, offset, end);
+    return i < 0 ? null : [index.nodes[i][1], offset - starts[i]];
   };
   const a = locate(start, false);
   const b = locate(start + length, true);
@@ -969,8 +988,7 @@ function nextMark() {
     const hit = index.nodes.find(([, n]) => n === sel.focusNode);
     if (hit) from = hit[0] + sel.focusOffset;
   }
-  let at = index.all.indexOf(MARK, from);
-  if (at < 0) at = index.all.indexOf(MARK);
+  const at = nextMarkAt(index.all, from);
   if (at < 0) return;
   const range = rangeAt(index, at, 1);
   if (!range) return;
@@ -1114,11 +1132,10 @@ function goTo() {
     call('Scroll', { command: 'seek', scene, target: input.value.trim() }).then(applyState, (e) => showProblem(messageOf(e.code)));
     return;
   }
-  if (target.percent !== undefined) reader.scrollTop = (target.percent / 100) * (reader.scrollHeight - reader.clientHeight);
-  else {
-    const p = docEl.children[target.paragraph - 1];
-    reader.scrollTop += p.getBoundingClientRect().top - reader.getBoundingClientRect().top - reader.clientHeight * 0.382;
-  }
+  const p = target.paragraph ? docEl.children[target.paragraph - 1] : null;
+  reader.scrollTop = goToScroll(target, { scrollTop: reader.scrollTop, scrollHeight: reader.scrollHeight,
+    clientHeight: reader.clientHeight,
+    paragraphTop: p ? p.getBoundingClientRect().top - reader.getBoundingClientRect().top : 0 });
   position = reader.scrollTop;
 }
 
@@ -1196,6 +1213,7 @@ async function importFile(file) {
         saves = null;
         setEditable(false);
       }
+      forgetOwnLease();
       releaseLease();
     }
     if (reply.simplified === true) showProblem(text('WordSimplified'));
@@ -1434,10 +1452,15 @@ function wire() {
 
 async function resumeDraft() {
   const draft = readDraft(scene);
-  if (!draft || draft.epoch !== epoch || draft.revision !== revision || !documentFits(draft.document)) return;
+  if (!draft) return;
+  if (draft.epoch !== epoch || draft.revision !== revision || !documentFits(draft.document)) {
+    offerDraft(draft);
+    return;
+  }
   show(draft.document.blocks);
   clearProblem();
-  await beginEdit(true);
+  // Not even asked (locked, playing, offline meanwhile): the offer stays.
+  if (!(await beginEdit(true)) && $('problem').hidden) offerDraft(draft);
 }
 
 async function readConfig() {
@@ -1459,6 +1482,9 @@ async function readConfig() {
 let prompterView = null;
 
 async function start() {
+  // The token leaves the address bar, the history and the share sheet before anything waits.
+  const hash = location.hash;
+  if (hash) history.replaceState(null, '', '/');
   prompterView = setUpPrompterView({
     reader, body: document.body, timeLeft: $('time-left'),
     controls: { toggle: $('prompter'), horizontal: $('mirror-h'), vertical: $('mirror-v'), larger: $('type-larger'), smaller: $('type-smaller') },
@@ -1475,9 +1501,7 @@ async function start() {
   applyLabels();
   $('device').value = defaultDevice();
   const stored = load('localStorage', 'quillmar.link');
-  const found = accessFromAddress(location.hash, typeof stored === 'string' ? stored : null);
-  // The token leaves the address bar, the history and the share sheet.
-  if (location.hash) history.replaceState(null, '', '/');
+  const found = accessFromAddress(hash, typeof stored === 'string' ? stored : null);
   access = found.token;
   if (found.store) store('localStorage', 'quillmar.link', access);
   if (!access || !config) {

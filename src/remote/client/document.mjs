@@ -264,13 +264,13 @@ function appendText(doc, parent, text, marks) {
       return;
     }
     let last = 0;
-    for (const m of part.matchAll(MARK_PATTERN)) {
-      if (m.index > last) parent.appendChild(doc.createTextNode(part.slice(last, m.index)));
+    for (const [start, end] of markSpans(part)) {
+      if (start > last) parent.appendChild(doc.createTextNode(part.slice(last, start)));
       const mark = doc.createElement('span');
       mark.className = 'mark';
-      mark.textContent = m[0];
+      mark.textContent = part.slice(start, end);
       parent.appendChild(mark);
-      last = m.index + m[0].length;
+      last = end;
     }
     if (last < part.length) parent.appendChild(doc.createTextNode(part.slice(last)));
   });
@@ -653,4 +653,86 @@ export function timeStamp(date) {
   const two = (n) => String(n).padStart(2, '0');
   return `${String(date.getFullYear()).padStart(4, '0')}-${two(date.getMonth() + 1)}-${two(date.getDate())} `
     + `${two(date.getHours())}:${two(date.getMinutes())}:${two(date.getSeconds())} `;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Editing tools: what a tool does to the formats and blocks it is given.
+
+// Where the marks of a text start and end.
+export const markSpans = (text) => [...text.matchAll(MARK_PATTERN)].map((m) => [m.index, m.index + m[0].length]);
+
+const TOGGLES = { bold: ['weight', 700, 400], italic: ['italic', true, false], underline: ['underline', true, false],
+  strike: ['strike', true, false] };
+
+// A style button sets its style on the whole selection unless all of it has it already, so a
+// selection of mixed weights becomes bold.
+export function togglePatch(name, formats) {
+  const [key, on, off] = TOGGLES[name];
+  return { [key]: formats.length && formats.every((f) => f[key] === on) ? off : on };
+}
+
+// The list fields for the selected paragraphs, first the index of the first of them; a list
+// continues the group of the paragraph just before when that is the same style at level 1.
+export function listPatch(blocks, first, style) {
+  if (!style) return { list: 0, listIndent: 1, listGroup: 0, listStart: 1 };
+  const before = blocks[first - 1];
+  const group = before && before.list === style && before.listIndent === 1 && before.listGroup ? before.listGroup
+    : Math.max(0, ...blocks.map((b) => b.listGroup || 0)) + 1;
+  return { list: style, listIndent: 1, listGroup: group, listStart: 1 };
+}
+
+// Indent less or more: list items move between levels 1 and 12, paragraphs between 0 and 12.
+export const indentPatch = (block, step) => (block.list
+  ? { listIndent: Math.min(LIMITS.indent, Math.max(1, block.listIndent + step)) }
+  : { indent: Math.min(LIMITS.indent, Math.max(0, block.indent + step)) });
+
+// The format painter: a click picks the format up for one use (a second click puts it down), a
+// double click keeps it for every selection until Escape or the next click.
+export class FormatPainter {
+  constructor() {
+    this.format = null;
+    this.continuous = false;
+  }
+
+  click(format) {
+    if (this.format) this.drop();
+    else this.format = format;
+  }
+
+  doubleClick(format) {
+    this.format = this.format || format;
+    this.continuous = true;
+  }
+
+  drop() {
+    this.format = null;
+    this.continuous = false;
+  }
+
+  // The format for a new selection, or null when nothing is picked up.
+  use() {
+    const format = this.format;
+    if (!this.continuous) this.drop();
+    return format;
+  }
+}
+
+// Which of the text pieces starting at starts (ascending) holds offset: the one it starts in,
+// or for the end of a range, the one it ends in.
+export function pieceAt(starts, offset, end = false) {
+  for (let i = starts.length - 1; i >= 0; i--) if (starts[i] < offset || (!end && starts[i] === offset)) return i;
+  return -1;
+}
+
+// The next mark at or after from, wrapping to the first; -1 without marks.
+export function nextMarkAt(text, from) {
+  const at = text.indexOf(MARK, from);
+  return at >= 0 ? at : text.indexOf(MARK);
+}
+
+// The reader's scroll position for a go-to target: a percentage of the scroll range, or the
+// paragraph (top offset from the reader's top) placed at 38.2 % of the reader's height.
+export function goToScroll(target, { scrollTop, scrollHeight, clientHeight, paragraphTop = 0 }) {
+  if (target.percent !== undefined) return (target.percent / 100) * Math.max(0, scrollHeight - clientHeight);
+  return Math.min(Math.max(0, scrollHeight - clientHeight), Math.max(0, scrollTop + paragraphTop - clientHeight * 0.382));
 }

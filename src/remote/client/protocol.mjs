@@ -386,5 +386,18 @@ export class LeaseWatch {
   }
 }
 
+// A reconnect that kept its session: a lease the page left behind when the connection dropped
+// is given back before the page reads the state, and the state it reads is the release's own
+// reply. A "GetState" sent beside the release may run first and name this page as someone
+// else editing, and then Retry would not even ask for the lease. send(action) makes one request.
+export async function resumeSession(send, lease) {
+  const stamp = lease.keepAliveSent();
+  const alive = await send('KeepAlive');
+  if (lease.judge(alive, stamp, { editing: false, epoch: alive.epoch, uploading: false }) === 'release') {
+    return send('ReleaseEdit');
+  }
+  return send('GetState');
+}
+
 // Reconnection delays: 1 s, doubling up to 10 s.
 export const nextDelay = (delay) => Math.min(10000, Math.max(1000, delay * 2));

@@ -5,7 +5,8 @@ import { readFileSync } from 'node:fs';
 import { fileURLToPath } from 'node:url';
 import {
   checkDocument, saveCheck, render, serialize, importHtml, plainDocument, listMarkers, colorName, markEndingAt,
-  parseGoTo, findMatches, LIMITS,
+  parseGoTo, findMatches, LIMITS, markSpans, togglePatch, listPatch, indentPatch, FormatPainter, pieceAt, nextMarkAt,
+  goToScroll,
 } from '../../../src/remote/client/document.mjs';
 import { doc, container, parseHtml } from './dom.mjs';
 
@@ -169,12 +170,39 @@ test('plain text import', async (t) => {
   }
 });
 
-test('marks, go-to and search', () => {
-  assert.deepEqual(markEndingAt('ab\u25C6[x] c', 6), [2, 6]);
-  assert.deepEqual(markEndingAt('ab\u25C6 c', 3), [2, 3]);
-  assert.equal(markEndingAt('ab\u25C6[x c', 6), null);
-  assert.deepEqual([parseGoTo('3', 3), parseGoTo(' 100% ', 1), parseGoTo('4', 3), parseGoTo('101%', 3),
-    parseGoTo('0', 3), parseGoTo('12345678901', 99)], [{ paragraph: 3 }, { percent: 100 }, null, null, null, null]);
-  assert.deepEqual(findMatches('Ab ab AB', 'ab'), [0, 3, 6]);
-  assert.equal(findMatches('a'.repeat(20), 'a', 5).length, 5);
+test('marks, search, go-to and the editing tools', async (t) => {
+  const bold = { ...run(''), weight: 700 };
+  const item = (list, listGroup, listIndent = 1) => ({ ...block([]), list, listGroup, listIndent });
+  const painted = (steps, p = new FormatPainter()) => steps.map((step) => (step === 'use' ? p.use() : (p[step](step), p.format)));
+  const view = { scrollTop: 500, scrollHeight: 2100, clientHeight: 100 };
+  const rows = [
+    ['a mark ends at the caret', () => [markEndingAt('ab\u25C6[x] c', 6), markEndingAt('ab\u25C6 c', 3), markEndingAt('ab\u25C6[x c', 6)],
+      [[2, 6], [2, 3], null]],
+    ['marks in a text; a diamond ends a label', () => markSpans('\u25C6[a] \u25C6[b\u25C6c] \u25C6[d\ne]'),
+      [[0, 4], [5, 6], [8, 9], [12, 13]]],
+    ['go-to input', () => ['3', ' 100% ', '4', '101%', '0', '12345678901'].map((x) => parseGoTo(x, 3)),
+      [{ paragraph: 3 }, { percent: 100 }, null, null, null, null]],
+    ['search ignores case, stops at the limit', () => [findMatches('Ab ab AB', 'ab'), findMatches('a'.repeat(20), 'a', 5).length],
+      [[0, 3, 6], 5]],
+    ['bold on mixed weights sets bold, on all bold clears it', () => [togglePatch('bold', [bold, run('')]),
+      togglePatch('bold', [bold, bold]), togglePatch('strike', [])], [{ weight: 700 }, { weight: 400 }, { strike: true }]],
+    ['a list joins the same list just above at level 1, else starts a group',
+      () => [listPatch([item(-4, 3), block([])], 1, -4).listGroup, listPatch([item(-4, 3), block([])], 1, -1).listGroup,
+        listPatch([item(-4, 3, 2), block([])], 1, -4).listGroup, listPatch([item(-4, 3)], 0, 0)],
+      [3, 4, 4, { list: 0, listIndent: 1, listGroup: 0, listStart: 1 }]],
+    ['indents stay within their ranges', () => [indentPatch(block([]), -1), indentPatch({ ...block([]), indent: 12 }, 1),
+      indentPatch(item(-1, 1, 12), 1), indentPatch(item(-1, 1, 1), -1), indentPatch(item(-1, 1, 2), -1)],
+      [{ indent: 0 }, { indent: 12 }, { listIndent: 12 }, { listIndent: 1 }, { listIndent: 1 }]],
+    ['format painter: one use after a click, every use after a double click', () => [
+      painted(['click', 'use', 'use']), painted(['click', 'click', 'use']), painted(['doubleClick', 'use', 'use', 'drop', 'use'])],
+      [['click', 'click', null], ['click', null, null], ['doubleClick', 'doubleClick', 'doubleClick', null, null]]],
+    ['a range boundary finds its text piece', () => [pieceAt([0, 5, 9], 5), pieceAt([0, 5, 9], 5, true),
+      pieceAt([0, 5, 9], 0, true), pieceAt([0, 5, 9], 12)], [1, 0, -1, 2]],
+    ['next mark from the caret, wrapping', () => [nextMarkAt('a\u25C6b\u25C6', 2), nextMarkAt('a\u25C6b', 2), nextMarkAt('ab', 0)],
+      [3, 1, -1]],
+    ['go-to scrolls to a share of the range, or puts the paragraph at 38.2 %', () => [goToScroll({ percent: 50 }, view),
+      goToScroll({ paragraph: 2 }, { ...view, paragraphTop: 238.2 }), goToScroll({ paragraph: 1 }, { ...view, paragraphTop: -600 }),
+      goToScroll({ paragraph: 9 }, { ...view, paragraphTop: 5000 })], [1000, 700, 0, 2000]],
+  ];
+  for (const [name, actual, want] of rows) await t.test(name, () => assert.deepEqual(actual(), want));
 });
