@@ -1,14 +1,5 @@
 #include "dock/search_match.h"
-#include "module/text.h"
 #include "note_dock.h"
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QScrollBar>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTimer>
-#include <QToolButton>
 
 using namespace quillmar;
 
