@@ -452,6 +452,8 @@ private Q_SLOTS:
 		d.triggerMenuEntry("ctxAbout");
 		QCOMPARE(d.dock->autoClearDays(), 1);
 		fake::emitEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+		if (place == QLatin1String("shown")) // the host moved on, and the dock has not followed yet
+			fake::setProgramScene(d.scene("Other"), false);
 		auto *timer = d.widget<QTimer>("autoClearTimer");
 		QCOMPARE(timer->interval(), 5000);
 		// One scene per step, each step handing control back to the event loop for 25 ms.
