@@ -10,15 +10,45 @@
 #include "module/text.h"
 #include "obs_test_env.h"
 #include "storage/note_store.h"
+#include "test_util.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
 #include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QSettings>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStyleOptionButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextList>
+#include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 
 #include <map>
 #include <memory>
@@ -98,6 +128,7 @@ public:
 	QAction *buttonAction(const char *name) const { return widget<QToolButton>(name)->defaultAction(); }
 	QString label(const char *name) const { return widget<QLabel>(name)->text(); }
 	QString status() const { return dock->statusMessage(); }
+	QString shown() const { return label("sceneLabel"); }
 	QString plain() const { return editor()->toPlainText(); }
 	QScrollBar *bar() const { return editor()->verticalScrollBar(); }
 

@@ -1,16 +1,6 @@
 #include "dock/dock_theme.h"
 #include "dock/marks.h"
-#include "module/text.h"
 #include "note_dock.h"
-
-#include "test_util.h"
-
-#include <QLineEdit>
-#include <QMenu>
-#include <QRegularExpression>
-#include <QTextBlock>
-#include <QTextList>
-#include <QToolBar>
 
 using namespace quillmar;
 
@@ -206,6 +196,14 @@ private Q_SLOTS:
 					usable << action->objectName();
 			QCOMPARE(usable, (QStringList{QStringLiteral("exportDocument"), QStringLiteral("nextMark")}));
 			QVERIFY(!note.widget<QToolBar>("paragraphToolbar")->isEnabled());
+		}
+		if (state == QLatin1String("no scene")) { // nothing to format or search, until a scene comes
+			for (bool enabled : {false, true}) {
+				for (const char *name : {"formatToolbar", "paragraphToolbar", "searchText"})
+					QVERIFY2(note.widget(name)->isEnabled() == enabled, name);
+				QCOMPARE(note.action("findText")->isEnabled(), enabled);
+				note.show("A");
+			}
 		}
 	}
 

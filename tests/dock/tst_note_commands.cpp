@@ -7,26 +7,11 @@
 #include "module/hotkeys.h"
 #include "note_dock.h"
 #include "storage/backup.h"
-#include "test_util.h"
-
-#include <QApplication>
-#include <QClipboard>
-#include <QComboBox>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QDir>
-#include <QListWidget>
-#include <QMenu>
-#include <QMimeData>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QUrl>
 
 #include <functional>
 
 using namespace quillmar;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -71,6 +56,22 @@ struct CommandDock : test::NoteDock {
 		QApplication::clipboard()->clear();
 	}
 	QString path(const QString &name) const { return files.filePath(name); }
+	// The file a person picks next, and their answer to the question that follows.
+	void pick(const QString &file, bool yes = true)
+	{
+		dialogs->openNames << file;
+		dialogs->answers << (yes ? QMessageBox::Yes : QMessageBox::No);
+	}
+	// A stored note that cannot be read, shown with its load error.
+	void breakNote()
+	{
+		QVERIFY(test::writeBytes(test::notePath(u"A.json"_s), "{broken"));
+		NoteStore(test::notesDir()).writeSceneLink(scene("A"), {uuid("A"), u"A"_s,
+								       test::notePath(u"A.json"_s), QString()});
+		fake::setProgramScene(nullptr);
+		show("A");
+		QVERIFY(dock->hasLoadError());
+	}
 
 	// The context menu's entries in order, as "ctxCopy" or "-ctxCut" when disabled.
 	QStringList menuEntries(const QPoint &at = QPoint(2, 2))
@@ -79,7 +80,7 @@ struct CommandDock : test::NoteDock {
 		dialogs->onMenu = [&](QMenu *menu) {
 			for (QAction *a : menu->actions())
 				if (!a->objectName().isEmpty())
-					entries << (a->isEnabled() ? QString() : QStringLiteral("-")) + a->objectName();
+					entries << (a->isEnabled() ? QString() : u"-"_s) + a->objectName();
 		};
 		dock->showContextMenu(at);
 		return entries;
@@ -127,6 +128,8 @@ private Q_SLOTS:
 							 << "new bold" << true << text("SavedNote");
 		QTest::newRow("no keeps the note") << "no.html" << QByteArray("<p>new</p>") << "old" << "old" << true
 						   << text("Loaded");
+		QTest::newRow("no keeps an unreadable note") << "no.html" << QByteArray("<p>new</p>") << "<broken>" << QString()
+							     << true << text("BackupInvalid");
 		QTest::newRow("HTM in capitals is html") << "A.HTM" << QByteArray("<i>x</i>y") << QString() << "xy" << false
 							 << text("SavedNote");
 		QTest::newRow("20001 lines refused") << "long.txt" << QByteArray("l\n").repeated(20000) + 'l' << "old"
@@ -149,25 +152,27 @@ private Q_SLOTS:
 		QFETCH(QString, note);
 		QFETCH(QString, shown);
 		QFETCH(QString, outcome);
-		CommandDock d(note.isNull() ? QString() : QStringLiteral("<p>%1</p>").arg(note));
+		const bool broken = note == QLatin1String("<broken>");
+		CommandDock d(note.isNull() || broken ? QString() : u"<p>%1</p>"_s.arg(note));
+		if (broken)
+			d.breakNote();
 		const QString chosen = file.startsWith(u'/') ? file : d.path(file);
 		QString error;
 		if (content.startsWith("<?xml"))
-			QVERIFY(writeZip(chosen, {{QStringLiteral("word/document.xml"), content}}, error));
+			QVERIFY(writeZip(chosen, {{u"word/document.xml"_s, content}}, error));
 		else if (!content.isEmpty())
 			QVERIFY(test::writeBytes(chosen, content));
-		d.dialogs->openNames << chosen;
-		d.dialogs->answers << (file.startsWith(QLatin1String("no")) ? QMessageBox::No : QMessageBox::Yes);
+		d.pick(chosen, !file.startsWith(QLatin1String("no")));
 		d.action("importDocument")->trigger();
 
 		QCOMPARE(d.plain(), shown);
-		QCOMPARE(d.stored("A"), shown);
-		QTEST(d.dialogs->log.filter(QStringLiteral("question:")).size() == 1, "asked");
-		if (d.dialogs->log.filter(QStringLiteral("warning:")).isEmpty())
-			QCOMPARE(d.status(), outcome);
+		QCOMPARE(d.stored("A"), broken ? u"<error>"_s : shown);
+		QTEST(d.dialogs->log.filter(u"question:"_s).size() == 1, "asked");
+		if (d.dialogs->log.filter(u"warning:"_s).isEmpty())
+			QVERIFY2(d.status().startsWith(outcome), qPrintable(d.status()));
 		else
-			QVERIFY(d.dialogs->log.last().startsWith(QStringLiteral("warning:") + outcome));
-		if (!note.isNull() && shown != note) {
+			QVERIFY(d.dialogs->log.last().startsWith(u"warning:"_s + outcome));
+		if (!note.isNull() && !broken && shown != note) {
 			d.editor()->undo(); // one step back to the note as it was
 			QCOMPARE(d.plain(), note);
 		}
@@ -175,26 +180,25 @@ private Q_SLOTS:
 
 	void failedSaveRevertsTheImport()
 	{
-		CommandDock d(QStringLiteral("<p>old</p>"));
+		CommandDock d(u"<p>old</p>"_s);
 		// The note's file turns into a symbolic link, which the store never writes through.
-		const QString target = test::notePath(QStringLiteral("A.json"));
+		const QString target = test::notePath(u"A.json"_s);
 		QVERIFY(QFile::remove(target));
-		QVERIFY(QFile::link(d.path(QStringLiteral("elsewhere.json")), target));
-		QVERIFY(test::writeBytes(d.path(QStringLiteral("in.html")), "<p>new</p>"));
-		d.dialogs->openNames << d.path(QStringLiteral("in.html"));
-		d.dialogs->answers << QMessageBox::Yes;
+		QVERIFY(QFile::link(d.path(u"elsewhere.json"_s), target));
+		QVERIFY(test::writeBytes(d.path(u"in.html"_s), "<p>new</p>"));
+		d.pick(d.path(u"in.html"_s));
 		d.dock->importDocument();
-		QCOMPARE(d.plain(), QStringLiteral("old"));
+		QCOMPARE(d.plain(), u"old"_s);
 		QVERIFY(!d.dock->isDirty());
 		QVERIFY(d.status().startsWith(text("NoteSaveFailed")));
-		QVERIFY(!QFile::exists(d.path(QStringLiteral("elsewhere.json"))));
+		QVERIFY(!QFile::exists(d.path(u"elsewhere.json"_s)));
 
 		// Clearing is the same replacement, reverted without a report of its own.
 		d.dialogs->answers << QMessageBox::Yes;
-		d.dock->setStatus(QStringLiteral("before"));
+		d.dock->setStatus(u"before"_s);
 		d.triggerMenuEntry("ctxClearBody");
-		QCOMPARE(d.plain(), QStringLiteral("old"));
-		QCOMPARE(d.status(), QStringLiteral("before"));
+		QCOMPARE(d.plain(), u"old"_s);
+		QCOMPARE(d.status(), u"before"_s);
 	}
 
 	void exportNote_data()
@@ -202,8 +206,8 @@ private Q_SLOTS:
 		QTest::addColumn<QString>("name");
 		QTest::addColumn<QString>("filter");
 		QTest::addColumn<QString>("written");
-		const QString textFilter = QStringLiteral("Text files (*.txt)");
-		const QString htmlFilter = QStringLiteral("HTML files (*.html *.htm)");
+		const QString textFilter = u"Text files (*.txt)"_s;
+		const QString htmlFilter = u"HTML files (*.html *.htm)"_s;
 		QTest::newRow("no extension, html filter") << "n" << htmlFilter << "n.html";
 		QTest::newRow("no extension, text filter") << "n" << textFilter << "n.txt";
 		QTest::newRow("HTM with the text filter") << "n.HTM" << textFilter << "n.HTM";
@@ -214,7 +218,7 @@ private Q_SLOTS:
 		QFETCH(QString, name);
 		QFETCH(QString, filter);
 		QFETCH(QString, written);
-		CommandDock d(QStringLiteral("<p>one <b>two</b> \u25C6[cue]</p><ul><li>three</li></ul>"));
+		CommandDock d(u"<p>one <b>two</b> \u25C6[cue]</p><ul><li>three</li></ul>"_s);
 		const QString before = d.editor()->toHtml();
 		d.dialogs->saveNames << d.path(name);
 		d.dialogs->chosenFilter = filter;
@@ -225,8 +229,7 @@ private Q_SLOTS:
 			return;
 		}
 		// What goes out as HTML comes back as the same note.
-		d.dialogs->openNames << d.path(written);
-		d.dialogs->answers << QMessageBox::Yes;
+		d.pick(d.path(written));
 		d.dock->importDocument();
 		QCOMPARE(d.editor()->toHtml(), before);
 	}
@@ -241,17 +244,17 @@ private Q_SLOTS:
 	void restore()
 	{
 		QFETCH(bool, confirm);
-		CommandDock d(QStringLiteral("<p>shown</p>"));
+		CommandDock d(u"<p>shown</p>"_s);
 		QStringList notes;
 		const auto note = [&](const QString &uuid, const char *name, const char *body) {
-			notes << d.path(QString::number(notes.size()) + QStringLiteral(".json"));
+			notes << d.path(QString::number(notes.size()) + u".json"_s);
 			QVERIFY(test::writeBytes(notes.last(), encodeNoteFile(uuid, QLatin1String(name), QLatin1String(body))));
 		};
 		note(d.uuid("X?"), "X?", "ex");
-		note(QStringLiteral("00000000-0000-4000-8000-000000000000"), "Gone", "gone");
+		note(u"00000000-0000-4000-8000-000000000000"_s, "Gone", "gone");
 		note(d.uuid("X*"), "X*", "why");
 		QString error;
-		QVERIFY(writeBackup(d.path(QStringLiteral("all.zip")), notes, error));
+		QVERIFY(writeBackup(d.path(u"all.zip"_s), notes, error));
 
 		bool restoringMeanwhile = false, readOnlyMeanwhile = false;
 		d.dialogs->onQuestion = [&] {
@@ -262,69 +265,66 @@ private Q_SLOTS:
 				d.dock->runHotkeyAction(HotkeyInsertTime);
 			});
 		};
-		d.dialogs->openNames << d.path(QStringLiteral("all.zip"));
-		d.dialogs->answers << (confirm ? QMessageBox::Yes : QMessageBox::No);
+		d.pick(d.path(u"all.zip"_s), confirm);
 		d.triggerMenuEntry("ctxRestoreBackup");
 		QVERIFY(d.dialogs->log.first().endsWith(text("RestorePrompt").arg(2).arg(0)));
 		const QStringList files = QDir(test::notesDir()).entryList(QDir::Files);
 		if (!confirm) {
-			QCOMPARE(files, QStringList{QStringLiteral("A.json")});
+			QCOMPARE(files, QStringList{u"A.json"_s});
 			return;
 		}
 		QCOMPARE(d.status(), text("RestoreResult").arg(2).arg(1));
 		QCOMPARE(files.size(), 3);
-		QCOMPARE(d.stored("X?"), QStringLiteral("ex"));
-		QCOMPARE(d.stored("X*"), QStringLiteral("why"));
+		QCOMPARE(d.stored("X?"), u"ex"_s);
+		QCOMPARE(d.stored("X*"), u"why"_s);
 		QVERIFY(restoringMeanwhile && readOnlyMeanwhile);
 		QVERIFY(!d.dock->isRestoring() && !d.editor()->isReadOnly());
-		QCOMPARE(d.plain(), QStringLiteral("shown"));
+		QCOMPARE(d.plain(), u"shown"_s);
 	}
 
 	// Backing up through the dock, then restoring that file after the notes changed.
 	void backupThenRestore()
 	{
-		CommandDock d(QStringLiteral("<p>ay</p>"));
+		CommandDock d(u"<p>ay</p>"_s);
 		QString error;
-		QVERIFY(d.dock->noteStore().saveNote(d.scene("B"), QStringLiteral("<p>bee</p>"), error));
-		d.dialogs->saveNames << test::notePath(QStringLiteral("inside.zip"));
+		QVERIFY(d.dock->noteStore().saveNote(d.scene("B"), u"<p>bee</p>"_s, error));
+		d.dialogs->saveNames << test::notePath(u"inside.zip"_s);
 		d.dock->backup(true);
 		QVERIFY(d.dialogs->log.last().endsWith(text("BackupChooseFolder")));
-		QVERIFY(d.dialogs->suggestedName.startsWith(QStringLiteral("OBS-Quillmar_Backup_")));
-		d.dialogs->saveNames << d.path(QStringLiteral("notes")); // the extension is added
+		QVERIFY(d.dialogs->suggestedName.startsWith(u"OBS-Quillmar_Backup_"_s));
+		d.dialogs->saveNames << d.path(u"notes"_s); // the extension is added
 		d.triggerMenuEntry("ctxBackupAll");
 		QCOMPARE(d.status(), text("BackupSaved"));
-		d.dialogs->saveNames << d.path(QStringLiteral("one"));
+		d.dialogs->saveNames << d.path(u"one"_s);
 		d.dock->backup(false);
-		QCOMPARE(d.dialogs->suggestedName.left(2), QStringLiteral("A_"));
+		QCOMPARE(d.dialogs->suggestedName.left(2), u"A_"_s);
 
-		d.editor()->setPlainText(QStringLiteral("changed"));
+		d.editor()->setPlainText(u"changed"_s);
 		QVERIFY(d.dock->saveNote(true, true));
 		QVERIFY(QFile::remove(d.dock->noteStore().resolveNotePath(d.scene("B"))));
-		d.dialogs->openNames << d.path(QStringLiteral("notes.zip"));
-		d.dialogs->answers << QMessageBox::Yes;
+		d.pick(d.path(u"notes.zip"_s));
 		d.dock->restoreBackup();
 		QCOMPARE(d.status(), text("RestoreResult").arg(2).arg(0));
-		QCOMPARE(d.plain(), QStringLiteral("ay"));
-		QCOMPARE(d.stored("B"), QStringLiteral("bee"));
+		QCOMPARE(d.plain(), u"ay"_s);
+		QCOMPARE(d.stored("B"), u"bee"_s);
 
 		// A single-note backup goes to the scene shown now, whichever it came from.
 		d.show("B");
-		d.dialogs->openNames << d.path(QStringLiteral("one.json"));
-		d.dialogs->answers << QMessageBox::Yes;
+		d.pick(d.path(u"one.json"_s));
 		d.dock->restoreBackup();
-		QCOMPARE(d.plain(), QStringLiteral("ay"));
-		QCOMPARE(d.stored("A"), QStringLiteral("ay"));
+		QCOMPARE(d.plain(), u"ay"_s);
+		QCOMPARE(d.stored("A"), u"ay"_s);
 	}
 
 	void hostileImages_data()
 	{
 		QTest::addColumn<QString>("entry");
 		QTest::addColumn<QString>("src");
+		// Every kind of source is tried in documents_note_document; here each way in once.
 		for (const char *entry : {"note file", "import", "restore"})
-			for (const QString &src : test::HostileImages::sources())
-				QTest::addRow("%s %s", entry, qPrintable(src)) << QString::fromLatin1(entry) << src;
+			QTest::newRow(entry) << QString::fromLatin1(entry) << u"real.png"_s;
 	}
-	// However the note arrives, it shows with a placeholder and keeps its src on disk.
+	// However the note arrives, its image shows as a placeholder and keeps its src on disk.
 	void hostileImages()
 	{
 		QFETCH(QString, entry);
@@ -334,17 +334,16 @@ private Q_SLOTS:
 		const QString resolved = images.resolve(src);
 		const QString html = test::HostileImages::noteWith(resolved);
 		CommandDock d(entry == QLatin1String("note file") ? html : QString());
-		const QString file = d.path(entry == QLatin1String("import") ? QStringLiteral("in.html") : QStringLiteral("one.json"));
+		const QString file = d.path(entry == QLatin1String("import") ? u"in.html"_s : u"one.json"_s);
 		QVERIFY(test::writeBytes(file, entry == QLatin1String("import") ? html.toUtf8()
-										: encodeNoteFile(d.uuid("A"), QStringLiteral("A"), html)));
-		d.dialogs->openNames << file;
-		d.dialogs->answers << QMessageBox::Yes;
+										: encodeNoteFile(d.uuid("A"), u"A"_s, html)));
+		d.pick(file);
 		if (entry == QLatin1String("import"))
 			d.dock->importDocument();
 		else if (entry == QLatin1String("restore"))
 			d.dock->restoreBackup();
 		d.editor()->grab();
-		QCOMPARE(d.plain(), QStringLiteral("before \uFFFC after"));
+		QCOMPARE(d.plain(), u"before \uFFFC after"_s);
 		QCOMPARE(d.editor()->document()->resource(QTextDocument::ImageResource, QUrl(resolved)).value<QImage>(),
 			 NoteDocument::placeholderImage());
 		QString error;
@@ -365,19 +364,13 @@ private Q_SLOTS:
 	{
 		QFETCH(QString, state);
 		QFETCH(QString, enabled);
-		CommandDock d(state == QLatin1String("image") ? QStringLiteral("<p>text</p>") : QString());
-		if (state == QLatin1String("broken")) {
-			QVERIFY(test::writeBytes(test::notePath(QStringLiteral("A.json")), "{broken"));
-			NoteStore(test::notesDir()).writeSceneLink(d.scene("A"), {d.uuid("A"), QStringLiteral("A"),
-									  test::notePath(QStringLiteral("A.json")), QString()});
-			fake::setProgramScene(nullptr);
-			d.show("A");
-			QVERIFY(d.dock->hasLoadError());
-		}
+		CommandDock d(state == QLatin1String("image") ? u"<p>text</p>"_s : QString());
+		if (state == QLatin1String("broken"))
+			d.breakNote();
 		if (state == QLatin1String("none"))
 			fake::setProgramScene(nullptr);
 		if (state == QLatin1String("edit") || state == QLatin1String("read")) {
-			QTest::keyClicks(d.editor(), QStringLiteral("x"));
+			QTest::keyClicks(d.editor(), u"x"_s);
 			d.dock->setLocked(state == QLatin1String("read"));
 			d.editor()->selectAll();
 		}
@@ -390,22 +383,22 @@ private Q_SLOTS:
 					"ConvertBasic", "ClearBody", "BackupCurrent", "BackupAll", "RestoreBackup", "About"};
 		QStringList entries;
 		for (int i = 0; i < names.size(); ++i)
-			entries << (enabled.at(i) == u'+' ? QString() : QStringLiteral("-")) + QStringLiteral("ctx") + names[i];
+			entries << (enabled.at(i) == u'+' ? QString() : u"-"_s) + u"ctx"_s + names[i];
 		QCOMPARE(d.menuEntries(), entries);
 	}
 
 	void deleteMark()
 	{
-		CommandDock d(QStringLiteral("<p>before \u25C6[cue] after</p>"));
-		QVERIFY(!d.menuEntries().contains(QStringLiteral("ctxDeleteMark")));
+		CommandDock d(u"<p>before \u25C6[cue] after</p>"_s);
+		QVERIFY(!d.menuEntries().contains(u"ctxDeleteMark"_s));
 		QTextCursor at(d.editor()->document());
 		at.setPosition(8);
 		const QPoint mark = d.editor()->cursorRect(at).center() + QPoint(2, 0);
-		QVERIFY(d.menuEntries(mark).contains(QStringLiteral("ctxDeleteMark")));
+		QVERIFY(d.menuEntries(mark).contains(u"ctxDeleteMark"_s));
 		d.triggerMenuEntry("ctxDeleteMark", mark);
-		QCOMPARE(d.plain(), QStringLiteral("before  after"));
+		QCOMPARE(d.plain(), u"before  after"_s);
 		d.editor()->undo();
-		QCOMPARE(d.plain(), QStringLiteral("before \u25C6[cue] after"));
+		QCOMPARE(d.plain(), u"before \u25C6[cue] after"_s);
 	}
 
 	void autoClear_data()
@@ -428,7 +421,7 @@ private Q_SLOTS:
 		obs_source_t *old = d.scene("Old");
 		const QDateTime saved = QDateTime::currentDateTimeUtc();
 		QString error;
-		QVERIFY(d.dock->noteStore().saveNote(old, QStringLiteral("<p>old</p>"), error, saved));
+		QVERIFY(d.dock->noteStore().saveNote(old, u"<p>old</p>"_s, error, saved));
 		QDateTime now = saved.addSecs(ageHours * 3600);
 		d.dock->setAutoClearClock([&now] { return now; });
 		fake::setSceneOrder({old, d.scene("Other"), d.scene("Third")});
@@ -443,15 +436,15 @@ private Q_SLOTS:
 
 		// Set through the about dialog, as a person would.
 		d.dialogs->onDialog = [&](QDialog *dialog) {
-			dialog->findChild<QSpinBox *>(QStringLiteral("autoClearDays"))->setValue(1);
-			dialog->findChild<QComboBox *>(QStringLiteral("autoClearScope"))->setCurrentIndex(place == QLatin1String("unchosen") ? 0 : 1);
+			dialog->findChild<QSpinBox *>(u"autoClearDays"_s)->setValue(1);
+			dialog->findChild<QComboBox *>(u"autoClearScope"_s)->setCurrentIndex(place == QLatin1String("unchosen") ? 0 : 1);
 			if (place == QLatin1String("unchosen")) {
 				d.dialogs->onDialog = [&](QDialog *chooser) {
-					chooser->findChild<QListWidget *>(QStringLiteral("autoClearScenes"))->item(1)->setCheckState(Qt::Checked);
+					chooser->findChild<QListWidget *>(u"autoClearScenes"_s)->item(1)->setCheckState(Qt::Checked);
 					d.dialogs->onDialog = nullptr;
 					return int(QDialog::Accepted);
 				};
-				dialog->findChild<QPushButton *>(QStringLiteral("autoClearChoose"))->click();
+				dialog->findChild<QPushButton *>(u"autoClearChoose"_s)->click();
 			}
 			dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
 			return dialog->result();
@@ -459,6 +452,8 @@ private Q_SLOTS:
 		d.triggerMenuEntry("ctxAbout");
 		QCOMPARE(d.dock->autoClearDays(), 1);
 		fake::emitEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+		if (place == QLatin1String("shown")) // the host moved on, and the dock has not followed yet
+			fake::setProgramScene(d.scene("Other"), false);
 		auto *timer = d.widget<QTimer>("autoClearTimer");
 		QCOMPARE(timer->interval(), 5000);
 		// One scene per step, each step handing control back to the event loop for 25 ms.
@@ -466,7 +461,7 @@ private Q_SLOTS:
 			QVERIFY(QMetaObject::invokeMethod(timer, "timeout"));
 			QCOMPARE(timer->interval(), step < 2 ? 25 : 86400000);
 		}
-		QCOMPARE(d.stored("Old"), cleared ? QString() : QStringLiteral("old"));
+		QCOMPARE(d.stored("Old"), cleared ? QString() : u"old"_s);
 	}
 };
 

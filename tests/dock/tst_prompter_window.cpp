@@ -1,13 +1,7 @@
 #include "dock/dock_dialogs.h"
 #include "dock/prompter_window.h"
 #include "dock/reading_band.h"
-#include "module/text.h"
 #include "note_dock.h"
-
-#include <QMenu>
-#include <QScrollBar>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <limits>
 

@@ -1,38 +1,33 @@
 #include "note_dock.h"
-#include "test_util.h"
-
-#include <QAbstractTextDocumentLayout>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonObject>
-#include <QSettings>
-#include <QTextBlock>
-#include <QTimer>
 
 using namespace quillmar;
+using namespace Qt::StringLiterals;
 using test::fileBytes;
-using test::notePath;
 
 namespace {
 
-NoteFileRecord recordAt(const QString &file)
+QString file(const char *name)
+{
+	return test::notePath(QLatin1String(name) + u".json"_s);
+}
+
+NoteFileRecord recordOf(const char *name)
 {
 	NoteFileRecord record;
 	QString error;
-	parseNoteFile(fileBytes(notePath(file)), record, error);
+	parseNoteFile(fileBytes(file(name)), record, error);
 	return record;
 }
 
-// The plain text stored in a note file, or a marker when there is none.
-QString storedIn(const QString &file)
+// The plain text stored in a note file.
+QString storedIn(const char *name)
 {
-	return QFile::exists(notePath(file)) ? test::NoteDock::plainOf(recordAt(file).html) : QStringLiteral("<no file>");
+	return QFile::exists(file(name)) ? test::NoteDock::plainOf(recordOf(name).html) : u"<no file>"_s;
 }
 
-QString linkedFile(obs_source_t *scene)
+QString linkOf(obs_source_t *scene, const char *key = "file")
 {
-	return test::link(scene).value(QStringLiteral("file")).toString();
+	return test::link(scene).value(QLatin1String(key)).toString();
 }
 
 } // namespace
@@ -44,21 +39,19 @@ private Q_SLOTS:
 	void followsProgramAndPreviewScenes()
 	{
 		test::NoteDock note;
-		const auto shown = [&] { return note.label("sceneLabel"); };
-		QCOMPARE(shown(), QStringLiteral("A"));
 		QVERIFY(note.editor()->isEnabled() && !note.editor()->isReadOnly());
 		QCOMPARE(note.status(), text("Loaded"));
 		fake::setPreviewScene(note.scene("B"), false);
 		fake::setStudioMode(true);
-		QCOMPARE(shown(), QStringLiteral("B"));
+		QCOMPARE(note.shown(), u"B"_s);
 		fake::setPreviewScene(note.scene("C"));
-		QCOMPARE(shown(), QStringLiteral("C"));
+		QCOMPARE(note.shown(), u"C"_s);
 		fake::setProgramScene(note.scene("B")); // the program changes, the preview stays shown
-		QCOMPARE(shown(), QStringLiteral("C"));
+		QCOMPARE(note.shown(), u"C"_s);
 		fake::setStudioMode(false);
-		QCOMPARE(shown(), QStringLiteral("B"));
+		QCOMPARE(note.shown(), u"B"_s);
 		fake::setProgramScene(nullptr);
-		QCOMPARE(shown(), text("NoScene"));
+		QCOMPARE(note.shown(), text("NoScene"));
 		QCOMPARE(note.status(), text("SelectScene"));
 		QVERIFY(!note.editor()->isEnabled() && note.dock->currentSceneUuid().isEmpty());
 	}
@@ -66,13 +59,13 @@ private Q_SLOTS:
 	void editsEndUpInTheirScenesFiles()
 	{
 		test::NoteDock note;
-		note.type(QStringLiteral("alpha"));
+		note.type(u"alpha"_s);
 		QCOMPARE(note.status(), text("Saving"));
 		const int saves = fake::frontendSaveCount();
-		note.show("B"); // switching saves first
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("alpha"));
-		QCOMPARE(linkedFile(note.scene("A")), QStringLiteral("A.json"));
-		QCOMPARE(fake::frontendSaveCount(), saves + 1); // the new link must reach the collection
+		note.show("B"); // switching saves first, and the new link must reach the collection
+		QCOMPARE(storedIn("A"), u"alpha"_s);
+		QCOMPARE(linkOf(note.scene("A")), u"A.json"_s);
+		QCOMPARE(fake::frontendSaveCount(), saves + 1);
 		QCOMPARE(note.plain(), QString());
 
 		// Every edit restarts the autosave delay; only its end writes.
@@ -82,86 +75,83 @@ private Q_SLOTS:
 			note.type(QLatin1String(key));
 			QVERIFY(delay.isActive());
 			QCoreApplication::processEvents();
-			QVERIFY2(!QFile::exists(notePath(QStringLiteral("B.json"))), "written during the burst");
+			QVERIFY2(!QFile::exists(file("B")), "written during the burst");
 		}
 		delay.start(0);
-		QTRY_COMPARE(storedIn(QStringLiteral("B.json")), QStringLiteral("beta"));
+		QTRY_COMPARE(storedIn("B"), u"beta"_s);
 		QCOMPARE(note.status(), text("SavedNote"));
 		QVERIFY(!note.dock->isDirty());
-		QCOMPARE(QDir(test::notesDir()).entryList(QDir::Files).size(), 2);
 		const int linked = fake::frontendSaveCount(); // same link again: no collection save
-		note.type(QStringLiteral("!"));
+		note.type(u"!"_s);
 		QVERIFY(note.dock->saveNote(true, true));
 		QCOMPARE(fake::frontendSaveCount(), linked);
-
 		note.show("A");
-		QCOMPARE(note.plain(), QStringLiteral("alpha"));
+		QCOMPARE(note.plain(), u"alpha"_s);
 		QVERIFY(!note.dock->isDirty()); // loading is not an edit
 	}
 
 	void hostSaveHideAndExitSaveTheNote()
 	{
 		test::NoteDock note;
-		note.type(QStringLiteral("one"));
+		note.type(u"one"_s);
 		const int saves = fake::frontendSaveCount();
 		test::hostSave();
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("one"));
+		QCOMPARE(storedIn("A"), u"one"_s);
 		// The new link missed the data being saved: the collection is saved again afterwards, once.
 		QCOMPARE(fake::frontendSaveCount(), saves);
 		QCoreApplication::processEvents();
 		QCoreApplication::processEvents();
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
 
-		note.type(QStringLiteral(" two"));
+		note.type(u" two"_s);
 		note.dock->hide();
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("one two"));
+		QCOMPARE(storedIn("A"), u"one two"_s);
 		note.dock->show();
-		note.type(QStringLiteral(" three"));
+		note.type(u" three"_s);
 		fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("one two three"));
+		QCOMPARE(storedIn("A"), u"one two three"_s);
 		// Nothing is followed or saved after the exit.
-		note.type(QStringLiteral(" four"));
+		note.type(u" four"_s);
 		fake::setProgramScene(nullptr);
-		QCOMPARE(note.label("sceneLabel"), QStringLiteral("A"));
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("one two three"));
+		QCOMPARE(note.shown(), u"A"_s);
+		QCOMPARE(storedIn("A"), u"one two three"_s);
 	}
 
 	void failedSavesKeepTheNoteAndRefuseTheSwitch()
 	{
 		test::NoteDock note;
-		note.type(QStringLiteral("first"));
+		note.type(u"first"_s);
 		QVERIFY(note.dock->saveNote(true, true));
-		const QString path = notePath(QStringLiteral("A.json"));
+		const QString path = file("A");
 		const QByteArray saved = fileBytes(path);
 		const QJsonObject savedLink = test::link(note.scene("A"));
 		// A directory where the note file goes: the save cannot replace it.
-		QVERIFY(QFile::rename(path, path + QStringLiteral(".moved")));
-		QVERIFY(QDir().mkpath(path + QStringLiteral("/blocker")));
-		note.type(QStringLiteral(" second"));
+		QVERIFY(QFile::rename(path, path + u".moved"_s) && QDir().mkpath(path + u"/blocker"_s));
+		note.type(u" second"_s);
 		note.show("B");
 		QCOMPARE(note.dock->currentSceneUuid(), note.uuid("A"));
-		QCOMPARE(note.plain(), QStringLiteral("first second"));
+		QCOMPARE(note.plain(), u"first second"_s);
 		QVERIFY(note.dock->isDirty());
 		auto *badge = note.widget<QLabel>("saveError");
 		QVERIFY(!badge->isHidden());
-		QCOMPARE(note.status(), text("NoteSaveFailed") + QLatin1Char(' ') + badge->toolTip());
+		QCOMPARE(note.status(), text("NoteSaveFailed") + u' ' + badge->toolTip());
 		QCOMPARE(test::link(note.scene("A")), savedLink);
-		QCOMPARE(fileBytes(path + QStringLiteral(".moved")), saved);
+		QCOMPARE(fileBytes(path + u".moved"_s), saved);
 
 		// The next trigger (here the host saving) tries again and then lets the switch through.
 		QVERIFY(QDir(path).removeRecursively());
 		test::hostSave();
 		QVERIFY(!note.dock->isDirty() && badge->isHidden());
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("first second"));
+		QCOMPARE(storedIn("A"), u"first second"_s);
 		note.show("B");
-		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
+		QCOMPARE(note.shown(), u"B"_s);
 
 		// A note over the limits (behind the editor's checks, as a bad import would) is not saved.
-		note.editor()->textCursor().insertText(QString(kParagraphCharLimit + 1, QLatin1Char('x')));
+		note.editor()->textCursor().insertText(QString(kParagraphCharLimit + 1, u'x'));
 		note.show("A");
-		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
+		QCOMPARE(note.shown(), u"B"_s);
 		QCOMPARE(note.status(), text("TextLimit"));
-		QVERIFY(!QFile::exists(notePath(QStringLiteral("B.json"))));
+		QVERIFY(!QFile::exists(file("B")));
 	}
 
 	void unreadableNotesAreLoadErrors_data()
@@ -176,18 +166,15 @@ private Q_SLOTS:
 		QFETCH(QByteArray, content);
 		QFETCH(QString, key);
 		test::NoteDock note;
-		note.show("B", QStringLiteral("<p>mine</p>"));
-		const QString path = notePath(QStringLiteral("B.json"));
-		const QString tooLong(kParagraphCharLimit + 1, QLatin1Char('x'));
-		QVERIFY(test::writeBytes(path, content.isEmpty() ? encodeNoteFile(note.uuid("B"), QStringLiteral("B"), tooLong)
-								 : content));
-		const QByteArray before = fileBytes(path);
+		note.show("B", u"<p>mine</p>"_s);
+		const QString tooLong(kParagraphCharLimit + 1, u'x');
+		QVERIFY(test::writeBytes(file("B"), content.isEmpty() ? encodeNoteFile(note.uuid("B"), u"B"_s, tooLong) : content));
+		const QByteArray before = fileBytes(file("B"));
 		note.show("A");
 		note.show("B");
-		QVERIFY(note.dock->hasLoadError());
-		QVERIFY(note.status().startsWith(text(key.toUtf8().constData())));
+		QVERIFY(note.dock->hasLoadError() && note.status().startsWith(text(key.toUtf8().constData())));
 		QCOMPARE(note.editor()->placeholderText(), note.status());
-		note.type(QStringLiteral("typed"));
+		note.type(u"typed"_s);
 		QCOMPARE(note.plain(), QString());
 		// Host saves, hides, unlocking, renames and leaving the scene never overwrite it.
 		test::hostSave();
@@ -196,53 +183,51 @@ private Q_SLOTS:
 		note.dock->setLocked(true);
 		note.dock->setLocked(false);
 		QVERIFY(note.editor()->isReadOnly() && !note.dock->isDirty());
-		QCOMPARE(fileBytes(path), before);
+		QCOMPARE(fileBytes(file("B")), before);
 		obs_source_set_name(note.scene("B"), "B2");
-		QTRY_COMPARE(note.label("sceneLabel"), QStringLiteral("B2"));
+		QTRY_COMPARE(note.shown(), u"B2"_s);
 		QVERIFY(note.dock->hasLoadError());
 		note.show("A");
 		if (content.isEmpty()) // readable, only too long to show: a rename moves it whole
-			QCOMPARE(storedIn(QStringLiteral("B2.json")), tooLong);
+			QCOMPARE(storedIn("B2"), tooLong);
 		else
-			QCOMPARE(fileBytes(path), before);
+			QCOMPARE(fileBytes(file("B")), before);
 		QVERIFY(!note.dock->hasLoadError() && !note.editor()->isReadOnly());
 		QVERIFY(note.editor()->placeholderText().isEmpty());
 
 		// Mended by hand: showing the scene again reads the file again.
 		note.show("B");
-		QVERIFY(note.dock->hasLoadError());
-		QVERIFY(test::writeBytes(notePath(linkedFile(note.scene("B"))),
-					 encodeNoteFile(note.uuid("B"), QStringLiteral("B2"), QStringLiteral("<p>fixed</p>"))));
+		QVERIFY(test::writeBytes(test::notePath(linkOf(note.scene("B"))),
+					 encodeNoteFile(note.uuid("B"), u"B2"_s, u"<p>fixed</p>"_s)));
 		note.show("B");
 		QVERIFY(!note.dock->hasLoadError());
-		QCOMPARE(note.plain(), QStringLiteral("fixed"));
+		QCOMPARE(note.plain(), u"fixed"_s);
 	}
 
 	void renamesMoveNoteFiles()
 	{
 		test::NoteDock note;
-		note.show("B", QStringLiteral("<p>beta</p>"));
-		note.show("A", QStringLiteral("<p>alpha</p>"));
+		note.show("B", u"<p>beta</p>"_s);
+		note.show("A", u"<p>alpha</p>"_s);
 		// A scene that is not shown: its file moves at once, and the collection is saved.
 		int saves = fake::frontendSaveCount();
 		obs_source_set_name(note.scene("B"), "Opening");
-		QTRY_VERIFY(QFile::exists(notePath(QStringLiteral("Opening.json"))));
-		QCOMPARE(storedIn(QStringLiteral("B.json")), QStringLiteral("<no file>"));
-		QCOMPARE(storedIn(QStringLiteral("Opening.json")), QStringLiteral("beta"));
-		QCOMPARE(linkedFile(note.scene("B")), QStringLiteral("Opening.json"));
+		QTRY_COMPARE(storedIn("Opening"), u"beta"_s);
+		QCOMPARE(storedIn("B"), u"<no file>"_s);
+		QCOMPARE(linkOf(note.scene("B")), u"Opening.json"_s);
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
-		QCOMPARE(note.label("sceneLabel"), QStringLiteral("A"));
+		QCOMPARE(note.shown(), u"A"_s);
 
 		// The shown scene, dirty: the pending edits are saved under the new name.
-		note.type(QStringLiteral(" more"));
+		note.type(u" more"_s);
 		saves = fake::frontendSaveCount();
 		obs_source_set_name(note.scene("A"), "talk");
-		QTRY_COMPARE(note.label("sceneLabel"), QStringLiteral("talk"));
+		QTRY_COMPARE(note.shown(), u"talk"_s);
 		QVERIFY(!note.dock->isDirty());
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("<no file>"));
-		QCOMPARE(storedIn(QStringLiteral("talk.json")), QStringLiteral("alpha more"));
-		QCOMPARE(recordAt(QStringLiteral("talk.json")).sceneName, QStringLiteral("talk"));
-		QCOMPARE(test::link(note.scene("A")).value(QStringLiteral("name")).toString(), QStringLiteral("talk"));
+		QCOMPARE(storedIn("A"), u"<no file>"_s);
+		QCOMPARE(storedIn("talk"), u"alpha more"_s);
+		QCOMPARE(recordOf("talk").sceneName, u"talk"_s);
+		QCOMPARE(linkOf(note.scene("A"), "name"), u"talk"_s);
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
 	}
 
@@ -252,14 +237,14 @@ private Q_SLOTS:
 		QVERIFY(!note.dock->isCollectionReady());
 		fake::emitEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 		QVERIFY(note.dock->isCollectionReady());
-		note.type(QStringLiteral("before the change"));
+		note.type(u"before the change"_s);
 		fake::emitEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("before the change"));
+		QCOMPARE(storedIn("A"), u"before the change"_s);
 		QVERIFY(!note.dock->isCollectionReady() && !note.editor()->isEnabled());
-		QCOMPARE(note.label("sceneLabel"), text("NoScene"));
+		QCOMPARE(note.shown(), text("NoScene"));
 		fake::setProgramScene(note.scene("Other"), false);
 		fake::emitEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED);
-		QCOMPARE(note.label("sceneLabel"), QStringLiteral("Other"));
+		QCOMPARE(note.shown(), u"Other"_s);
 		QVERIFY(note.dock->isCollectionReady());
 	}
 
@@ -272,12 +257,11 @@ private Q_SLOTS:
 		QCOMPARE(note.bar()->value(), 0);
 		note.show("A");
 		QCOMPARE(note.bar()->value(), 400); // remembered in memory
-
 		note.bar()->setValue(250);
 		module::unload(); // shut-down writes the positions
 		QSettings settings(test::settingsPath(), QSettings::IniFormat);
-		QCOMPARE(settings.value(QStringLiteral("readingPositions/") + note.uuid("A")).toInt(), 250);
-		QCOMPARE(settings.value(QStringLiteral("readingPositions/") + note.uuid("B")).toInt(), 0);
+		QCOMPARE(settings.value(u"readingPositions/"_s + note.uuid("A")).toInt(), 250);
+		QCOMPARE(settings.value(u"readingPositions/"_s + note.uuid("B")).toInt(), 0);
 		note.restart();
 		note.show("A");
 		QTRY_COMPARE(note.bar()->value(), 250); // once the new editor's layout reaches it
@@ -295,37 +279,33 @@ private Q_SLOTS:
 			note.dock->show();
 			QTRY_COMPARE(note.bar()->value(), 250);
 		}
-	}
 
-	void readingPositionsOfLongNotesWaitForTheLayout()
-	{
-		test::NoteDock note(test::numberedLines(12000));
+		// A long note is laid out in steps; the position is kept until the layout reaches it,
+		// also across a switch before it got there.
+		note.show("L", test::numberedLines(12000));
 		QTextDocument *document = note.editor()->document();
-		// Lay the whole note out now; the scroll range follows once the size change arrives.
 		document->documentLayout()->blockBoundingRect(document->lastBlock());
 		const int full = int(document->documentLayout()->documentSize().height());
 		QTRY_VERIFY(note.bar()->maximum() > full - note.editor()->viewport()->height() - 50);
 		const int deep = note.bar()->maximum() - 10;
 		note.bar()->setValue(deep);
 		note.show("B");
-		// Qt lays out a freshly loaded long note in steps; the position is kept until it fits,
-		// also across a switch before the layout got there.
-		note.show("A");
+		note.show("L");
 		QVERIFY(note.bar()->maximum() < deep);
 		note.show("B");
-		note.show("A");
+		note.show("L");
 		QTRY_COMPARE(note.bar()->value(), deep);
 	}
 
 	void lockAndRemoteEditingMakeTheEditorReadOnly()
 	{
 		test::NoteDock note;
-		note.type(QStringLiteral("draft"));
+		note.type(u"draft"_s);
 		note.dock->setLocked(true);
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("draft")); // locking saves
+		QCOMPARE(storedIn("A"), u"draft"_s); // locking saves
 		const QString lockedLook = note.widget<QLabel>("sceneLabel")->styleSheet();
-		note.type(QStringLiteral("x"));
-		QCOMPARE(note.plain(), QStringLiteral("draft"));
+		note.type(u"x"_s);
+		QCOMPARE(note.plain(), u"draft"_s);
 		note.dock->setRemoteEditing(true);
 		QCOMPARE(note.editor()->toolTip(), text("RemoteEditing"));
 		note.dock->setLocked(false);
@@ -333,7 +313,6 @@ private Q_SLOTS:
 		QVERIFY(note.widget<QLabel>("sceneLabel")->styleSheet() != lockedLook);
 		note.dock->setRemoteEditing(false);
 		QVERIFY(!note.editor()->isReadOnly() && note.editor()->toolTip().isEmpty());
-
 		note.dock->setLocked(true); // read back at start
 		note.restart();
 		note.show("A");
@@ -343,71 +322,115 @@ private Q_SLOTS:
 	void remoteNotesAreStoredAndShown()
 	{
 		test::NoteDock note;
-		QVERIFY(note.dock->applyRemoteNote(note.scene("B"), QStringLiteral("<p>from the phone</p>")));
-		QCOMPARE(note.stored("B"), QStringLiteral("from the phone"));
+		QVERIFY(note.dock->applyRemoteNote(note.scene("B"), u"<p>from the phone</p>"_s));
+		QCOMPARE(note.stored("B"), u"from the phone"_s);
 		QCOMPARE(note.plain(), QString());
-		note.type(QStringLiteral("local"));
-		QVERIFY(note.dock->applyRemoteNote(note.scene("A"), QStringLiteral("<p>remote A</p>")));
-		QCOMPARE(note.plain(), QStringLiteral("remote A"));
+		note.type(u"local"_s);
+		QVERIFY(note.dock->applyRemoteNote(note.scene("A"), u"<p>remote A</p>"_s));
+		QCOMPARE(note.plain(), u"remote A"_s);
 		QVERIFY(!note.dock->isDirty());
-		QCOMPARE(note.stored("A"), QStringLiteral("remote A"));
+		QCOMPARE(note.stored("A"), u"remote A"_s);
 		// A failed remote save reports and changes nothing.
-		const QString path = notePath(QStringLiteral("A.json"));
-		QVERIFY(QFile::remove(path) && QDir().mkpath(path));
-		QVERIFY(!note.dock->applyRemoteNote(note.scene("A"), QStringLiteral("<p>lost?</p>")));
+		QVERIFY(QFile::remove(file("A")) && QDir().mkpath(file("A")));
+		QVERIFY(!note.dock->applyRemoteNote(note.scene("A"), u"<p>lost?</p>"_s));
 		QVERIFY(!note.widget<QLabel>("saveError")->isHidden());
-		QCOMPARE(note.plain(), QStringLiteral("remote A"));
+		QCOMPARE(note.plain(), u"remote A"_s);
 	}
 
 	void restoreHoldsEventsAndFollowsAfterwards()
 	{
 		test::NoteDock note;
 		note.dock->beginRestore();
-		note.type(QStringLiteral("ignored"));
+		note.type(u"ignored"_s);
 		QVERIFY(!note.dock->isDirty());
 		note.show("B");
 		obs_source_set_name(note.scene("A"), "A2");
 		QCoreApplication::processEvents();
-		QCOMPARE(note.label("sceneLabel"), QStringLiteral("A"));
+		QCOMPARE(note.shown(), u"A"_s);
 		QString error; // the restore writes A's note behind the dock's back
-		QVERIFY(note.dock->noteStore().saveNote(note.scene("A"), QStringLiteral("<p>restored</p>"), error));
+		QVERIFY(note.dock->noteStore().saveNote(note.scene("A"), u"<p>restored</p>"_s, error));
 		note.dock->endRestore();
-		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
+		QCOMPARE(note.shown(), u"B"_s);
 		note.show("A");
-		QCOMPARE(note.plain(), QStringLiteral("restored"));
+		QCOMPARE(note.plain(), u"restored"_s);
 	}
 
 	void editsOfADeletedSceneAreKept()
 	{
 		test::NoteDock note;
 		const QString uuid = note.uuid("A");
-		note.type(QStringLiteral("saved once"));
+		note.type(u"saved once"_s);
 		QVERIFY(note.dock->saveNote(true, true));
-		note.type(QStringLiteral(" then more"));
+		note.type(u" then more"_s);
 		// Deleted within the autosave delay; someone still holds it, so it is removed but alive.
 		const OBSSourceAutoRelease held = obs_source_get_ref(note.scene("A"));
 		note.remove("A");
 		note.show("B");
-		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
-		QCOMPARE(note.status(), text("DeletedSceneNoteSaved").arg(notePath(QStringLiteral("A.json"))));
-		QCOMPARE(recordAt(QStringLiteral("A.json")).sceneId, uuid);
-		QCOMPARE(recordAt(QStringLiteral("A.json")).sceneName, QStringLiteral("A"));
-		QCOMPARE(storedIn(QStringLiteral("A.json")), QStringLiteral("saved once then more"));
+		QCOMPARE(note.shown(), u"B"_s);
+		QCOMPARE(note.status(), text("DeletedSceneNoteSaved").arg(file("A")));
+		QCOMPARE(recordOf("A").sceneId, uuid);
+		QCOMPARE(recordOf("A").sceneName, u"A"_s);
+		QCOMPARE(storedIn("A"), u"saved once then more"_s);
 
 		// Never saved before: a fresh file under its last name, even when the timer finds it gone.
-		QVERIFY(test::writeBytes(notePath(QStringLiteral("Fresh.json")), "someone else's"));
+		QVERIFY(test::writeBytes(file("Fresh"), "someone else's"));
 		const QString fresh = note.uuid("Fresh");
 		note.show("Fresh");
-		note.type(QStringLiteral("new scene"));
+		note.type(u"new scene"_s);
 		note.remove("Fresh");
 		note.dock->autosaveTimer().start(0);
 		QTRY_VERIFY(!note.dock->isDirty());
-		QCOMPARE(recordAt(QStringLiteral("Fresh_2.json")).sceneId, fresh);
-		QCOMPARE(storedIn(QStringLiteral("Fresh_2.json")), QStringLiteral("new scene"));
-		QCOMPARE(fileBytes(notePath(QStringLiteral("Fresh.json"))), QByteArray("someone else's"));
+		QCOMPARE(recordOf("Fresh_2").sceneId, fresh);
+		QCOMPARE(storedIn("Fresh_2"), u"new scene"_s);
+		QCOMPARE(fileBytes(file("Fresh")), QByteArray("someone else's"));
 		QVERIFY(note.widget<QLabel>("saveError")->isHidden());
 		note.show("B");
-		QCOMPARE(note.label("sceneLabel"), QStringLiteral("B"));
+		QCOMPARE(note.shown(), u"B"_s);
+	}
+
+	// What the status row shows; the arithmetic behind it is tested in editor_note_limits.
+	void statusRowCountsAndReports()
+	{
+		QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+		test::NoteDock note(QString(), true);
+		const auto counted = [&](const QString &shown, const QString &paragraphs) {
+			note.dock->updateDocumentStatus();
+			QCOMPARE(note.label("characterCount"), text("CharacterCount").arg(shown));
+			QCOMPARE(note.label("documentStatus"), text("DocumentStatus").arg(paragraphs));
+		};
+		fake::setProgramScene(nullptr);
+		note.editor()->setPlainText(u"left over"_s); // no scene: nothing counts
+		counted(u"0"_s, u"0"_s);
+		note.show("A");
+		QTest::keyClicks(note.editor(), u"ab"_s);
+		QTest::keyClick(note.editor(), Qt::Key_Return);
+		QTest::keyClicks(note.editor(), u"c"_s);
+		counted(u"4"_s, u"2"_s);
+		note.editor()->selectAll();
+		const QString selected = text("SelectedCharacters").arg(3);
+		QCOMPARE(note.label("characterCount"), selected);
+		QCOMPARE(note.widget("characterCount")->accessibleName(),
+			 selected + u"; "_s + text("CharacterRemaining").arg(u"4"_s, u"200,000"_s, u"199,996"_s));
+		QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+		note.editor()->setPlainText(test::noteOfLength(12345));
+		counted(u"12.345"_s, u"2"_s);
+		QLocale::setDefault(QLocale::c());
+
+		note.editor()->setHtml(test::numberedLines(300));
+		QTRY_VERIFY(note.bar()->maximum() > 100);
+		note.bar()->setValue(note.bar()->maximum() / 2);
+		QCOMPARE(note.label("scrollPercent"), u"50%"_s);
+		auto *badge = note.widget("saveError");
+		note.dock->showSaveError(u"/notes/a.json: disk full"_s);
+		QVERIFY(!badge->isHidden());
+		QCOMPARE(badge->accessibleName(), text("NoteSaveFailed") + u" /notes/a.json: disk full"_s);
+		note.dock->hideSaveError();
+		QVERIFY(badge->isHidden());
+		note.editor()->setPlainText(QString(kParagraphCharLimit, u'q'));
+		note.dock->setStatus(QString());
+		note.type(u"a"_s);
+		QCOMPARE(int(note.plain().size()), kParagraphCharLimit);
+		QCOMPARE(note.status(), text("TextLimit"));
 	}
 };
 

@@ -1,14 +1,5 @@
 #include "dock/search_match.h"
-#include "module/text.h"
 #include "note_dock.h"
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QScrollBar>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTimer>
-#include <QToolButton>
 
 using namespace quillmar;
 
@@ -127,11 +118,8 @@ private Q_SLOTS:
 		QFETCH(bool, accepted);
 		QFETCH(int, percentOfScroll);
 		QFETCH(int, paragraph);
-		QStringList lines;
-		for (int i = 1; i <= 200; ++i)
-			lines << QStringLiteral("<p>paragraph %1</p>").arg(i);
-		test::NoteDock note(lines.join(QString()), true);
-		QScrollBar *bar = note.editor()->verticalScrollBar();
+		test::NoteDock note(test::numberedLines(200), true);
+		QScrollBar *bar = note.bar();
 		QVERIFY(bar->maximum() > 0);
 		bar->setValue(bar->maximum() / 2);
 

@@ -1,11 +1,6 @@
 #include "module/hotkeys.h"
 #include "note_dock.h"
 
-#include <QCheckBox>
-#include <QDoubleSpinBox>
-#include <QSlider>
-#include <QStyleOptionButton>
-
 #include <thread>
 
 using namespace quillmar;
@@ -23,7 +18,7 @@ void pressHotkey(HotkeyAction action, bool pressed = true)
 
 // A dock showing 300 lines, on a clock the test moves.
 struct Prompter : test::NoteDock {
-	Prompter() : NoteDock(test::numberedLines(300))
+	Prompter() : NoteDock(test::numberedLines(300), true)
 	{
 		dock->resize(700, 400);
 		g_now = 0;
@@ -178,6 +173,34 @@ private Q_SLOTS:
 		p.clickPlay();
 		QCOMPARE(p.status(), text("NoScrollNeeded"));
 		QVERIFY(!p.dock->isLocked() && !p.dock->isScrolling());
+	}
+
+	// The time left follows the position and the speed, and is gone when the note fits.
+	void timeLeft()
+	{
+		QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+		Prompter p;
+		p.editor()->setPlainText(QStringLiteral("word\n").repeated(400));
+		QTRY_VERIFY(p.bar()->maximum() > 700);
+		auto *label = p.widget<QLabel>("timeLeft");
+		QVERIFY(!label->isHidden());
+		const int max = p.bar()->maximum();
+		// {position from the end, speed, shown}
+		for (const auto &[left, speed, shown] : QList<std::tuple<int, double, const char *>>{
+			     {600, 1.0, "1:00"}, {600, 5.0, "0:12"}, {300, 5.0, "0:06"}, {300, 2.0, "0:15"}}) {
+			p.bar()->setValue(max - left);
+			p.dock->setScrollSpeed(speed);
+			QCOMPARE(label->text(), QLatin1String(shown));
+		}
+		// The words still to read lie below the reading line, so fewer than the note holds.
+		const QString tip = label->toolTip();
+		const int words = QLocale().toInt(tip.section(QLatin1Char(';'), 1).section(QLatin1Char(' '), 1, 1));
+		QVERIFY2(words > 0 && words < 400, qPrintable(tip));
+		QCOMPARE(tip, text("TimeLeftTip").arg(words));
+		p.editor()->setPlainText(QStringLiteral("short"));
+		QTRY_COMPARE(p.bar()->maximum(), 0);
+		QVERIFY(label->isHidden());
+		QLocale::setDefault(QLocale::c());
 	}
 
 	// Whatever the host's theme paints, the "3s" box stands out from the bar it sits on.

@@ -1,9 +1,6 @@
 #include "icons/mono_icon.h"
 
-#include <QImage>
-#include <QPainter>
-#include <QRegularExpression>
-#include <QTest>
+#include <QtTest>
 
 using namespace quillmar;
 
@@ -32,23 +29,25 @@ QImage render(int kind, int size, const QPalette &palette = light(), QIcon::Mode
 	return monoIcon(kind, palette).pixmap(QSize(size, size), mode, state).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
+template <typename Visit> void eachPixel(const QImage &image, Visit visit)
+{
+	for (int y = 0; y < image.height(); ++y)
+		for (int x = 0; x < image.width(); ++x)
+			visit(x, y, image.pixel(x, y));
+}
+
 // Bounding box of the pixels with any coverage.
 QRect inkBounds(const QImage &image)
 {
 	QRect box;
-	for (int y = 0; y < image.height(); ++y)
-		for (int x = 0; x < image.width(); ++x)
-			if (qAlpha(image.pixel(x, y)) > 0)
-				box |= QRect(x, y, 1, 1);
+	eachPixel(image, [&](int x, int y, QRgb px) { box |= qAlpha(px) > 0 ? QRect(x, y, 1, 1) : QRect(); });
 	return box;
 }
 
 int maxAlpha(const QImage &image)
 {
 	int alpha = 0;
-	for (int y = 0; y < image.height(); ++y)
-		for (int x = 0; x < image.width(); ++x)
-			alpha = std::max(alpha, qAlpha(image.pixel(x, y)));
+	eachPixel(image, [&](int, int, QRgb px) { alpha = std::max(alpha, qAlpha(px)); });
 	return alpha;
 }
 
@@ -85,12 +84,21 @@ private Q_SLOTS:
 		}
 	}
 
-	void sizesAndUnknownKinds()
+	void sizesUnknownKindsAndCopies()
 	{
 		for (const QSize size : {QSize(1, 1), QSize(17, 31)})
 			QCOMPARE(monoIcon(IconScrollPlay, light()).pixmap(size).size(), size);
 		for (int kind : {int(IconKindCount), -1})
 			QCOMPARE(maxAlpha(render(kind, 24)), 0);
+		// Adding a pixmap detaches a copy, which clones the engine: the clone paints alike.
+		const QIcon original = monoIcon(IconNextMark, light());
+		QIcon copy = original;
+		QPixmap extra(4, 4);
+		extra.fill(Qt::red);
+		copy.addPixmap(extra);
+		const QImage image = copy.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
+		QCOMPARE(image, original.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32));
+		QVERIFY(maxAlpha(image) > 0);
 	}
 
 	// Light and dark icons differ only in colour; active and selected look like normal.
@@ -98,18 +106,16 @@ private Q_SLOTS:
 	{
 		const QRgb lightText = light().color(QPalette::Active, QPalette::WindowText).rgb() & 0xffffff;
 		const QPalette dark = makePalette(QColor(0xe6, 0xe7, 0xea), QColor(0x27, 0x2a, 0x33));
-		const QRgb darkText = 0xe6e7ea;
 		for (int kind : {IconBold, IconReadMode, IconScrollPause, IconRemoteQr}) {
 			const QImage a = render(kind, 48, light());
 			const QImage b = render(kind, 48, dark);
 			QCOMPARE(maxAlpha(a), 255);
-			for (int y = 0; y < 48; ++y)
-				for (int x = 0; x < 48; ++x) {
-					const QRgb pa = a.pixel(x, y), pb = b.pixel(x, y);
-					QCOMPARE(qAlpha(pa), qAlpha(pb));
-					if (qAlpha(pa) == 255)
-						QVERIFY((pa & 0xffffff) == lightText && (pb & 0xffffff) == darkText);
-				}
+			eachPixel(a, [&](int x, int y, QRgb pa) {
+				const QRgb pb = b.pixel(x, y);
+				QCOMPARE(qAlpha(pa), qAlpha(pb));
+				if (qAlpha(pa) == 255)
+					QVERIFY((pa & 0xffffff) == lightText && (pb & 0xffffff) == 0xe6e7ea);
+			});
 			QCOMPARE(render(kind, 48, light(), QIcon::Active), a);
 			QCOMPARE(render(kind, 48, light(), QIcon::Selected), a);
 		}
@@ -127,7 +133,7 @@ private Q_SLOTS:
 	{
 		QFETCH(int, alpha);
 		QFETCH(int, expected);
-		QColor text(0x30, 0x40, 0x50, alpha);
+		const QColor text(0x30, 0x40, 0x50, alpha);
 		const QPalette palette = makePalette(text, Qt::white);
 		// The filled play icon must not be darker where outline and fill meet.
 		for (int kind : {IconAlignJustify, IconScrollPlay}) {
@@ -139,26 +145,12 @@ private Q_SLOTS:
 			// painting rounds faint colours by a step or two.
 			QCOMPARE(inkBounds(disabled), inkBounds(normal));
 			const auto near = [](int a, int b) { return qAbs(a - b) <= 3; };
-			for (int y = 0; y < 48; ++y)
-				for (int x = 0; x < 48; ++x)
-					if (const QRgb px = disabled.pixel(x, y); qAlpha(px) == expected)
-						QVERIFY(near(qRed(px), text.red()) && near(qGreen(px), text.green()) && near(qBlue(px), text.blue()));
+			eachPixel(disabled, [&](int, int, QRgb px) {
+				if (qAlpha(px) == expected)
+					QVERIFY(near(qRed(px), text.red()) && near(qGreen(px), text.green()) && near(qBlue(px), text.blue()));
+			});
 		}
 	}
-
-	void copiesPaintAlike()
-	{
-		const QIcon original = monoIcon(IconNextMark, light());
-		QIcon copy = original;
-		// Adding a pixmap detaches the copy, which clones the engine.
-		QPixmap extra(4, 4);
-		extra.fill(Qt::red);
-		copy.addPixmap(extra);
-		const QImage image = copy.pixmap(QSize(32, 32)).toImage();
-		QCOMPARE(image, original.pixmap(QSize(32, 32)).toImage());
-		QVERIFY(maxAlpha(image.convertToFormat(QImage::Format_ARGB32)) > 0);
-	}
-
 };
 
 QTEST_MAIN(MonoIconTest)

@@ -18,10 +18,6 @@ obs_module_t *g_module = nullptr;
 QTemporaryDir *g_configRoot = nullptr;
 } // namespace
 
-obs_module_t *testModule() { return g_module; }
-
-QString moduleConfigRoot() { return g_configRoot->path(); }
-
 QString moduleConfigDir() { return g_configRoot->filePath(QStringLiteral("quillmar")); }
 
 QString settingsPath() { return moduleConfigDir() + QStringLiteral("/settings.ini"); }
@@ -35,8 +31,6 @@ void hostSave()
 	const OBSDataAutoRelease data = obs_data_create();
 	fake::emitSave(data, true);
 }
-
-QString sourceDir() { return QStringLiteral(QUILLMAR_SOURCE_DIR); }
 
 Scene::Scene(const char *name) : m_scene(obs_scene_create(name)) {}
 
@@ -70,7 +64,7 @@ int runWithObs(QObject *testObject, int argc, char **argv)
 		std::fprintf(stderr, "obs_startup failed (is DISPLAY set to an X server?)\n");
 		return 2;
 	}
-	const QByteArray data = (sourceDir() + QStringLiteral("/data")).toUtf8();
+	const QByteArray data = QUILLMAR_SOURCE_DIR "/data";
 	if (obs_open_module(&g_module, QUILLMAR_TEST_MODULE, data.constData()) != MODULE_SUCCESS) {
 		std::fprintf(stderr, "could not open the stand-in module %s\n", QUILLMAR_TEST_MODULE);
 		obs_shutdown();

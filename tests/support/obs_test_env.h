@@ -12,15 +12,12 @@
 
 namespace quillmar::test {
 
-obs_module_t *testModule();
-// libobs' module configuration root; the module's own folder is <root>/quillmar.
-QString moduleConfigRoot();
+// The module's own folder under libobs' configuration root.
 QString moduleConfigDir();
 // The module's settings.ini, its notes folder and a file in it.
 QString settingsPath();
 QString notesDir();
 QString notePath(const QString &file);
-QString sourceDir();
 
 // A scene that releases itself.
 class Scene {
