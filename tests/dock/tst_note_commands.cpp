@@ -6,6 +6,7 @@
 #include "hostile_images.h"
 #include "module/hotkeys.h"
 #include "note_dock.h"
+#include "remote/remote.h"
 #include "storage/backup.h"
 
 #include <functional>
@@ -411,6 +412,7 @@ private Q_SLOTS:
 		QTest::newRow("shown") << 25 << "shown" << false;
 		QTest::newRow("program") << 25 << "program" << false;
 		QTest::newRow("not chosen") << 25 << "unchosen" << false;
+		QTest::newRow("open on a phone") << 25 << "phone" << false;
 	}
 	void autoClear()
 	{
@@ -432,6 +434,10 @@ private Q_SLOTS:
 			QCOMPARE(d.dock->currentSceneUuid(), d.uuid("Third"));
 		} else {
 			d.show(place == QLatin1String("shown") ? "Old" : "Other");
+		}
+		if (place == QLatin1String("phone")) {
+			RemoteState &remote = d.dock->remote()->state();
+			remote.setViewedScene(remote.open(u"phone"_s), d.uuid("Old"));
 		}
 
 		// Set through the about dialog, as a person would.
