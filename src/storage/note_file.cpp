@@ -168,25 +168,14 @@ private:
 			field->kind = Kind::String;
 			return !decoder.hasError();
 		}
-		if (c == '-' || (c >= '0' && c <= '9')) {
-			double number = 0;
-			if (!readNumber(&number))
-				return false;
-			if (field) {
-				field->kind = Kind::Number;
-				field->number = number;
-			}
-			return true;
+		if (c == 't' || c == 'f' || c == 'n') {
+			if (field)
+				field->kind = Kind::Other;
+			return takeWord(c == 't' ? "true" : c == 'f' ? "false" : "null");
 		}
-		if (field)
-			field->kind = Kind::Other;
-		if (c == 't')
-			return takeWord("true");
-		if (c == 'f')
-			return takeWord("false");
-		if (c == 'n')
-			return takeWord("null");
 		if (c == '[' || c == '{') {
+			if (field)
+				field->kind = Kind::Other;
 			const bool object = c == '{';
 			++m_p;
 			skipSpace();
@@ -206,7 +195,15 @@ private:
 				skipSpace();
 			}
 		}
-		return false;
+		// Anything else is read as a number, as Qt's reader does: ".5" is one.
+		double number = 0;
+		if (!readNumber(&number))
+			return false;
+		if (field) {
+			field->kind = Kind::Number;
+			field->number = number;
+		}
+		return true;
 	}
 
 	static int hexValue(unsigned char c)
