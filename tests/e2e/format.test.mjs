@@ -4,7 +4,7 @@ import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { Obs, makeHome, screenshot, waitFor, xdotool, notes, plain } from './lib/obs.mjs';
+import { Obs, makeHome, screenshot, shotUntil, waitFor, xdotool, notes, plain } from './lib/obs.mjs';
 
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
@@ -97,9 +97,8 @@ async function script(obs, home, theme) {
   // Search: the first hit is selected and painted in the hit colour; the counter shows 1/2.
   keys('ctrl+f');
   xdotool('type', '--delay', 30, 'the');
-  await sleep(600);
-  const found = screenshot(`format-${theme}-search`, dock);
-  assert.ok(colourShare(found, '#fff200') > 0.0001, 'the hit is highlighted');
+  await shotUntil('the highlighted hit', `format-${theme}-search`, dock, (shot) => colourShare(shot, '#fff200') > 0.0001)
+    .catch((e) => assert.fail(`${e.message}; note: ${plain(noteHtml(home))}`));
   keys('Return');
   await sleep(300);
   screenshot(`format-${theme}-search-next`, dock);

@@ -9,7 +9,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { randomBytes } from 'node:crypto';
-import { Obs, geometry, makeHome, noteText, screenshot, waitFor, xdotool } from './lib/obs.mjs';
+import { Obs, geometry, makeHome, noteText, screenshot, shotUntil, waitFor, xdotool } from './lib/obs.mjs';
 import { clientFiles, vendorCall } from './lib/app_page.mjs';
 
 const checkout = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../..');
@@ -84,9 +84,7 @@ test('enabled from its dialog, it serves the app, takes an upload and outlasts s
   await waitFor('the saved settings', () => /enabled=true/.test(fs.readFileSync(settingsFile, 'utf8')), 10000);
   const address = /address=(.*)/.exec(fs.readFileSync(settingsFile, 'utf8'))[1].trim();
   const link = `http://${address}:${httpPort}/#${token}`;
-  await sleep(800);
-  const dialogShot = screenshot('http-dialog', dialog);
-  assert.equal(zbar(dialogShot), link);
+  await shotUntil(`the dialog's QR code of ${link}`, 'http-dialog', dialog, (shot) => zbar(shot) === link);
   xdotool('key', 'Tab', 'Tab', 'Tab', 'Tab', 'space');
   await sleep(300);
   xdotool('key', 'Escape');
@@ -104,9 +102,7 @@ test('enabled from its dialog, it serves the app, takes an upload and outlasts s
   // The QR pop-up over the editor.
   xdotool('mousemove', g.x + g.width - QrButtonFromRight, g.y + QrButtonFromTop);
   xdotool('click', 1);
-  await sleep(800);
-  const popupShot = screenshot('http-qr-popup', dock);
-  assert.equal(zbar(popupShot), link);
+  await shotUntil(`the pop-up's QR code of ${link}`, 'http-qr-popup', dock, (shot) => zbar(shot) === link);
 
   // Every file and the configuration, headers byte for byte.
   const base = `http://${address}:${httpPort}`;
@@ -126,7 +122,8 @@ test('enabled from its dialog, it serves the app, takes an upload and outlasts s
   const vendor = (request) => vendorCall(obs, { access: token, ...request });
   const { session } = await vendor({ action: 'Open', name: 'e2e' });
   const read = await vendor({ session, action: 'GetDocument', scene: alpha });
-  assert.equal((await vendor({ session, action: 'AcquireEdit', scene: alpha, epoch: read.epoch, revision: read.revision })).ok, true);
+  // The paste above keeps the note the dock's for two seconds.
+  await waitFor('the lease', async () => (await vendor({ session, action: 'AcquireEdit', scene: alpha, epoch: read.epoch, revision: read.revision })).ok, 10000, 500);
   const uploaded = curl(`${base}/import.docx`, '-H', `Origin: ${base}`,
     '-H', 'Content-Type: application/vnd.openxmlformats-officedocument.wordprocessingml.document',
     '-H', `X-Quillmar-Access: ${token}`, '-H', `X-Quillmar-Session: ${session}`, '-H', `X-Quillmar-Scene: ${alpha}`,

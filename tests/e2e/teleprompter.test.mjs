@@ -6,7 +6,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { Obs, homeWithLongNote, screenshot, xdotool } from './lib/obs.mjs';
+import { Obs, homeWithLongNote, screenshot, shotUntil, xdotool } from './lib/obs.mjs';
 
 const started = [];
 // Each test's OBS ends with it: a failed test must not leave its dock for the next one to type into.
@@ -97,14 +97,12 @@ async function drive(obs, theme) {
   const paused = shot('4-paused');
   await sleep(1000);
   assert.ok(difference(paused, shot('5-still-paused')) < 0.002, 'pause holds the note still');
+  const until = (what, name, check) => shotUntil(what, `teleprompter-${theme}-${name}`, dock, check);
   await press(obs, 'Top');
-  await sleep(500);
-  assert.ok(difference(top, shot('6-back-at-top')) < 0.002, 'Top returns to the top');
+  await until('Top to return to the top', '6-back-at-top', (s) => difference(top, s) < 0.002);
 
   await pressKey(obs, 'F8');
-  await sleep(1500);
-  assert.ok(difference(top, shot('7-key-scrolling')) > 0.005, 'the bound key starts scrolling');
+  await until('the bound key to start scrolling', '7-key-scrolling', (s) => difference(top, s) > 0.005);
   await pressKey(obs, 'F9');
-  await sleep(500);
-  assert.ok(difference(top, shot('8-key-top')) < 0.002, 'the bound key returns to the top');
+  await until('the bound key to return to the top', '8-key-top', (s) => difference(top, s) < 0.002);
 }

@@ -63,6 +63,11 @@ export async function waitFor(what, check, timeoutMs = 20000, stepMs = 100) {
   throw new Error(`timed out waiting for ${what}${last instanceof Error ? `: ${last.message}` : ''}${shot}`);
 }
 
+// Screenshots until one passes the check: OBS under load may paint a key's effect late.
+export async function shotUntil(what, name, window, check, timeoutMs = 10000) {
+  return waitFor(what, () => { const file = screenshot(name, window); return check(file) && file; }, timeoutMs, 250);
+}
+
 // A HOME prepared like a user's who has run OBS before: no first-run wizard, no exit prompt,
 // obs-websocket on with a known port and password, and this build of Quillmar installed.
 // A given dir keeps what it holds (notes, scenes, the user's OBS settings); only the module is renewed.
