@@ -2,7 +2,8 @@
 import { test, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { Obs, makeHome, screenshot, brightness, xdotool } from './lib/obs.mjs';
+import { Obs, makeHome, screenshot, xdotool } from './lib/obs.mjs';
+import { brightness } from './lib/image.mjs';
 
 const started = [];
 // Each test's OBS ends with it: a failed test must not leave its dock for the next one to type into.

@@ -2,9 +2,9 @@
 // marks, the next-mark hotkey through obs-websocket, and the search counter; in both themes.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { Obs, makeHome, screenshot, shotUntil, waitFor, xdotool, notes, plain } from './lib/obs.mjs';
+import { colourShare } from './lib/image.mjs';
 
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
@@ -15,12 +15,6 @@ const DOCK = { width: 1200, height: 520, x: 0, y: 0 };
 const TOOL = { italic: [277, 45], insertMark: [509, 45], paragraphs: [1010, 501] };
 
 const noteHtml = (home) => notes(home)[0]?.html ?? '';
-
-// Share of the picture painted in one colour (within a small tolerance).
-function colourShare(file, colour) {
-  return Number(execFileSync('convert', [file, '-fuzz', '6%', '-fill', 'black', '+opaque', colour,
-    '-fill', 'white', '-opaque', colour, '-colorspace', 'Gray', '-format', '%[fx:mean]', 'info:'], { encoding: 'utf8' }));
-}
 
 // The main window may come up over the floating dock; a user would bring the dock forward.
 async function click(dock, [x, y]) {
@@ -71,14 +65,14 @@ async function script(obs, home, theme) {
 
   // From the top, the next mark is A's: a character typed before it lands there.
   keys('ctrl+Home');
-  await obs.call('TriggerHotkeyByName', { hotkeyName: 'Quillmar.NextMark' });
+  await obs.hotkey('NextMark');
   await sleep(300);
   screenshot(`format-${theme}-next-mark`, dock);
   keys('Left');
   xdotool('type', '@');
   // Then it wraps: from the end, the next one is A's again.
   keys('ctrl+End');
-  await obs.call('TriggerHotkeyByName', { hotkeyName: 'Quillmar.NextMark' });
+  await obs.hotkey('NextMark');
   await sleep(300);
   keys('Left');
   xdotool('type', '#');

@@ -5,46 +5,16 @@ import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { randomBytes } from 'node:crypto';
 import { Obs, homeWithLongNote, screenshot, shotUntil, waitFor, xdotool, artifactDir } from './lib/obs.mjs';
+import { difference } from './lib/image.mjs';
 import { enableRemote, serveClient, openBrowser, shoot, signIn } from './lib/app_page.mjs';
 
 const started = [];
 after(async () => { for (const obs of started) await obs.stop().catch(() => {}); });
 
-const press = (obs, name) => obs.call('TriggerHotkeyByName', { hotkeyName: `Quillmar.${name}` });
 const WINDOW = { x: 0, y: 0, width: 1080, height: 600 };
-
-// Root-mean-square difference of two images (or of the first mirrored: -flop left to right,
-// -flip top to bottom), 0 to 1. coarse: compared at a quarter size, as the browser may place a
-// flipped odd-sized box half a pixel off.
-function difference(a, b, { flop = false, flip = false, coarse = false } = {}) {
-  let first = a;
-  let second = b;
-  if (flop || flip || coarse) {
-    first = a.replace(/\.png$/, '-mirrored.png');
-    execFileSync('convert', [a, ...(flop ? ['-flop'] : []), ...(flip ? ['-flip'] : []),
-      ...(coarse ? ['-resize', '25%'] : []), first]);
-  }
-  if (coarse) {
-    second = b.replace(/\.png$/, '-coarse.png');
-    execFileSync('convert', [b, '-resize', '25%', second]);
-  }
-  try {
-    execFileSync('compare', ['-metric', 'RMSE', first, second, 'null:'], { stdio: 'pipe' });
-    return 0;
-  } catch (e) {
-    return Number(/\(([\d.e-]+)\)/.exec(String(e.stderr))[1]);
-  }
-}
-
-function crop(file, { x, y, width, height }, name) {
-  const out = path.join(artifactDir, name);
-  execFileSync('convert', [file, '-crop', `${width}x${height}+${x}+${y}`, '+repage', out]);
-  return out;
-}
 
 const prompterWindow = () => {
   try { return xdotool('search', '--onlyvisible', '--name', '^Quillmar prompter$').split('\n')[0]; } catch { return ''; }
@@ -59,7 +29,7 @@ test('the prompter window opens from the dock, mirrors, and follows the dock', a
   started.push(obs);
   try {
     const dock = await obs.showDock();
-    await press(obs, 'ToggleLock');
+    await obs.hotkey('ToggleLock');
     await sleep(500);
 
     // The context menu's entry, picked with the keyboard as a person might: it is the one
@@ -85,17 +55,15 @@ test('the prompter window opens from the dock, mirrors, and follows the dock', a
     assert.match(settings, /\[prompter\][^[]*mirrorHorizontal=true/);
 
     // Both windows side by side, a second apart while the hotkey scrolls, then paused.
-    await press(obs, 'StartScroll');
+    await obs.hotkey('StartScroll');
     await sleep(1000);
     const first = screenshot('prompter-3-scrolling-beside-the-dock');
     await sleep(1000);
     const second = screenshot('prompter-4-a-second-later');
     const dockArea = { x: 1095, y: 60, width: 800, height: 420 };
-    assert.ok(difference(crop(first, WINDOW, 'p3-window.png'), crop(second, WINDOW, 'p4-window.png')) > 0.005,
-      'the prompter window moved within a second');
-    assert.ok(difference(crop(first, dockArea, 'p3-dock.png'), crop(second, dockArea, 'p4-dock.png')) > 0.002,
-      'the dock moved within the same second');
-    await press(obs, 'PauseScroll');
+    assert.ok(difference(first, second, { area: WINDOW }) > 0.005, 'the prompter window moved within a second');
+    assert.ok(difference(first, second, { area: dockArea }) > 0.002, 'the dock moved within the same second');
+    await obs.hotkey('PauseScroll');
     await sleep(500);
     const paused = screenshot('prompter-5-paused', window);
     await sleep(1000);
@@ -110,7 +78,7 @@ test('the prompter window opens from the dock, mirrors, and follows the dock', a
     await waitFor('the prompter window to close', () => !prompterWindow(), 5000);
     screenshot('prompter-8-closed', dock);
     assert.ok(obs.dockWindowVisible(), 'the dock stays');
-    await press(obs, 'Top');
+    await obs.hotkey('Top');
 
     await browserView(home, obs, token);
   } finally {
@@ -154,7 +122,7 @@ async function browserView(home, obs, token) {
     await page.waitForTimeout(500);
     assert.equal(await page.$eval('#document', (el) => el.isContentEditable), false);
 
-    await press(obs, 'StartScroll');
+    await obs.hotkey('StartScroll');
     await page.waitForTimeout(1500);
     const first = await shoot(page, 'prompter-browser-1-scrolling');
     const top1 = await page.$eval('#reader', (el) => el.scrollTop);
@@ -163,7 +131,7 @@ async function browserView(home, obs, token) {
     const top2 = await page.$eval('#reader', (el) => el.scrollTop);
     assert.ok(top2 > top1, `the view moves with the dock (${top1} then ${top2})`);
     assert.ok(difference(first, second) > 0.005, 'the screenshots a second apart differ');
-    await press(obs, 'PauseScroll');
+    await obs.hotkey('PauseScroll');
     await page.waitForTimeout(800);
     const stopped = await page.$eval('#reader', (el) => el.scrollTop);
     await page.waitForTimeout(1000);

@@ -7,27 +7,14 @@ import path from 'node:path';
 import { execFileSync } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { Obs, homeWithLongNote, screenshot, shotUntil, xdotool } from './lib/obs.mjs';
+import { difference as compare } from './lib/image.mjs';
 
 const started = [];
 // Each test's OBS ends with it: a failed test must not leave its dock for the next one to type into.
 afterEach(async () => { while (started.length) await started.pop().stop().catch(() => {}); });
 
-const press = (obs, name) => obs.call('TriggerHotkeyByName', { hotkeyName: `Quillmar.${name}` });
-
-// Root-mean-square difference of the note area of two dock screenshots, 0 (same) to 1.
-function difference(a, b) {
-  const crop = (file) => {
-    const out = file.replace(/\.png$/, '-note.png');
-    execFileSync('convert', [file, '-crop', '740x420+40+70', '+repage', out]);
-    return out;
-  };
-  try {
-    execFileSync('compare', ['-metric', 'RMSE', crop(a), crop(b), 'null:'], { stdio: 'pipe' });
-    return 0;
-  } catch (e) {
-    return Number(/\(([\d.e-]+)\)/.exec(String(e.stderr))[1]);
-  }
-}
+// The note area of the dock's screenshots.
+const difference = (a, b) => compare(a, b, { area: { x: 40, y: 70, width: 740, height: 420 } });
 
 // Where the band's edge lines are, as a fraction of the image's height: rows that lean blue.
 function bandCentre(file) {
@@ -77,11 +64,11 @@ for (const theme of ['dark', 'light']) {
 
 async function drive(obs, theme) {
   const dock = await obs.showDock();
-  await press(obs, 'ToggleLock');
+  await obs.hotkey('ToggleLock');
   await sleep(800);
   const shot = (name) => screenshot(`teleprompter-${theme}-${name}`, dock);
   const top = shot('0-top');
-  await press(obs, 'StartScroll');
+  await obs.hotkey('StartScroll');
   await sleep(1000);
   const first = shot('1-scrolling');
   await sleep(1000);
@@ -89,16 +76,16 @@ async function drive(obs, theme) {
   assert.ok(difference(first, second) > 0.005, 'the note moved within a second');
   const centre = bandCentre(first);
   assert.ok(centre > 0.33 && centre < 0.47, `the band sits near 38.2 % of the view (${centre})`);
-  for (let i = 0; i < 5; ++i) await press(obs, 'Faster');
+  for (let i = 0; i < 5; ++i) await obs.hotkey('Faster');
   await sleep(1000);
   shot('3-faster-1.5');
-  await press(obs, 'PauseScroll');
+  await obs.hotkey('PauseScroll');
   await sleep(300);
   const paused = shot('4-paused');
   await sleep(1000);
   assert.ok(difference(paused, shot('5-still-paused')) < 0.002, 'pause holds the note still');
   const until = (what, name, check) => shotUntil(what, `teleprompter-${theme}-${name}`, dock, check);
-  await press(obs, 'Top');
+  await obs.hotkey('Top');
   await until('Top to return to the top', '6-back-at-top', (s) => difference(top, s) < 0.002);
 
   await pressKey(obs, 'F8');

@@ -30,11 +30,6 @@ export function screenshot(name, window = 'root') {
   return file;
 }
 
-// Mean brightness of an image, 0 (black) to 1 (white).
-export function brightness(file) {
-  return Number(execFileSync('convert', [file, '-colorspace', 'Gray', '-format', '%[fx:mean]', 'info:'], { encoding: 'utf8' }));
-}
-
 async function freePort() {
   return new Promise((resolve, reject) => {
     const server = net.createServer();
@@ -199,6 +194,10 @@ export class Obs {
     } finally {
       clearTimeout(timer);
     }
+  }
+
+  hotkey(name) {
+    return this.call('TriggerHotkeyByName', { hotkeyName: `Quillmar.${name}` });
   }
 
   // Returns once OBS's user-interface thread has handled what reached OBS before (the module
