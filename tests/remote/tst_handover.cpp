@@ -49,6 +49,20 @@ bool waitFor(const std::function<bool()> &condition, int ms = 20000)
 	return true;
 }
 
+// Sends from another thread while this one serves events, as obs-websocket's threads do.
+QJsonObject sendFromAnotherThread(RemoteRig &rig, const QJsonObject &request, std::atomic<bool> &replied)
+{
+	QJsonObject reply;
+	std::thread caller([&] {
+		reply = rig.send(request);
+		replied = true;
+	});
+	// The answer is the reply; the wait only serves events meanwhile.
+	static_cast<void>(QTest::qWaitFor([&] { return replied.load(); }, 20000));
+	caller.join();
+	return reply;
+}
+
 } // namespace
 
 class TestRemoteHandOver : public QObject {
@@ -64,17 +78,17 @@ private Q_SLOTS:
 		std::vector<std::thread> threads;
 		for (int i = 0; i < Remote::MaxInFlight; ++i)
 			threads.emplace_back([&] {
-				if (code(rig.send(rig.make("GetState", a))) == QLatin1String("ok"))
+				if (rig.ask(rig.make("GetState", a)) == QLatin1String("ok"))
 					++oks;
 			});
 		// The user-interface thread takes nothing until all eight wait.
 		QVERIFY(waitFor([&] { return rig.remote->link()->inFlight.load() == Remote::MaxInFlight; }));
-		QCOMPARE(code(rig.send(rig.make("GetState", a))), QStringLiteral("capacity"));
+		QCOMPARE(rig.ask(rig.make("GetState", a)), QStringLiteral("capacity"));
 		QTRY_COMPARE_WITH_TIMEOUT(oks.load(), Remote::MaxInFlight, 20000);
 		for (auto &t : threads)
 			t.join();
 		QCOMPARE(rig.remote->link()->inFlight.load(), 0);
-		QCOMPARE(code(rig.send(rig.make("GetState", a))), QStringLiteral("ok"));
+		QCOMPARE(rig.ask(rig.make("GetState", a)), QStringLiteral("ok"));
 	}
 
 	void abandonedRequestNeverRuns()
@@ -82,17 +96,10 @@ private Q_SLOTS:
 		RemoteRig rig;
 		rig.remote->link()->handOverMs = 50;
 		std::atomic<bool> replied{false};
-		QJsonObject reply;
 		// The hand-over reaches the user-interface thread only after the caller gave up.
 		Intercept late(qApp, QEvent::MetaCall, [&] { QVERIFY(waitFor([&] { return replied.load(); })); });
-		std::thread caller([&] {
-			reply = rig.send(rig.make("Open"));
-			replied = true;
-		});
-		QTRY_VERIFY_WITH_TIMEOUT(replied.load(), 20000);
-		caller.join();
+		QCOMPARE(code(sendFromAnotherThread(rig, rig.make("Open"), replied)), QStringLiteral("timeout"));
 		QCoreApplication::processEvents();
-		QCOMPARE(code(reply), QStringLiteral("timeout"));
 		QCOMPARE(rig.remote->state().sessionCount(), 0);
 	}
 
@@ -102,17 +109,10 @@ private Q_SLOTS:
 		const QString a = rig.open();
 		rig.remote->link()->handOverMs = 50;
 		std::atomic<bool> replied{false};
-		QJsonObject reply;
 		// Taking the lease makes the editor read-only with a tool tip: hold the action there
 		// until the caller's wait has long ended.
 		Intercept slow(rig.dock->editor(), QEvent::ToolTipChange, [] { QThread::msleep(400); });
-		std::thread caller([&] {
-			reply = rig.send(rig.edit("AcquireEdit", a, rig.scene()));
-			replied = true;
-		});
-		QTRY_VERIFY_WITH_TIMEOUT(replied.load(), 20000);
-		caller.join();
-		QCOMPARE(code(reply), QStringLiteral("ok"));
+		QCOMPARE(code(sendFromAnotherThread(rig, rig.edit("AcquireEdit", a, rig.scene()), replied)), QStringLiteral("ok"));
 		QCOMPARE(rig.remote->state().leaseSession(), a);
 	}
 
@@ -126,11 +126,8 @@ private Q_SLOTS:
 		const QJsonObject requests[] = {rig->make("GetState", a), rig->make("Open"), rig->make("KeepAlive", a),
 						rig->make("GetDocument", a, {{QStringLiteral("scene"), scene}})};
 		const obs_websocket_request_callback looked = FakeWebsocket::instance().lastCallback();
-		std::atomic<bool> shut{false};
-		std::atomic<bool> stop{false};
-		std::atomic<int> sent{0};
-		std::atomic<int> wrong{0};
-		std::atomic<int> finished{0};
+		std::atomic<bool> shut{false}, stop{false};
+		std::atomic<int> sent{0}, wrong{0}, finished{0};
 		std::vector<std::thread> threads;
 		for (int t = 0; t < 4; ++t)
 			threads.emplace_back([&, t] {
@@ -138,8 +135,7 @@ private Q_SLOTS:
 					const bool after = shut.load();
 					const QByteArray payload = QJsonDocument(requests[(t + i) % 4]).toJson(QJsonDocument::Compact);
 					const QJsonObject reply = FakeWebsocket::callWith(looked, payload);
-					const QString c = code(reply);
-					if (!reply.value(QStringLiteral("ok")).isBool() || (after && c != QLatin1String("disabled")))
+					if (!reply.value(QStringLiteral("ok")).isBool() || (after && code(reply) != QLatin1String("disabled")))
 						++wrong;
 					++sent;
 				}

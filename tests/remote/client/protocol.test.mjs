@@ -10,20 +10,7 @@ import {
 
 const hex = (bytes) => Buffer.from(bytes).toString('hex');
 
-test('SHA-256 against FIPS 180-4 vectors', async (t) => {
-  const rows = [
-    ['empty', '', 'e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855'],
-    ['abc', 'abc', 'ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad'],
-    ['448 bits', 'abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq',
-      '248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1'],
-    ['896 bits', 'abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu',
-      'cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1'],
-    ['a million a', 'a'.repeat(1000000), 'cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0'],
-  ];
-  for (const [name, input, want] of rows) await t.test(name, () => assert.equal(hex(sha256(input)), want));
-});
-
-test('SHA-256 agrees with Node on random inputs around every block boundary', () => {
+test('SHA-256 agrees with Node around every block boundary, on text and on a million bytes', () => {
   for (let length = 0; length < 300; length++) {
     const bytes = randomBytes(length);
     assert.equal(hex(sha256(bytes)), createHash('sha256').update(bytes).digest('hex'), `length ${length}`);
@@ -33,6 +20,7 @@ test('SHA-256 agrees with Node on random inputs around every block boundary', ()
       .replace(/[\uD800-\uDFFF]/g, 'x')).join('');
     assert.equal(hex(sha256(text)), createHash('sha256').update(text, 'utf8').digest('hex'));
   }
+  assert.equal(hex(sha256('a'.repeat(1000000))), 'cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0');
 });
 
 test('the authentication string follows obs-websocket\'s formula', () => {
@@ -89,7 +77,6 @@ function harness() {
     send(text) { this.sent.push(JSON.parse(text)); }
     close(code) { this.readyState = 3; this.onclose({ code }); }
     receive(message) { this.onmessage({ data: JSON.stringify(message) }); }
-    drop(code) { this.readyState = 3; this.onclose({ code }); }
   }
   const connection = new Connection({ url: 'ws://host:4455', WebSocket: FakeSocket, timers });
   return { connection, timers, socket: () => sockets[sockets.length - 1] };
@@ -113,7 +100,7 @@ test('signing in', async (t) => {
       const h = harness();
       const opened = h.connection.open(options);
       for (const step of script) {
-        if (typeof step === 'number') h.socket().drop(step);
+        if (typeof step === 'number') h.socket().close(step);
         else if (step.wait) h.timers.advance(step.wait);
         else h.socket().receive(step);
       }
@@ -151,7 +138,7 @@ test('vendor requests and their failures', async (t) => {
     ['payload not JSON', (s, id) => s.receive(response(id, true, '<html>')), 'response'],
     ['no reply in 6 s; the late one is dropped', (s, id, h) => { h.timers.advance(6000); s.receive(response(id, true, '{}')); },
       'timeout'],
-    ['connection lost', (s) => s.drop(1006), 'disconnected'],
+    ['connection lost', (s) => s.close(1006), 'disconnected'],
   ];
   for (const [name, act, want] of rows) {
     await t.test(name, async () => {
