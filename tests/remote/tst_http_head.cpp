@@ -70,7 +70,6 @@ private Q_SLOTS:
 		QTest::newRow("query kept in the path") << QByteArray("GET /?a=1 HTTP/1.1\r\n\r\n") << none << QByteArray("/?a=1") << QByteArray();
 		QTest::newRow("name case and value padding") << QByteArray("GET / HTTP/1.1\r\nHOST:\t a:1 \r\n\r\n") << none << QByteArray("/") << QByteArray("a:1");
 		QTest::newRow("four parts") << QByteArray("GET / x HTTP/1.1\r\n\r\n") << line << QByteArray() << QByteArray();
-		QTest::newRow("lower-case version") << QByteArray("GET / http/1.1\r\n\r\n") << line << QByteArray() << QByteArray();
 		QTest::newRow("no colon") << QByteArray("GET / HTTP/1.1\r\nHost\r\n\r\n") << fields << QByteArray("/") << QByteArray();
 		QTest::newRow("control byte in a value") << QByteArray("GET / HTTP/1.1\r\nHost: a\x01\r\n\r\n") << fields << QByteArray("/") << QByteArray();
 		QTest::newRow("bare carriage return in a value") << QByteArray("GET / HTTP/1.1\r\nHost: a\rb\r\n\r\n") << fields << QByteArray("/") << QByteArray();
@@ -120,7 +119,6 @@ private Q_SLOTS:
 		QTest::newRow("other origin") << uploadHead({{"Origin", "http://attacker.example"}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("transfer-encoding") << uploadHead({{"Transfer-Encoding", "chunked"}}) << QByteArray("format") << qint64(1234);
 		QTest::newRow("length signed") << uploadHead({{"Content-Length", "+12"}}) << QByteArray("format") << qint64(0);
-		QTest::newRow("length 8 digits") << uploadHead({{"Content-Length", "00001234"}}) << QByteArray("format") << qint64(0);
 		QTest::newRow("exactly 5 MiB") << uploadHead({{"Content-Length", "5242880"}}) << QByteArray() << qint64(5242880);
 		QTest::newRow("one byte over") << uploadHead({{"Content-Length", "5242881"}}) << QByteArray("size") << qint64(5242881);
 		QTest::newRow("no revision") << uploadHead({{"X-Quillmar-Revision", QByteArray()}}) << QByteArray("format") << qint64(1234);

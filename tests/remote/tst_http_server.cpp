@@ -187,7 +187,6 @@ private Q_SLOTS:
 		QTest::newRow("no file") << QByteArray() << 4455;
 		QTest::newRow("its port") << QByteArray(R"({"server_port":4460,"server_enabled":true})") << 4460;
 		QTest::newRow("out of range") << QByteArray(R"({"server_port":70000})") << 4455;
-		QTest::newRow("not json") << QByteArray("server_port=4460") << 4455;
 	}
 	void websocketPort()
 	{
