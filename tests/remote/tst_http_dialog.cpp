@@ -7,7 +7,6 @@
 #include <qrcodegen/qrcodegen.hpp>
 
 #include <QAbstractScrollArea>
-#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
@@ -139,8 +138,6 @@ private Q_SLOTS:
 		Settings settings(rig);
 		auto *address = settings.get<QComboBox>("remoteAddress");
 		QCOMPARE(address->currentIndex(), 0);
-		QCOMPARE(address->itemData(address->count() - 1).toString(), QStringLiteral("127.0.0.1"));
-		QVERIFY(settings.get<QCheckBox>("remoteEnabled")->isChecked());
 		const quint16 port = freePort();
 		settings.get<QSpinBox>("remotePort")->setValue(port);
 		QCOMPARE(settings.status(), text("RemotePending"));
