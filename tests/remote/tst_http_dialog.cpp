@@ -184,9 +184,7 @@ private Q_SLOTS:
 		QVERIFY(rig.remote->accessToken() != token);
 		QCOMPARE(rig.ask(old), QStringLiteral("access"));
 		QCOMPARE(rig.dock->settings()->value(QStringLiteral("remote/access")).toString(), rig.remote->accessToken());
-		QCOMPARE(decoded(settings.get<QrLabel>("remoteQR")->pixmap().toImage()), rig.remote->url());
-		settings.get<QPushButton>("remoteCopy")->click();
-		QCOMPARE(QGuiApplication::clipboard()->text(), rig.remote->url());
+		QCOMPARE(settings.get<QrLabel>("remoteQR")->link(), rig.remote->url());
 	}
 
 	void qrButtonTogglesThePopup()
