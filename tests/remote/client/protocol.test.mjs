@@ -3,6 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createHash, randomBytes, randomInt } from 'node:crypto';
+import { readFileSync } from 'node:fs';
 import {
   sha256, base64, secretOf, authenticationOf, accessFromAddress, Connection, LoadQueue, SaveQueue, LeaseWatch,
   resumeSession,
@@ -225,20 +226,8 @@ test('one save in flight; the next quotes the revision the first one got', async
 });
 
 test('keep-alive replies and the lease the page may hold without knowing', async (t) => {
-  const page = { editing: false, epoch: 'e', uploading: false };
-  const rows = [
-    ['server says editing, page idle', [], { editing: true, epoch: 'e' }, page, 'release'],
-    ['acquire still pending', ['sent'], { editing: true, epoch: 'e' }, page, null],
-    ['acquire timed out: unknown outcome', ['sent', 'settled'], { editing: true, epoch: 'e' }, page, 'release'],
-    ['upload pending', [], { editing: true, epoch: 'e' }, { ...page, uploading: true }, null],
-    ['reply to a keep-alive sent before the acquire reply', ['sent', 'stamp', 'settled'],
-      { editing: false, epoch: 'e' }, { ...page, editing: true }, 'ignore'],
-    ['editing and the server agrees', [], { editing: true, epoch: 'e' }, { ...page, editing: true }, null],
-    ['editing but the lease is gone', [], { editing: false, epoch: 'e' }, { ...page, editing: true }, 'conflict'],
-    ['editing but locked', [], { editing: false, locked: true, epoch: 'e' }, { ...page, editing: true }, 'locked'],
-    ['editing in another epoch', [], { editing: true, epoch: 'f' }, { ...page, editing: true }, 'conflict'],
-    ['idle and no lease', [], { editing: false, epoch: 'e' }, page, null],
-  ];
+  // Each row: the page's steps, the server's reply, the page's state over an idle one, the verdict.
+  const rows = JSON.parse(readFileSync(new URL('../../data/remote/lease_watch.json', import.meta.url), 'utf8'));
   for (const [name, steps, reply, state, want] of rows) {
     await t.test(name, () => {
       const watch = new LeaseWatch();
@@ -248,7 +237,8 @@ test('keep-alive replies and the lease the page may hold without knowing', async
         else if (step === 'settled') watch.acquireSettled();
         else stamp = watch.keepAliveSent();
       }
-      assert.equal(watch.judge(reply, stamp ?? watch.keepAliveSent(), state), want);
+      const page = { editing: false, epoch: 'e', uploading: false, ...state };
+      assert.equal(watch.judge(reply, stamp ?? watch.keepAliveSent(), page), want);
     });
   }
 });
