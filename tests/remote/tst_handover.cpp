@@ -49,20 +49,6 @@ bool waitFor(const std::function<bool()> &condition, int ms = 20000)
 	return true;
 }
 
-// Sends from another thread while this one serves events, as obs-websocket's threads do.
-QJsonObject sendFromAnotherThread(RemoteRig &rig, const QJsonObject &request, std::atomic<bool> &replied)
-{
-	QJsonObject reply;
-	std::thread caller([&] {
-		reply = rig.send(request);
-		replied = true;
-	});
-	// The answer is the reply; the wait only serves events meanwhile.
-	static_cast<void>(QTest::qWaitFor([&] { return replied.load(); }, 20000));
-	caller.join();
-	return reply;
-}
-
 } // namespace
 
 class TestRemoteHandOver : public QObject {
@@ -96,10 +82,17 @@ private Q_SLOTS:
 		RemoteRig rig;
 		rig.remote->link()->handOverMs = 50;
 		std::atomic<bool> replied{false};
+		QJsonObject reply;
 		// The hand-over reaches the user-interface thread only after the caller gave up.
 		Intercept late(qApp, QEvent::MetaCall, [&] { QVERIFY(waitFor([&] { return replied.load(); })); });
-		QCOMPARE(code(sendFromAnotherThread(rig, rig.make("Open"), replied)), QStringLiteral("timeout"));
+		std::thread caller([&] {
+			reply = rig.send(rig.make("Open"));
+			replied = true;
+		});
+		QTRY_VERIFY_WITH_TIMEOUT(replied.load(), 20000);
+		caller.join();
 		QCoreApplication::processEvents();
+		QCOMPARE(code(reply), QStringLiteral("timeout"));
 		QCOMPARE(rig.remote->state().sessionCount(), 0);
 	}
 
@@ -109,10 +102,17 @@ private Q_SLOTS:
 		const QString a = rig.open();
 		rig.remote->link()->handOverMs = 50;
 		std::atomic<bool> replied{false};
+		QJsonObject reply;
 		// Taking the lease makes the editor read-only with a tool tip: hold the action there
 		// until the caller's wait has long ended.
 		Intercept slow(rig.dock->editor(), QEvent::ToolTipChange, [] { QThread::msleep(400); });
-		QCOMPARE(code(sendFromAnotherThread(rig, rig.edit("AcquireEdit", a, rig.scene()), replied)), QStringLiteral("ok"));
+		std::thread caller([&] {
+			reply = rig.send(rig.edit("AcquireEdit", a, rig.scene()));
+			replied = true;
+		});
+		QTRY_VERIFY_WITH_TIMEOUT(replied.load(), 20000);
+		caller.join();
+		QCOMPARE(code(reply), QStringLiteral("ok"));
 		QCOMPARE(rig.remote->state().leaseSession(), a);
 	}
 
