@@ -100,12 +100,12 @@ private Q_SLOTS:
 	{
 		RemoteRig rig;
 		const QString a = rig.open();
-		rig.remote->link()->handOverMs = 50;
+		rig.remote->link()->handOverMs = 300; // long enough for a loaded machine to take it in time
 		std::atomic<bool> replied{false};
 		QJsonObject reply;
 		// Taking the lease makes the editor read-only with a tool tip: hold the action there
 		// until the caller's wait has long ended.
-		Intercept slow(rig.dock->editor(), QEvent::ToolTipChange, [] { QThread::msleep(400); });
+		Intercept slow(rig.dock->editor(), QEvent::ToolTipChange, [] { QThread::msleep(1500); });
 		std::thread caller([&] {
 			reply = rig.send(rig.edit("AcquireEdit", a, rig.scene()));
 			replied = true;
