@@ -11,12 +11,14 @@
 #include "remote/remote.h"
 
 #include <obs-websocket-api.h>
+#include <obs.hpp>
 
 #include <QJsonDocument>
 #include <QMutex>
 #include <QSettings>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace quillmar::test {
@@ -33,40 +35,25 @@ public:
 	QJsonObject call(const QJsonObject &request) { return callRaw(QJsonDocument(request).toJson(QJsonDocument::Compact)); }
 	QJsonObject callRaw(const QByteArray &payload)
 	{
-		obs_websocket_request_callback callback{};
-		{
-			const QMutexLocker locker(&m_mutex);
-			callback = m_callback;
-		}
-		if (!callback.callback)
-			return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("code"), QStringLiteral("unregistered")}};
-		return callWith(callback, payload);
+		const obs_websocket_request_callback callback = lastCallback(false);
+		return callback.callback ? callWith(callback, payload) : QJsonObject{{QStringLiteral("code"), QStringLiteral("unregistered")}};
 	}
 	static QJsonObject callWith(const obs_websocket_request_callback &callback, const QByteArray &payload)
 	{
-		obs_data_t *request = obs_data_create();
-		obs_data_t *response = obs_data_create();
+		const OBSDataAutoRelease request = obs_data_create(), response = obs_data_create();
 		obs_data_set_string(request, "payload", payload.constData());
 		callback.callback(request, response, callback.priv_data);
-		const QByteArray reply = obs_data_get_string(response, "payload");
-		obs_data_release(request);
-		obs_data_release(response);
-		return QJsonDocument::fromJson(reply).object();
+		return QJsonDocument::fromJson(obs_data_get_string(response, "payload")).object();
 	}
 
 	// The callback as last registered, kept after unregistering: obs-websocket may still call
 	// one it looked up just before.
-	obs_websocket_request_callback lastCallback()
+	obs_websocket_request_callback lastCallback(bool evenUnregistered = true)
 	{
 		const QMutexLocker locker(&m_mutex);
-		return m_last;
+		return evenUnregistered ? m_last : m_callback;
 	}
-
-	bool registered()
-	{
-		const QMutexLocker locker(&m_mutex);
-		return m_callback.callback != nullptr;
-	}
+	bool registered() { return lastCallback(false).callback != nullptr; }
 
 	struct Event {
 		QString type;
@@ -75,9 +62,7 @@ public:
 	std::vector<Event> takeEvents()
 	{
 		const QMutexLocker locker(&m_mutex);
-		std::vector<Event> events;
-		events.swap(m_events);
-		return events;
+		return std::exchange(m_events, {});
 	}
 
 private:
@@ -125,6 +110,17 @@ private:
 	std::vector<Event> m_events;
 };
 
+inline QString code(const QJsonObject &reply)
+{
+	return reply.value(QStringLiteral("ok")).toBool() ? QStringLiteral("ok") : reply.value(QStringLiteral("code")).toString();
+}
+
+// The block document a client would send for one paragraph of plain text.
+inline QJsonObject plainDocument(const QString &text)
+{
+	return htmlToBlocks(QStringLiteral("<p>%1</p>").arg(text.toHtmlEscaped()));
+}
+
 // A dock showing the first of its scenes, its service registered and listening on loopback,
 // on a clock the test moves.
 struct RemoteRig {
@@ -164,6 +160,7 @@ struct RemoteRig {
 		const QString note = dock->noteStore().readNote(scenes.at(size_t(i))->source(), error);
 		return html ? note : htmlToPlainText(note);
 	}
+	QJsonObject sceneField(int i = 0) const { return {{QStringLiteral("scene"), scene(i)}}; }
 
 	// A request with the token and, when given, the session.
 	QJsonObject make(const char *action, const QString &session = QString(), QJsonObject fields = QJsonObject()) const
@@ -187,17 +184,14 @@ struct RemoteRig {
 		fields.insert(QStringLiteral("revision"), remote->state().revision(scene));
 		return make(action, session, fields);
 	}
+	// The reply's code ("ok" or the error's).
+	QString ask(const QJsonObject &request) { return code(send(request)); }
+	QString acquire(const QString &session, int i = 0) { return ask(edit("AcquireEdit", session, scene(i))); }
+	// A save (or another edit carrying a document) of one paragraph of plain text.
+	QJsonObject save(const QString &session, const QString &text, int i = 0, const char *action = "SaveDocument")
+	{
+		return edit(action, session, scene(i), {{QStringLiteral("document"), plainDocument(text)}});
+	}
 };
-
-inline QString code(const QJsonObject &reply)
-{
-	return reply.value(QStringLiteral("ok")).toBool() ? QStringLiteral("ok") : reply.value(QStringLiteral("code")).toString();
-}
-
-// The block document a client would send for one paragraph of plain text.
-inline QJsonObject plainDocument(const QString &text)
-{
-	return htmlToBlocks(QStringLiteral("<p>%1</p>").arg(text.toHtmlEscaped()));
-}
 
 } // namespace quillmar::test

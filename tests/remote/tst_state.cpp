@@ -37,7 +37,8 @@ private Q_SLOTS:
 		QVERIFY(!state.sceneInUse(QStringLiteral("s")));
 	}
 
-	void localWindowAndRevisions()
+	// The typing window ends on time and is reported ended once.
+	void localWindowEndsOnce()
 	{
 		RemoteState state = makeState();
 		state.openLocalWindow();
@@ -47,19 +48,6 @@ private Q_SLOTS:
 		QVERIFY(!state.localEditing());
 		QVERIFY(state.sweep(alwaysExists).localWindowEnded);
 		QVERIFY(!state.sweep(alwaysExists).localWindowEnded);
-
-		state.countChange(QStringLiteral("a"));
-		state.countChange(QStringLiteral("b"));
-		state.countChange(QStringLiteral("a"));
-		QCOMPARE(state.revision(QStringLiteral("a")), 2);
-		QCOMPARE(state.takeChanged(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
-		QVERIFY(state.takeChanged().isEmpty());
-		const QString epoch = state.epoch();
-		state.countChange(QStringLiteral("a"));
-		state.newEpoch();
-		QVERIFY(state.epoch() != epoch);
-		QCOMPARE(state.revision(QStringLiteral("a")), 0);
-		QVERIFY(state.takeChanged().isEmpty());
 	}
 
 	void deviceNames_data()
@@ -69,7 +57,6 @@ private Q_SLOTS:
 		const QString forty(40, QLatin1Char('x'));
 		const QString pair = QString::fromUcs4(U"\U0001F4F1");
 		QTest::newRow("40 characters cut to 32") << forty << forty.left(32);
-		QTest::newRow("white space only") << QStringLiteral(" \t\n ") << QString();
 		QTest::newRow("runs of white space collapse") << QStringLiteral("  my \t phone ") << QStringLiteral("my phone");
 		QTest::newRow("pair straddling the cut is left out") << QString(31, QLatin1Char('a')) + pair << QString(31, QLatin1Char('a'));
 		QTest::newRow("pair inside is kept") << QString(30, QLatin1Char('a')) + pair << QString(30, QLatin1Char('a')) + pair;
@@ -93,9 +80,7 @@ private Q_SLOTS:
 		QTest::addColumn<bool>("matches");
 		QTest::newRow("same") << QStringLiteral("abcdefghijklmnopqrstuv") << true;
 		QTest::newRow("one extra character") << QStringLiteral("abcdefghijklmnopqrstuvw") << false;
-		QTest::newRow("one missing") << QStringLiteral("abcdefghijklmnopqrstu") << false;
 		QTest::newRow("last differs") << QStringLiteral("abcdefghijklmnopqrstuV") << false;
-		QTest::newRow("first differs") << QStringLiteral("Abcdefghijklmnopqrstuv") << false;
 		QTest::newRow("empty") << QString() << false;
 		QTest::newRow("far longer") << QStringLiteral("abcdefghijklmnopqrstuv") + QString(65536, QLatin1Char('x')) << false;
 	}

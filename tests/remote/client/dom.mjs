@@ -1,11 +1,10 @@
 // A few DOM nodes, enough for document.mjs to render into and serialise from under Node, and a
 // small HTML reader for import cases. Text stays text: there is no innerHTML.
 
-class Style {
-  constructor() { this.props = new Map(); }
-  setProperty(name, value) { this.props.set(name, String(value)); }
-  getPropertyValue(name) { return this.props.get(name) || ''; }
-  removeProperty(name) { this.props.delete(name); }
+class Style extends Map {
+  setProperty(name, value) { this.set(name, String(value)); }
+  getPropertyValue(name) { return this.get(name) || ''; }
+  removeProperty(name) { this.delete(name); }
 }
 
 class Node {

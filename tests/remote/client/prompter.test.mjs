@@ -57,17 +57,14 @@ test('the view glides with the dock and stops where it stopped', async (t) => {
       assert.equal(frames.at(-1).position, stopped);
       const still = frames.filter((f) => f.time > (options.stop ?? 4000) + 800);
       assert.ok(still.every((f) => f.position === stopped), 'moves after OBS stopped');
+      // While the dock runs steadily, the view moves at its rate and never stands still.
+      const steady = frames.filter((f) => f.time >= 1500 && f.time <= (options.stop ?? 4000) - 500);
+      if (steady.length < 2 || options.latency) return;
+      const measured = (steady.at(-1).position - steady[0].position) / (steady.at(-1).time - steady[0].time);
+      assert.ok(Math.abs(measured - rate) / rate < 0.05, `${measured} against ${rate} px/ms`);
+      assert.ok(steady.every((f, i) => i === 0 || f.position > steady[i - 1].position), 'stutters');
     });
   }
-});
-
-test('while the dock runs steadily, the view moves at its rate', () => {
-  const { frames, rate } = simulate({ speed: 5, stop: 6000, end: 6000 });
-  const window = frames.filter((f) => f.time >= 2000 && f.time <= 5000);
-  const measured = (window.at(-1).position - window[0].position) / (window.at(-1).time - window[0].time);
-  assert.ok(Math.abs(measured - rate) / rate < 0.05, `${measured} against ${rate} px/ms`);
-  // And it never stands still in between (a frame moving nothing would show as a stutter).
-  for (let i = 1; i < window.length; i++) assert.ok(window[i].position > window[i - 1].position);
 });
 
 test('jumps, hostile values and resets', async (t) => {
