@@ -1,9 +1,29 @@
+#include "module/clock.h"
 #include "remote/remote_state.h"
 
+#include <QDateTime>
 #include <QRegularExpression>
 #include <QTest>
 
+#include <atomic>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 using namespace quillmar;
+
+// The system's wall clock, steppable by the tests as NTP or a user setting the time would.
+static std::atomic<qint64> wallStepMs{0};
+extern "C" int clock_gettime(clockid_t id, struct timespec *ts)
+{
+	const long result = syscall(SYS_clock_gettime, id, ts);
+	const qint64 step = wallStepMs.load();
+	if (result == 0 && step != 0 && (id == CLOCK_REALTIME || id == CLOCK_REALTIME_COARSE)) {
+		const qint64 ns = qint64(ts->tv_sec) * 1000000000 + ts->tv_nsec + step * 1000000;
+		ts->tv_sec = time_t(ns / 1000000000);
+		ts->tv_nsec = long(ns % 1000000000);
+	}
+	return int(result);
+}
 
 class TestRemoteState : public QObject {
 	Q_OBJECT
@@ -89,6 +109,22 @@ private Q_SLOTS:
 		QFETCH(QString, given);
 		QFETCH(bool, matches);
 		QCOMPARE(RemoteState::tokenMatches(given, QStringLiteral("abcdefghijklmnopqrstuv")), matches);
+	}
+
+	// Leases, sessions and scrolling are timed on the clock the service uses outside tests; the
+	// system time set an hour back or ahead must not end a lease or freeze one.
+	void productionClockIgnoresTheWallClock()
+	{
+		const MonotonicClock clock = steadyClock();
+		const qint64 wall = QDateTime::currentMSecsSinceEpoch();
+		const qint64 before = clock();
+		for (const qint64 step : {qint64(-3600000), qint64(3600000)}) {
+			wallStepMs = step;
+			QVERIFY(qAbs(QDateTime::currentMSecsSinceEpoch() - wall - step) < 60000); // the step took
+			const qint64 now = clock();
+			wallStepMs = 0;
+			QVERIFY(now >= before && now - before < 60000);
+		}
 	}
 
 	void newTokensAreUrlSafeAndFresh()
