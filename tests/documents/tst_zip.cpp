@@ -337,39 +337,25 @@ private Q_SLOTS:
 		}
 	}
 
-	// The reader core as other importers use it: other limits and name rules, lookup by name,
-	// one entry at a time, from any random-access device.
+	// The reader core under other rules, as the Word import uses it: the name rule is the caller's,
+	// names alike but for case are refused when the caller asks, and smaller limits apply at open,
+	// each one step under what this archive needs; overlapping entries, as zip bombs are made,
+	// are refused under any rules.
 	void readerCore()
 	{
 		QByteArray bytes = Archive{{stored("word/", QByteArray()), deflated("word/document.xml", "<w:document/>"),
-					    deflated("[Content_Types].xml", "<Types/>"), stored("../odd name", "x"), deflated("Word/Document.XML", "b")}}
+					    stored("../odd name", "x"), deflated("Word/Document.XML", "b")}}
 					   .build();
-		QBuffer buffer(&bytes);
-		QVERIFY(buffer.open(QIODevice::ReadOnly));
-		ZipReader reader{ZipLimits()};
-		QVERIFY2(reader.open(&buffer), qPrintable(reader.errorString()));
-		QCOMPARE(reader.entries().size(), size_t(5));
-		QVERIFY(reader.entries()[0].isDirectory());
-		QCOMPARE(reader.entries()[1].size, 13u);
-		QCOMPARE(reader.indexOf("Word/Document.XML"), 4);
-		QCOMPARE(reader.indexOf("WORD/Document.xml"), -1);
-		QCOMPARE(reader.indexOf("WORD/Document.xml", Qt::CaseInsensitive), 1);
-		QByteArray out;
-		QVERIFY(reader.extract(2, out));
-		QCOMPARE(out, QByteArray("<Types/>"));
-		QVERIFY(reader.extract(1, out));
-		QCOMPARE(out, QByteArray("<w:document/>"));
-		QVERIFY(!reader.extract(9, out));
-		QCOMPARE(reader.error(), ZipReader::Error::Invalid);
-		QVERIFY(out.isEmpty());
-
-		// The name rule is the caller's, names alike but for case are refused when the caller
-		// asks, and smaller limits apply at open: each is one step under what this archive needs.
+		QByteArray bomb = second([](Item &i) { i.name = "a.json", i.offset = 0; }).build();
+		QBuffer buffer(&bytes), bombBuffer(&bomb);
+		QVERIFY(buffer.open(QIODevice::ReadOnly) && bombBuffer.open(QIODevice::ReadOnly));
+		QVERIFY2(ZipReader(ZipLimits()).open(&buffer), "refused under the default rules");
+		QVERIFY(!ZipReader(ZipLimits()).open(&bombBuffer));
 		const std::function<void(ZipLimits &)> tighter[] = {
 			[](ZipLimits &l) { l.acceptName = isSafeZipName; },
 			[](ZipLimits &l) { l.uniqueNames = true; },
 			[](ZipLimits &l) { l.maxEntrySize = 12; },
-			[](ZipLimits &l) { l.maxEntries = 4; },
+			[](ZipLimits &l) { l.maxEntries = 3; },
 			[&bytes](ZipLimits &l) { l.maxArchiveSize = bytes.size() - 1; },
 		};
 		for (const auto &tighten : tighter) {
@@ -380,10 +366,6 @@ private Q_SLOTS:
 			QCOMPARE(strict.errorString(), text("BackupInvalid"));
 			QVERIFY(strict.entries().empty());
 		}
-		// Two entries on one local header, as overlapping zip bombs are made, under any rules.
-		QByteArray bomb = second([](Item &i) { i.name = "a.json", i.offset = 0; }).build();
-		QBuffer bombBuffer(&bomb);
-		QVERIFY(bombBuffer.open(QIODevice::ReadOnly) && !ZipReader(ZipLimits()).open(&bombBuffer));
 	}
 
 	// Only regular files are opened: no link is followed and no pipe is waited on.
@@ -400,22 +382,6 @@ private Q_SLOTS:
 		ZipReader reader;
 		QVERIFY(!reader.open(path("absent.zip")));
 		QCOMPARE(reader.error(), ZipReader::Error::Io);
-	}
-
-	// A consumer's failure ends the read with the consumer's own error.
-	void consumerFailureStops()
-	{
-		QString error;
-		QVERIFY(writeZip(path("three.zip"), {{"a.json", "1"}, {"b.json", "2"}, {"c.json", "3"}}, error));
-		int calls = 0;
-		const auto consumer = [&calls](const QString &name, const QByteArray &, QString &e) {
-			++calls;
-			e = "consumer said no";
-			return name != "b.json";
-		};
-		QVERIFY(!readZip(path("three.zip"), backupZipLimits(), consumer, error));
-		QCOMPARE(calls, 2);
-		QCOMPARE(error, QString("consumer said no"));
 	}
 };
 
