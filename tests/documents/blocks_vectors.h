@@ -68,12 +68,12 @@ struct Compare {
 // of its run; pattern is the expected side, whose wildcards apply to both.
 inline QStringList comparable(const QJsonArray &blocks, const QJsonArray &pattern, const Compare &how)
 {
-	const auto owners = [](const QJsonValue &block, QString *text) {
-		QList<QJsonObject> out;
-		for (const QJsonValue run : block[QLatin1String("runs")].toArray()) {
-			const QString t = run[QLatin1String("text")].toString();
-			*text += t;
-			out += QList<QJsonObject>(t.size(), run.toObject());
+	// The run of every character.
+	const auto owners = [](const QJsonArray &runs, QString *text) {
+		QList<qsizetype> out;
+		for (qsizetype i = 0; i < runs.size(); ++i) {
+			*text += runs.at(i)[QLatin1String("text")].toString();
+			out += QList<qsizetype>(text->size() - out.size(), i);
 		}
 		return out;
 	};
@@ -81,7 +81,7 @@ inline QStringList comparable(const QJsonArray &blocks, const QJsonArray &patter
 	QHash<double, qsizetype> groups;
 	for (qsizetype b = 0; b < blocks.size(); ++b) {
 		const QJsonObject block = blocks.at(b).toObject();
-		QString line = QStringLiteral("block %1").arg(b), text, ignored;
+		QString line = QStringLiteral("block %1").arg(b), text, ignored, format;
 		for (const char *key : {"align", "indent", "list", "listIndent", "listStart"})
 			if (how.lists || qstrcmp(key, "listStart") != 0)
 				line += QStringLiteral(" %1 %2").arg(QLatin1String(key)).arg(block.value(QLatin1String(key)).toDouble());
@@ -90,17 +90,20 @@ inline QStringList comparable(const QJsonArray &blocks, const QJsonArray &patter
 		if (how.lists)
 			line += QStringLiteral(" group %1").arg(g == 0 ? 0 : groups.contains(g) ? groups.value(g) : groups.insert(g, groups.size() + 1).value());
 		out << line;
-		const QList<QJsonObject> runs = owners(block, &text), expected = owners(pattern.at(b), &ignored);
-		for (qsizetype k = 0; k < runs.size(); ++k) {
-			const QJsonObject e = expected.value(k);
-			line = QStringLiteral("  %1").arg(text.at(k));
-			for (const char *key : {"weight", "italic", "underline", "strike", "size", "family", "color", "background"}) {
-				const QJsonValue v = e.value(QLatin1String(key));
-				const bool any = how.wildcards && (qstrcmp(key, "size") == 0 ? v.isDouble() && v.toDouble() == 0
-											   : qstrcmp(key, "family") == 0 && v.toString().isEmpty());
-				line += any ? QStringLiteral(" *") : QLatin1Char(' ') + compact(QJsonArray{runs[k].value(QLatin1String(key))});
+		const QJsonArray runs = block[QLatin1String("runs")].toArray(), patternRuns = pattern.at(b)[QLatin1String("runs")].toArray();
+		const QList<qsizetype> run = owners(runs, &text), expected = owners(patternRuns, &ignored);
+		for (qsizetype k = 0; k < run.size(); ++k) {
+			if (k == 0 || run[k] != run[k - 1] || expected.value(k, -1) != expected.value(k - 1, -1)) {
+				const QJsonObject e = patternRuns.at(expected.value(k, -1)).toObject(), r = runs.at(run[k]).toObject();
+				format.clear();
+				for (const char *key : {"weight", "italic", "underline", "strike", "size", "family", "color", "background"}) {
+					const QJsonValue v = e.value(QLatin1String(key));
+					const bool any = how.wildcards && (qstrcmp(key, "size") == 0 ? v.isDouble() && v.toDouble() == 0
+												   : qstrcmp(key, "family") == 0 && v.toString().isEmpty());
+					format += any ? QStringLiteral(" *") : QLatin1Char(' ') + compact(QJsonArray{r.value(QLatin1String(key))});
+				}
 			}
-			out << line;
+			out << QStringLiteral("  ") + text.at(k) + format;
 		}
 	}
 	return out;
