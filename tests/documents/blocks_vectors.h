@@ -13,33 +13,25 @@ namespace blocktest {
 
 inline QJsonValue expand(const QJsonValue &value)
 {
-	const QLatin1String repeat("$repeat");
-	if (value.isArray()) {
-		QJsonArray out;
-		for (const QJsonValue item : value.toArray()) {
-			const QJsonObject o = item.toObject();
-			if (item.isObject() && o.contains(repeat) && !o.value(repeat).isString()) {
-				const QJsonValue copy = expand(o.value(repeat));
-				const QJsonArray pieces = copy.isArray() ? copy.toArray() : QJsonArray{copy};
-				for (int i = o.value(QLatin1String("times")).toInt(); i > 0; --i)
-					for (const QJsonValue piece : pieces)
-						out.append(piece);
-			} else {
-				out.append(expand(item));
-			}
-		}
-		return out;
-	}
+	const QLatin1String repeat("$repeat"), times("times");
+	const QJsonObject o = value.toObject();
+	if (o.value(repeat).isString())
+		return o.value(repeat).toString().repeated(o.value(times).toInt());
 	if (value.isObject()) {
-		const QJsonObject o = value.toObject();
-		if (o.value(repeat).isString())
-			return o.value(repeat).toString().repeated(o.value(QLatin1String("times")).toInt());
 		QJsonObject out;
 		for (auto it = o.begin(); it != o.end(); ++it)
 			out.insert(it.key(), expand(it.value()));
 		return out;
 	}
-	return value;
+	QJsonArray out;
+	for (const QJsonValue item : value.toArray()) {
+		const QJsonValue copy = expand(item[repeat]);
+		const bool many = item.isObject() && item.toObject().contains(repeat) && !copy.isString();
+		for (int i = many ? item[times].toInt() : 1; i > 0; --i)
+			for (const QJsonValue piece : !many ? QJsonArray{expand(item)} : copy.isArray() ? copy.toArray() : QJsonArray{copy})
+				out.append(piece);
+	}
+	return value.isArray() ? QJsonValue(out) : value;
 }
 
 // A string, or a list of strings to join.
@@ -72,70 +64,60 @@ struct Compare {
 	bool lists = true;	// compare "listGroup" (renumbered) and "listStart"
 };
 
-inline bool sameFormat(const QJsonObject &actual, const QJsonObject &expected, const Compare &how)
+// Blocks as the README compares them: a line per block, then one per character with the format
+// of its run; pattern is the expected side, whose wildcards apply to both.
+inline QStringList comparable(const QJsonArray &blocks, const QJsonArray &pattern, const Compare &how)
 {
-	for (const char *key : {"weight", "italic", "underline", "strike", "size", "family", "color", "background"}) {
-		const QJsonValue e = expected.value(QLatin1String(key));
-		const bool any = how.wildcards && ((qstrcmp(key, "size") == 0 && e.isDouble() && e.toDouble() == 0) ||
-						   (qstrcmp(key, "family") == 0 && e.toString().isEmpty()));
-		if (!any && actual.value(QLatin1String(key)) != e)
-			return false;
+	// The run of every character.
+	const auto owners = [](const QJsonArray &runs, QString *text) {
+		QList<qsizetype> out;
+		for (qsizetype i = 0; i < runs.size(); ++i) {
+			*text += runs.at(i)[QLatin1String("text")].toString();
+			out += QList<qsizetype>(text->size() - out.size(), i);
+		}
+		return out;
+	};
+	QStringList out;
+	QHash<double, qsizetype> groups;
+	for (qsizetype b = 0; b < blocks.size(); ++b) {
+		const QJsonObject block = blocks.at(b).toObject();
+		QString line = QStringLiteral("block %1").arg(b), text, ignored, format;
+		for (const char *key : {"align", "indent", "list", "listIndent", "listStart"})
+			if (how.lists || qstrcmp(key, "listStart") != 0)
+				line += QStringLiteral(" %1 %2").arg(QLatin1String(key)).arg(block.value(QLatin1String(key)).toDouble());
+		// "listGroup" numbered 1, 2, 3 ... in order of first appearance; 0 stays 0.
+		const double g = block.value(QLatin1String("listGroup")).toDouble();
+		if (how.lists)
+			line += QStringLiteral(" group %1").arg(g == 0 ? 0 : groups.contains(g) ? groups.value(g) : groups.insert(g, groups.size() + 1).value());
+		out << line;
+		const QJsonArray runs = block[QLatin1String("runs")].toArray(), patternRuns = pattern.at(b)[QLatin1String("runs")].toArray();
+		const QList<qsizetype> run = owners(runs, &text), expected = owners(patternRuns, &ignored);
+		for (qsizetype k = 0; k < run.size(); ++k) {
+			if (k == 0 || run[k] != run[k - 1] || expected.value(k, -1) != expected.value(k - 1, -1)) {
+				const QJsonObject e = patternRuns.at(expected.value(k, -1)).toObject(), r = runs.at(run[k]).toObject();
+				format.clear();
+				for (const char *key : {"weight", "italic", "underline", "strike", "size", "family", "color", "background"}) {
+					const QJsonValue v = e.value(QLatin1String(key));
+					const bool any = how.wildcards && (qstrcmp(key, "size") == 0 ? v.isDouble() && v.toDouble() == 0
+												   : qstrcmp(key, "family") == 0 && v.toString().isEmpty());
+					format += any ? QStringLiteral(" *") : QLatin1Char(' ') + compact(QJsonArray{r.value(QLatin1String(key))});
+				}
+			}
+			out << QStringLiteral("  ") + text.at(k) + format;
+		}
 	}
-	return true;
-}
-
-// The text of a block's runs, and for every character the index of its run.
-inline QString flatten(const QJsonArray &runs, QList<int> &owner)
-{
-	QString text;
-	for (qsizetype i = 0; i < runs.size(); ++i) {
-		const QString t = runs.at(i)[QLatin1String("text")].toString();
-		text += t;
-		owner.append(QList<int>(t.size(), int(i)));
-	}
-	return text;
+	return out;
 }
 
 // Blocks compared as the README says; *why names the first difference.
 inline bool sameBlocks(const QJsonArray &actual, const QJsonArray &expected, const Compare &how, QString *why)
 {
-	if (actual.size() != expected.size()) {
-		*why = QStringLiteral("%1 blocks, expected %2\nactual:   %3\nexpected: %4")
-			       .arg(actual.size())
-			       .arg(expected.size())
-			       .arg(compact(actual), compact(expected));
-		return false;
-	}
-	// "listGroup" numbered 1, 2, 3 ... in order of first appearance on each side; 0 stays 0.
-	QHash<double, qsizetype> groupsA, groupsE;
-	auto group = [](QHash<double, qsizetype> &seen, const QJsonObject &block) {
-		const double g = block.value(QLatin1String("listGroup")).toDouble();
-		return g == 0 ? 0 : seen.contains(g) ? seen.value(g) : seen.insert(g, seen.size() + 1).value();
-	};
-	for (qsizetype b = 0; b < actual.size(); ++b) {
-		const QJsonObject a = actual.at(b).toObject();
-		const QJsonObject e = expected.at(b).toObject();
-		QString what;
-		for (const char *key : {"align", "indent", "list", "listIndent", "listStart"})
-			if ((how.lists || qstrcmp(key, "listStart") != 0) &&
-			    a.value(QLatin1String(key)).toDouble() != e.value(QLatin1String(key)).toDouble())
-				what = QLatin1String(key);
-		if (group(groupsA, a) != group(groupsE, e) && how.lists)
-			what = QStringLiteral("listGroup");
-		const QJsonArray ra = a.value(QLatin1String("runs")).toArray();
-		const QJsonArray re = e.value(QLatin1String("runs")).toArray();
-		QList<int> oa, oe;
-		if (what.isEmpty() && flatten(ra, oa) != flatten(re, oe))
-			what = QStringLiteral("text");
-		for (qsizetype k = 0; what.isEmpty() && k < oa.size(); ++k)
-			if ((k == 0 || oa[k] != oa[k - 1] || oe[k] != oe[k - 1]) &&
-			    !sameFormat(ra.at(oa[k]).toObject(), re.at(oe[k]).toObject(), how))
-				what = QStringLiteral("format at character %1").arg(k);
-		if (!what.isEmpty()) {
-			*why = QStringLiteral("block %1: %2\nactual:   %3\nexpected: %4").arg(b).arg(what, compact(a), compact(e));
+	const QStringList a = comparable(actual, expected, how), e = comparable(expected, expected, how);
+	for (qsizetype i = 0; i < qMax(a.size(), e.size()); ++i)
+		if (a.value(i) != e.value(i)) {
+			*why = QStringLiteral("actual:   %1\nexpected: %2\n%3\n%4").arg(a.value(i), e.value(i), compact(actual), compact(expected));
 			return false;
 		}
-	}
 	return true;
 }
 

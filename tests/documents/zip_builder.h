@@ -4,7 +4,6 @@
 // every header say something different from what the data is.
 
 #include <QByteArray>
-#include <QFile>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -57,13 +56,7 @@ struct Item {
 	int localFlags = -1;
 	int localMethod = -1;
 	QByteArray localName;
-	QByteArray localExtra;
-	QByteArray centralExtra;
-	QByteArray afterData; // a data descriptor, for instance
-	qint64 offset = -1;   // overrides the local header offset the directory records
-	quint16 diskStart = 0;
-	quint16 madeBy = 20;
-	quint32 externalAttributes = 0;
+	qint64 offset = -1; // overrides the local header offset the directory records
 };
 
 inline Item deflated(const QByteArray &name, const QByteArray &body)
@@ -93,7 +86,6 @@ struct Archive {
 	QByteArray comment;
 	int commentLength = -1;
 	quint16 disk = 0;
-	quint16 directoryDisk = 0;
 	int onDisk = -1;
 	int total = -1;
 	QByteArray trailing;
@@ -107,38 +99,31 @@ struct Archive {
 			const quint32 offset = quint32(item.offset < 0 ? base + out.size() : item.offset);
 			const QByteArray localName = item.localName.isNull() ? item.name : item.localName;
 			// From the version needed to the extra field length, the same in both headers.
-			auto common = [&item](QByteArray &to, int flags, int method, const QByteArray &name, const QByteArray &extra) {
+			auto common = [&item](QByteArray &to, int flags, int method, const QByteArray &name) {
 				put<quint16>(to, {20, flags < 0 ? item.flags : quint32(flags), method < 0 ? item.method : quint32(method), 0, 0x21});
 				put<quint32>(to, {item.crc, item.compressedSize, item.size});
-				put<quint16>(to, {quint32(name.size()), quint32(extra.size())});
+				put<quint16>(to, {quint32(name.size()), 0});
 			};
 			put<quint32>(out, {0x04034B50});
-			common(out, item.localFlags, item.localMethod, localName, item.localExtra);
-			out += localName + item.localExtra + item.data + item.afterData;
+			common(out, item.localFlags, item.localMethod, localName);
+			out += localName + item.data;
 
 			put<quint32>(directory, {0x02014B50});
-			put<quint16>(directory, {item.madeBy});
-			common(directory, -1, -1, item.name, item.centralExtra);
-			put<quint16>(directory, {0, item.diskStart, 0});
-			put<quint32>(directory, {item.externalAttributes, offset});
-			directory += item.name + item.centralExtra;
+			put<quint16>(directory, {20});
+			common(directory, -1, -1, item.name);
+			put<quint16>(directory, {0, 0, 0});
+			put<quint32>(directory, {0, offset});
+			directory += item.name;
 		}
 		directory += directoryPadding;
 		const quint32 directoryOffset = quint32(base + out.size());
 		out += directory + betweenDirectoryAndEnd;
 		const quint32 count = quint32(items.size());
 		put<quint32>(out, {0x06054B50});
-		put<quint16>(out, {disk, directoryDisk, onDisk < 0 ? count : quint32(onDisk), total < 0 ? count : quint32(total)});
+		put<quint16>(out, {disk, 0, onDisk < 0 ? count : quint32(onDisk), total < 0 ? count : quint32(total)});
 		put<quint32>(out, {quint32(directory.size()), directoryOffset});
 		put<quint16>(out, {commentLength < 0 ? quint32(comment.size()) : quint32(commentLength)});
 		return out + comment + trailing;
-	}
-
-	bool save(const QString &path) const
-	{
-		QFile file(path);
-		const QByteArray bytes = build();
-		return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 	}
 };
 
