@@ -231,20 +231,6 @@ bool isRemoteEditable(const QTextDocument &document)
 	return true;
 }
 
-QJsonObject runFormatToJson(const QTextCharFormat &format)
-{
-	return runStyleToJson(runStyleOf(format));
-}
-
-bool runFormatFromJson(const QJsonObject &run, QTextCharFormat &format)
-{
-	RunStyle style;
-	if (!runStyleFromJson(run, style))
-		return false;
-	mergeRunStyle(style, format);
-	return true;
-}
-
 QString htmlToPlainText(const QString &html)
 {
 	QString text = scratchDocument(html)->toPlainText();

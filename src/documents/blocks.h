@@ -5,7 +5,6 @@
 #include <QJsonObject>
 #include <QString>
 
-class QTextCharFormat;
 class QTextDocument;
 
 namespace quillmar {
@@ -44,12 +43,5 @@ QString htmlToPlainText(const QString &html);
 // Whether the block document describes the note completely, so that a remote save cannot lose
 // anything the client never saw.
 bool isRemoteEditable(const QTextDocument &document);
-
-// Reads the character format of a run into format (adding to what it holds). False when the run's
-// "weight", "size", "family", "color" or "background" is missing or out of range.
-bool runFormatFromJson(const QJsonObject &run, QTextCharFormat &format);
-
-// The run object of a character format, without "text".
-QJsonObject runFormatToJson(const QTextCharFormat &format);
 
 } // namespace quillmar

@@ -407,28 +407,6 @@ QString ZipReader::errorString() const
 	return d->errorString;
 }
 
-bool readZip(const QString &path, const ZipLimits &limits, const ZipConsumer &consumer, QString &error)
-{
-	ZipReader reader(limits);
-	if (!reader.open(path)) {
-		error = reader.errorString();
-		return false;
-	}
-	QByteArray bytes;
-	const auto &entries = reader.entries();
-	for (size_t i = 0; i < entries.size(); ++i) {
-		if (entries[i].isDirectory())
-			continue;
-		if (!reader.extract(int(i), bytes)) {
-			error = reader.errorString();
-			return false;
-		}
-		if (!consumer(entries[i].name, bytes, error))
-			return false;
-	}
-	return true;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Writer
 

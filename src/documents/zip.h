@@ -90,10 +90,6 @@ private:
 	std::unique_ptr<Private> d;
 };
 
-// Calls the consumer once per file entry, in archive order. A consumer that returns false ends
-// the read and its error stands.
-using ZipConsumer = std::function<bool(const QString &name, const QByteArray &bytes, QString &error)>;
-bool readZip(const QString &path, const ZipLimits &limits, const ZipConsumer &consumer, QString &error);
 
 // One entry deflated ahead of writing, possibly on another thread.
 struct ZipPreparedEntry {

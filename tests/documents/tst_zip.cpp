@@ -38,14 +38,19 @@ struct ReadResult {
 ReadResult readArchive(const QString &path)
 {
 	ReadResult r;
-	r.ok = readZip(
-		path, backupZipLimits(),
-		[&r](const QString &name, const QByteArray &bytes, QString &) {
-			r.names << name;
+	ZipReader reader(backupZipLimits());
+	r.ok = reader.open(path);
+	QByteArray bytes;
+	for (size_t i = 0; r.ok && i < reader.entries().size(); ++i) {
+		if (reader.entries()[i].isDirectory())
+			continue;
+		if ((r.ok = reader.extract(int(i), bytes))) {
+			r.names << reader.entries()[i].name;
 			r.bodies << bytes;
-			return true;
-		},
-		r.error);
+		}
+	}
+	if (!r.ok)
+		r.error = reader.errorString();
 	return r;
 }
 
