@@ -6,26 +6,12 @@
 #include "module/text.h"
 #include "storage/backup.h"
 #include "storage/note_file.h"
+#include "test_util.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QUuid>
 
 using namespace quillmar;
-
-namespace {
-
-constexpr qint64 MiB64 = 64 * 1024 * 1024;
-
-QByteArray paddedNote(qint64 size)
-{
-	const QByteArray body = encodeNoteFile(QUuid::createUuid().toString(), "Big", "<p>padded</p>").mid(1);
-	return "{" + QByteArray(qsizetype(size - 1 - body.size()), ' ') + body;
-}
-
-} // namespace
 
 class BackupLimitsTest : public QObject {
 	Q_OBJECT
@@ -36,33 +22,27 @@ private Q_SLOTS:
 	void totalOfAllNotes()
 	{
 		QTemporaryDir dir;
-		QVERIFY(dir.isValid());
 		// Together 536870912 bytes with the 200-byte note, one more with the 201-byte one.
-		const QList<qint64> sizes = QList<qint64>(7, MiB64) << MiB64 - 200 << 200 << 201;
+		const QList<qint64> sizes = QList<qint64>(7, MaxNoteFileBytes) << MaxNoteFileBytes - 200 << 200 << 201;
 		QStringList paths;
-		for (int i = 0; i < sizes.size(); ++i) {
-			QFile file(dir.filePath(QStringLiteral("%1.json").arg(i)));
-			const QByteArray bytes = paddedNote(sizes[i]);
-			QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == sizes[i]);
-			paths << file.fileName();
+		for (const qint64 size : sizes) {
+			const QByteArray body = encodeNoteFile(QUuid::createUuid().toString(), "Big", "<p>padded</p>").mid(1);
+			paths << dir.filePath(QString::number(paths.size()) + ".json");
+			QVERIFY(test::writeBytes(paths.last(), "{" + QByteArray(size - 1 - body.size(), ' ') + body));
 		}
 		const QStringList exact = paths.mid(0, 9), over = paths.mid(0, 8) << paths[9];
-
 		QString error;
 		QVERIFY(!writeBackup(dir.filePath("over.zip"), over, error));
 		QCOMPARE(error, text("BackupTooLarge"));
 		QVERIFY(!QFile::exists(dir.filePath("over.zip")));
-
 		error.clear();
 		QVERIFY2(writeBackup(dir.filePath("exact.zip"), exact, error), qPrintable(error));
 		QVERIFY(QFile(dir.filePath("exact.zip")).size() < 4 * 1024 * 1024);
 		// An archive one byte over, as another program could make it, one note at a time.
 		ZipWriter writer;
 		QVERIFY(writer.open(dir.filePath("over.zip"), error));
-		for (int i = 0; i < over.size(); ++i) {
-			QFile note(over[i]);
-			QVERIFY(note.open(QIODevice::ReadOnly) && writer.add(QStringLiteral("%1.json").arg(i), note.readAll(), error));
-		}
+		for (const QString &path : over)
+			QVERIFY(writer.add(QFileInfo(path).fileName(), test::fileBytes(path), error));
 		QVERIFY(writer.commit(error));
 		for (int i = 0; i < 8; ++i)
 			QVERIFY(QFile::remove(paths[i]));
@@ -71,12 +51,9 @@ private Q_SLOTS:
 		QVERIFY2(error.isEmpty(), qPrintable(error));
 		QCOMPARE(entries.size(), 9);
 		for (int i = 0; i < 9; ++i)
-			QCOMPARE(QFile(entries[i].stagedPath).size(), sizes[i]);
-		QFile small(paths[8]), staged(entries.last().stagedPath);
-		QVERIFY(small.open(QIODevice::ReadOnly) && staged.open(QIODevice::ReadOnly));
-		QCOMPARE(staged.readAll(), small.readAll());
+			QCOMPARE(QFileInfo(entries[i].stagedPath).size(), sizes[i]);
+		QCOMPARE(test::fileBytes(entries.last().stagedPath), test::fileBytes(paths[8]));
 		QVERIFY(QDir(dir.filePath("staged")).removeRecursively());
-
 		QVERIFY(readBackup(dir.filePath("over.zip"), dir.filePath("staged"), error).isEmpty());
 		QCOMPARE(error, text("BackupTooLarge"));
 		QVERIFY(QDir(dir.filePath("staged")).entryList(QDir::Files | QDir::Hidden).isEmpty());
