@@ -251,6 +251,45 @@ private Q_SLOTS:
 		QCOMPARE(m_error, text("BackupInvalid"));
 		QVERIFY(!QFileInfo::exists(m_d + "/out.zip"));
 	}
+
+	// Note files that sum to exactly 512 MiB make an archive that restores in full; one byte
+	// more and no archive appears, nor is anything of such an archive staged. Notes of 64 MiB are
+	// valid note files padded with JSON white space.
+	void totalOfAllNotes()
+	{
+		// Together 536870912 bytes with the 200-byte note, one more with the 201-byte one.
+		const QList<qint64> sizes = QList<qint64>(7, MaxNoteFileBytes) << MaxNoteFileBytes - 200 << 200 << 201;
+		QStringList paths;
+		for (const qint64 size : sizes) {
+			const QByteArray body = note(QUuid::createUuid().toString()).mid(1);
+			paths << put(m_d + "/" + QString::number(paths.size()) + ".json", "{" + QByteArray(size - 1 - body.size(), ' ') + body);
+		}
+		const QStringList exact = paths.mid(0, 9), over = paths.mid(0, 8) << paths[9];
+		QVERIFY(!writeBackup(m_d + "/over.zip", over, m_error));
+		QCOMPARE(m_error, text("BackupTooLarge"));
+		QVERIFY(!QFile::exists(m_d + "/over.zip"));
+		m_error.clear();
+		QVERIFY2(writeBackup(m_d + "/exact.zip", exact, m_error), qPrintable(m_error));
+		QVERIFY(QFileInfo(m_d + "/exact.zip").size() < 4 * 1024 * 1024);
+		// An archive one byte over, as another program could make it, one note at a time.
+		ZipWriter writer;
+		QVERIFY(writer.open(m_d + "/over.zip", m_error));
+		for (const QString &path : over)
+			QVERIFY(writer.add(QFileInfo(path).fileName(), fileBytes(path), m_error));
+		QVERIFY(writer.commit(m_error));
+		for (int i = 0; i < 8; ++i)
+			QVERIFY(QFile::remove(paths[i]));
+		const QList<RestoreEntry> entries = readBackup(m_d + "/exact.zip", m_d + "/staged", m_error);
+		QVERIFY2(m_error.isEmpty(), qPrintable(m_error));
+		QCOMPARE(entries.size(), 9);
+		for (int i = 0; i < 9; ++i)
+			QCOMPARE(QFileInfo(entries[i].stagedPath).size(), sizes[i]);
+		QCOMPARE(fileBytes(entries.last().stagedPath), fileBytes(paths[8]));
+		QVERIFY(QDir(m_d + "/staged").removeRecursively());
+		QVERIFY(readBackup(m_d + "/over.zip", m_d + "/staged", m_error).isEmpty());
+		QCOMPARE(m_error, text("BackupTooLarge"));
+		QVERIFY(QDir(m_d + "/staged").entryList(QDir::Files | QDir::Hidden).isEmpty());
+	}
 };
 
 QTEST_MAIN(BackupTest)
