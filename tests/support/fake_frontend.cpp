@@ -53,10 +53,7 @@ void reset()
 	s.window = window;
 }
 
-QMainWindow *mainWindow()
-{
-	return state().window ? state().window.data() : (state().window = new QMainWindow).data();
-}
+QMainWindow *mainWindow() { return state().window ? state().window.data() : (state().window = new QMainWindow).data(); }
 
 void setMainWindowAvailable(bool available) { state().windowAvailable = available; }
 
@@ -161,10 +158,7 @@ void obs_frontend_remove_save_callback(obs_frontend_save_cb callback, void *data
 
 obs_source_t *obs_frontend_get_current_scene(void) { return obs_weak_source_get_source(state().program); }
 
-obs_source_t *obs_frontend_get_current_preview_scene(void)
-{
-	return state().studioMode ? obs_weak_source_get_source(state().preview) : nullptr;
-}
+obs_source_t *obs_frontend_get_current_preview_scene(void) { return state().studioMode ? obs_weak_source_get_source(state().preview) : nullptr; }
 
 bool obs_frontend_preview_program_mode_active(void) { return state().studioMode; }
 
