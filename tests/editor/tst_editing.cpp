@@ -168,6 +168,52 @@ private Q_SLOTS:
 		const Edit compose = [](Editor &e) { sendInputMethod(e, QStringLiteral("\u304b"), QString()); };
 		QTest::newRow("composing would join too long") << paragraphs({6000, 4001}) << 6000 << 6001 << compose << 1 << 10002 << 2;
 		QTest::newRow("composing joins") << paragraphs({6000, 4001}) << 5999 << 6001 << compose << 0 << -1 << 1;
+		// Removing the break between a 6000- and a 4000/4001-character paragraph joins them; a
+		// refused cut leaves the clipboard alone.
+		const auto cutBreak = [](bool checked, bool fits) {
+			return Edit([=](Editor &e) {
+				const QString cut = e.textCursor().selection().toPlainText();
+				QApplication::clipboard()->setText(QStringLiteral("before"));
+				if (checked)
+					QCOMPARE(e.checkedCut(), fits);
+				else
+					QTest::keyClick(&e, Qt::Key_X, Qt::ControlModifier);
+				QCOMPARE(QApplication::clipboard()->text(), fits ? cut : QStringLiteral("before"));
+			});
+		};
+		const QString fitting = paragraphs({6000, 4000}), over = paragraphs({6000, 4001});
+		QTest::newRow("Delete joins") << fitting << 6000 << 6000 << Edit(key(Qt::Key_Delete)) << 0 << 10000 << 1;
+		QTest::newRow("Delete would join too long") << over << 6000 << 6000 << Edit(key(Qt::Key_Delete)) << 1 << 10002 << 2;
+		QTest::newRow("Backspace would join too long") << over << 6001 << 6001 << Edit(key(Qt::Key_Backspace)) << 1 << 10002 << 2;
+		QTest::newRow("Ctrl+X joins") << fitting << 6000 << 6001 << cutBreak(false, true) << 0 << 10000 << 1;
+		QTest::newRow("Ctrl+X would join too long") << over << 6000 << 6001 << cutBreak(false, false) << 1 << 10002 << 2;
+		QTest::newRow("checked cut joins") << fitting << 6000 << 6001 << cutBreak(true, true) << 0 << 10000 << 1;
+		QTest::newRow("checked cut would join too long") << over << 6000 << 6001 << cutBreak(true, false) << 1 << 10002 << 2;
+		// The plain alternative alone refuses a paste; its HTML is never read.
+		QTest::newRow("plain text refuses before HTML is read") << noteOfLength(N - 5) << 0 << 0 << Edit([](Editor &e) {
+			auto *data = new WatchedMimeData;
+			data->setText(QStringLiteral("123456"));
+			data->setHtml(QStringLiteral("<b>1</b>"));
+			paste(e, data);
+			QCOMPARE(data->htmlReads, 0);
+		}) << 1 << N - 5 << -1;
+		// Replacing a selection across table cells only empties the cells: it frees less room than
+		// it spans.
+		QTest::newRow("paste over table cells") << noteOfLength(N - 20) << 0 << 0 << Edit([](Editor &e) {
+			QTextCursor cursor(e.document());
+			cursor.movePosition(QTextCursor::End);
+			QTextTable *table = cursor.insertTable(2, 2);
+			for (int cell = 0; cell < 4; ++cell)
+				table->cellAt(cell / 2, cell % 2).firstCursorPosition().insertText(QString(1, QChar(u'a' + cell)));
+			QTextCursor(e.document()).insertText(QString(kNoteCharLimit - noteChars(e.document()), u'f'));
+			e.document()->clearUndoRedoStacks();
+			cursor = table->cellAt(0, 0).firstCursorPosition();
+			cursor.setPosition(table->cellAt(1, 1).lastCursorPosition().position(), QTextCursor::KeepAnchor);
+			QVERIFY(cursor.hasComplexSelection());
+			e.setTextCursor(cursor);
+			paste(e, mimeData(QStringLiteral("vwxyz")));
+			QVERIFY(!e.document()->isUndoAvailable());
+		}) << 1 << N << -1;
 	}
 	void edits()
 	{
@@ -189,61 +235,9 @@ private Q_SLOTS:
 		QVERIFY(!editor().toPlainText().contains(u'\r'));
 	}
 
-	// Removing the separator between a 6000- and a 4000/4001-character paragraph joins them.
-	void joins_data()
-	{
-		QTest::addColumn<int>("second");
-		QTest::addColumn<int>("from");
-		QTest::addColumn<int>("to");
-		QTest::addColumn<int>("key");
-		QTest::addColumn<int>("modifiers");
-		const int none = Qt::NoModifier, ctrl = Qt::ControlModifier;
-		for (const int second : {4000, 4001}) {
-			const QByteArray size = ", " + QByteArray::number(6000 + second);
-			QTest::newRow("Delete at the end" + size) << second << 6000 << 6000 << int(Qt::Key_Delete) << none;
-			QTest::newRow("Backspace at the start" + size) << second << 6001 << 6001 << int(Qt::Key_Backspace) << none;
-			QTest::newRow("Ctrl+X of the break" + size) << second << 6000 << 6001 << int(Qt::Key_X) << ctrl;
-			// Key 1 stands for the checked cut that menus and buttons use.
-			QTest::newRow("checked cut of the break" + size) << second << 6000 << 6001 << 1 << none;
-		}
-	}
-	void joins()
-	{
-		QFETCH(int, second);
-		QFETCH(int, from);
-		QFETCH(int, to);
-		QFETCH(int, key);
-		QFETCH(int, modifiers);
-		const bool fits = second == 4000;
-		load(paragraphs({6000, second}), from, to);
-		const QString cut = editor().textCursor().selection().toPlainText();
-		QApplication::clipboard()->setText(QStringLiteral("before"));
-		if (key == 1)
-			QCOMPARE(editor().checkedCut(), fits);
-		else
-			QTest::keyClick(&editor(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-		QCOMPARE(document()->blockCount(), fits ? 1 : 2);
-		QCOMPARE(m_refusals, fits ? 0 : 1);
-		QCOMPARE(noteChars(document()), 6000 + second + (fits ? 0 : 1));
-		// A refused cut leaves the clipboard alone.
-		const bool cuts = key == Qt::Key_X || key == 1;
-		QCOMPARE(QApplication::clipboard()->text(), fits && cuts ? cut : QStringLiteral("before"));
-	}
-
-	// Pastes whose plain text or HTML may carry more than it seems.
+	// A paste keeps its formatting and lists.
 	void pasteHtml()
 	{
-		// The plain alternative alone refuses the paste; the HTML is never read.
-		load(noteOfLength(kNoteCharLimit - 5));
-		auto *data = new WatchedMimeData;
-		data->setText(QStringLiteral("123456"));
-		data->setHtml(QStringLiteral("<b>1</b>"));
-		paste(editor(), data);
-		QCOMPARE(m_refusals, 1);
-		QCOMPARE(data->htmlReads, 0);
-		QCOMPARE(noteChars(document()), kNoteCharLimit - 5);
-
-		// Formatting survives.
 		load(QStringLiteral("start "), 6);
 		paste(editor(), mimeData(QStringLiteral("bold red\nitem"),
 					 QStringLiteral("<b>bold</b> <span style=\"color:#ff0000\">red</span><ul><li>item</li></ul>")));
@@ -253,29 +247,6 @@ private Q_SLOTS:
 		const QTextCursor item = document()->find(QStringLiteral("item"));
 		QVERIFY(item.block().textList());
 		QCOMPARE(editor().textCursor().position(), item.position());
-	}
-
-	// Replacing a selection across table cells only empties the cells, so it frees less room
-	// than the selection spans.
-	void pasteOverTableCells()
-	{
-		load(noteOfLength(kNoteCharLimit - 20));
-		QTextCursor end(document());
-		end.movePosition(QTextCursor::End);
-		QTextTable *table = end.insertTable(2, 2);
-		for (int cell = 0; cell < 4; ++cell)
-			table->cellAt(cell / 2, cell % 2).firstCursorPosition().insertText(QString(1, QChar(u'a' + cell)));
-		QTextCursor(document()).insertText(QString(kNoteCharLimit - noteChars(document()), u'f'));
-		document()->clearUndoRedoStacks();
-
-		QTextCursor cells = table->cellAt(0, 0).firstCursorPosition();
-		cells.setPosition(table->cellAt(1, 1).lastCursorPosition().position(), QTextCursor::KeepAnchor);
-		QVERIFY(cells.hasComplexSelection());
-		editor().setTextCursor(cells);
-		paste(editor(), mimeData(QStringLiteral("vwxyz")));
-		QCOMPARE(m_refusals, 1);
-		QVERIFY(!document()->isUndoAvailable());
-		QVERIFY(fitsNoteLimits(*document()));
 	}
 
 	void drops()

@@ -57,15 +57,12 @@ private Q_SLOTS:
 		QCOMPARE(fitsNoteLimits(bareHtml(text)), fits);
 	}
 
+	// <br> is a line separator, <p> a paragraph; a table cell is a paragraph of its own.
 	void htmlForm()
 	{
-		// <br> is a line separator, <p> a paragraph; a table cell is a paragraph of its own.
-		const QString half(kParagraphCharLimit / 2, u'x');
-		const QString cells = QStringLiteral("<table><tr><td>%1</td><td>%1</td></tr></table>");
-		QVERIFY(!fitsNoteLimits(QStringLiteral("<p>%1<br>%1!</p>").arg(half)));
-		QVERIFY(fitsNoteLimits(QStringLiteral("<p>%1</p><p>%1!</p>").arg(half)));
-		QVERIFY(fitsNoteLimits(cells.arg(half)));
-		QVERIFY(!fitsNoteLimits(cells.arg(half + half + u'x')));
+		const QString half(kParagraphCharLimit / 2, u'x'), cells = QStringLiteral("<table><tr><td>%1</td><td>%1</td></tr></table>");
+		QVERIFY(!fitsNoteLimits(QStringLiteral("<p>%1<br>%1!</p>").arg(half)) && fitsNoteLimits(QStringLiteral("<p>%1</p><p>%1!</p>").arg(half)));
+		QVERIFY(fitsNoteLimits(cells.arg(half)) && !fitsNoteLimits(cells.arg(half + half + u'x')));
 		QVERIFY(fitsNoteLimits(QStringLiteral("not <b>really</b> <i>html")));
 	}
 
@@ -145,7 +142,7 @@ private Q_SLOTS:
 		QVERIFY(outcomes[0] > 100 && outcomes[1] > 100);
 	}
 
-	// What the status row shows, without a dock.
+	// What the status row shows, without a dock, and the line ends a paste or a phone may bring.
 	void counts()
 	{
 		QTextDocument document;
@@ -160,13 +157,9 @@ private Q_SLOTS:
 		QCOMPARE(scrollPercent(50, 0, 100), 50);
 		QCOMPARE(scrollPercent(2, 0, 3), 67);
 		QCOMPARE(scrollPercent(10, 10, 20), 0);
+		QCOMPARE(normalizeLineEnds(QStringLiteral("a\r\nb\rc\nd\r\r\n\u2028\u2029")), QStringLiteral("a\nb\nc\nd\n\n\u2028\u2029"));
 	}
 
-	void lineEnds()
-	{
-		QCOMPARE(normalizeLineEnds(QStringLiteral("a\r\nb\rc\nd\r\r\n")), QStringLiteral("a\nb\nc\nd\n\n"));
-		QCOMPARE(normalizeLineEnds(QStringLiteral("\u2028\u2029")), QStringLiteral("\u2028\u2029"));
-	}
 };
 
 QTEST_MAIN(NoteLimitsTest)

@@ -4,18 +4,16 @@
 #include "storage/note_file.h"
 #include "test_util.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QThread>
 #include <QUuid>
 
 #include <cstring>
+#include <memory>
 
 using namespace quillmar;
+using test::fileBytes;
 
 namespace {
 
@@ -23,13 +21,10 @@ const QString IdA = "{3f2b8a1e-6c1d-4e59-9a61-0d3c2f8b7e11}";
 const QString IdB = "{9c0e7d52-1b4a-4f83-8e2d-5a6b7c8d9e10}";
 const QString IdC = "{0a1b2c3d-4e5f-4061-8273-94a5b6c7d8e9}";
 
-const auto readAll = test::fileBytes;
-
 // The path written, or an empty string.
-QString writeAll(const QString &path, const QByteArray &bytes)
+QString put(const QString &path, const QByteArray &bytes)
 {
-	QFile file(path);
-	return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() ? path : QString();
+	return test::writeBytes(path, bytes) ? path : QString();
 }
 
 QByteArray note(const QString &sceneId, const QString &html = "<p>Welcome to the show</p>")
@@ -37,9 +32,9 @@ QByteArray note(const QString &sceneId, const QString &html = "<p>Welcome to the
 	return encodeNoteFile(sceneId, "Scene " + sceneId.mid(1, 4), html);
 }
 
-QByteArray paragraph(int characters)
+QString paragraph(int characters)
 {
-	return "<p>" + QByteArray(characters, 'a') + "</p>";
+	return "<p>" + QString(characters, 'a') + "</p>";
 }
 
 } // namespace
@@ -47,87 +42,75 @@ QByteArray paragraph(int characters)
 class BackupTest : public QObject {
 	Q_OBJECT
 
-private:
-	QTemporaryDir m_dir;
-	int m_serial = 0;
-
-	// A fresh directory for each case, so that stray files of one cannot hide in another's.
-	QString freshDir()
-	{
-		const QString dir = m_dir.filePath(QString::number(++m_serial));
-		QDir().mkpath(dir);
-		return dir;
-	}
+	// A fresh folder for each case, so that stray files of one cannot hide in another's.
+	std::unique_ptr<QTemporaryDir> m_dir;
+	QString m_d, m_error;
 
 private Q_SLOTS:
-	void initTestCase() { QVERIFY(m_dir.isValid()); }
+	void init()
+	{
+		m_dir = std::make_unique<QTemporaryDir>();
+		m_d = m_dir->path();
+		m_error.clear();
+	}
 
-	// Written and restored on a worker thread, as the dock does. One note to a ".json" name is
-	// the note file itself; several make an archive of the files under their own names in the
-	// order given. Each restores byte for byte as 0.json, 1.json, ..., in archive order, and so do
-	// archives from elsewhere with folders.
+	// One note to a ".json" name is the note file itself; several make an archive of the files
+	// under their own names in the order given. Each restores byte for byte as 0.json, 1.json,
+	// ..., in archive order, and so do archives from elsewhere with folders.
 	void roundTrips()
 	{
-		const QString dir = freshDir();
-		const QList<QByteArray> bytes = {note(IdA), note(IdB, QString(paragraph(10000))),
-						 note(IdC, QStringLiteral("<p><b>Grüße</b> ◆[cue] 名前</p>"))};
-		const QStringList names = {"zeta.json", "Alpha.json", QStringLiteral("Ünïcode 名前.json")};
+		const QList<QByteArray> bytes = {note(IdA), note(IdB, paragraph(10000)), note(IdC, "<p><b>Grüße</b> ◆[cue] 名前</p>")};
+		const QStringList names = {"zeta.json", "Alpha.json", "Ünïcode 名前.json"};
+		const QStringList backups = {m_d + "/SCENE.JSON", m_d + "/backup.zip", m_d + "/foreign.zip"};
 		QStringList paths;
 		ZipFileList foreign;
 		for (int i = 0; i < 3; ++i) {
-			paths << writeAll(dir + "/" + names[i], bytes[i]);
+			paths << put(m_d + "/" + names[i], bytes[i]);
 			foreign.append({QStringList{"notes/zeta.json", "notes/sub/alpha.JSON", "c.json"}[i], bytes[i]});
 		}
-		const QStringList backups = {dir + "/SCENE.JSON", dir + "/backup.zip", dir + "/foreign.zip"};
-		QString error;
-		QVERIFY(writeZip(backups[2], foreign, error));
+		QVERIFY(writeZip(backups[2], foreign, m_error));
+		// On a worker thread, as the dock does.
 		QList<QList<RestoreEntry>> restored;
-		QThread *thread = QThread::create([&] {
-			if (writeBackup(backups[0], {paths[2]}, error) && writeBackup(backups[1], paths, error)) {
+		const std::unique_ptr<QThread> thread(QThread::create([&] {
+			if (writeBackup(backups[0], {paths[2]}, m_error) && writeBackup(backups[1], paths, m_error))
 				for (const QString &backup : backups)
-					restored << readBackup(backup, backup + ".staged", error);
-			}
-		});
+					restored << readBackup(backup, backup + ".staged", m_error);
+		}));
 		thread->start();
 		QVERIFY(thread->wait(30000));
-		delete thread;
-		QVERIFY2(error.isEmpty(), qPrintable(error));
-		QCOMPARE(readAll(backups[0]), bytes[2]);
+		QVERIFY2(m_error.isEmpty(), qPrintable(m_error));
+		QCOMPARE(fileBytes(backups[0]), bytes[2]);
 		ZipReader reader;
 		QVERIFY(reader.open(backups[1]));
-		QCOMPARE(reader.entries().size(), size_t(3));
-		for (int i = 0; i < 3; ++i)
-			QCOMPARE(reader.entries()[size_t(i)].name, names[i]);
-
-		const QStringList ids = {IdA, IdB, IdC};
+		QStringList entryNames;
+		for (const auto &entry : reader.entries())
+			entryNames << entry.name;
+		QCOMPARE(entryNames, names);
 		QCOMPARE(restored.size(), 3);
 		for (int run = 0; run < 3; ++run) {
 			const int first = run == 0 ? 2 : 0;
-			const QString staging = backups[run] + ".staged";
 			QCOMPARE(restored[run].size(), 3 - first);
-			QCOMPARE(QDir(staging).entryList(QDir::Files | QDir::Hidden).size(), 3 - first);
+			QCOMPARE(QDir(backups[run] + ".staged").entryList(QDir::Files | QDir::Hidden).size(), 3 - first);
 			for (int i = first; i < 3; ++i) {
 				const RestoreEntry &entry = restored[run][i - first];
-				QCOMPARE(entry.stagedPath, QStringLiteral("%1/%2.json").arg(staging).arg(i - first));
-				QCOMPARE(entry.sceneId, ids[i]);
-				QCOMPARE(readAll(entry.stagedPath), bytes[i]);
+				QCOMPARE(entry.stagedPath, backups[run] + ".staged/" + QString::number(i - first) + ".json");
+				QCOMPARE(entry.sceneId, (QStringList{IdA, IdB, IdC}[i]));
+				QCOMPARE(fileBytes(entry.stagedPath), bytes[i]);
 			}
 		}
-
 		// A single note is not read through a link either.
-		QVERIFY(QFile::link(paths[0], dir + "/link.json"));
-		QVERIFY(readBackup(dir + "/link.json", dir + "/staging-link", error).isEmpty());
-		QCOMPARE(error, text("FileReadFailed") + dir + "/link.json");
+		QVERIFY(QFile::link(paths[0], m_d + "/link.json"));
+		QVERIFY(readBackup(m_d + "/link.json", m_d + "/staging-link", m_error).isEmpty());
+		QCOMPARE(m_error, text("FileReadFailed") + m_d + "/link.json");
 	}
 
 	void writeFailuresLeaveTarget_data()
 	{
 		QTest::addColumn<QString>("target");
 		QTest::addColumn<QString>("fault");
-		for (const char *target : {"backup.zip", "backup.json"}) {
+		for (const char *target : {"backup.zip", "backup.json"})
 			for (const char *fault : {"invalid", "missing", "link", "large"})
 				QTest::addRow("%s %s", target, fault) << target << fault;
-		}
 		QTest::newRow("same scene twice") << "backup.zip" << "duplicate";
 		QTest::newRow("same scene in another spelling") << "backup.zip" << "duplicate spelling";
 		QTest::newRow("two notes to a note file") << "backup.json" << "two";
@@ -141,59 +124,47 @@ private Q_SLOTS:
 	{
 		QFETCH(QString, target);
 		QFETCH(QString, fault);
-		const QString dir = freshDir();
-		const QString good = writeAll(dir + "/good.json", note(IdA));
-		const QString bad = dir + "/bad.json";
+		const QString good = put(m_d + "/good.json", note(IdA)), bad = m_d + "/bad.json";
 		QStringList paths = target.endsWith(".json") ? QStringList{bad} : QStringList{good, bad};
 		QString expected = text("BackupInvalid");
 		if (fault == "invalid") {
-			QVERIFY(!writeAll(bad, R"({"format":"OBS-Quillmar","version":2})").isEmpty());
+			QVERIFY(!put(bad, R"({"format":"OBS-Quillmar","version":2})").isEmpty());
 		} else if (fault == "missing" || fault == "link") {
 			QVERIFY(fault == "missing" || QFile::link(good, bad));
 			expected = text("FileReadFailed") + bad;
 		} else if (fault == "large") {
-			QFile big(bad);
-			QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(64 * 1024 * 1024 + 1));
+			QVERIFY(!put(bad, "").isEmpty() && QFile::resize(bad, MaxNoteFileBytes + 1));
 			expected = text("BackupTooLarge");
 		} else if (fault == "two") {
-			QVERIFY(!writeAll(bad, note(IdB)).isEmpty());
-			paths = {good, bad};
+			paths = {good, put(bad, note(IdB))};
 			expected = text("BackupSingleNote");
 		} else if (fault == "none" || fault == "10001") {
 			paths = fault == "none" ? QStringList() : QStringList(10001, good);
 			expected = text("BackupEmpty");
 		} else {
-			QVERIFY(!writeAll(bad, note(fault == "duplicate" ? IdA : IdA.mid(1, 36).toUpper())).isEmpty());
+			QVERIFY(!put(bad, note(fault == "duplicate" ? IdA : IdA.mid(1, 36).toUpper())).isEmpty());
 		}
-
-		const QString path = dir + "/" + target;
+		const QString path = m_d + "/" + target;
 		for (const bool existing : {false, true}) {
-			QVERIFY(!existing || !writeAll(path, "the previous backup").isEmpty());
-			const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
-			QString error;
-			QVERIFY(!writeBackup(path, paths, error));
-			QCOMPARE(error, expected);
-			QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), before);
+			QVERIFY(!existing || !put(path, "the previous backup").isEmpty());
+			const QStringList before = QDir(m_d).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+			QVERIFY(!writeBackup(path, paths, m_error));
+			QCOMPARE(m_error, expected);
+			QCOMPARE(QDir(m_d).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), before);
 		}
-		QCOMPARE(readAll(path), QByteArray("the previous backup"));
+		QCOMPARE(fileBytes(path), QByteArray("the previous backup"));
 	}
 
 	void restoreRefusals_data()
 	{
 		QTest::addColumn<QList<QByteArray>>("entries");
 		QTest::addColumn<QString>("error");
-		// The last entry restored alone, as a single-note backup.
-		QTest::addColumn<QString>("lastAlone");
-		QTest::newRow("paragraph of 10000")
-			<< QList<QByteArray>{note(IdA, paragraph(10000))} << QString() << QString();
-		QTest::newRow("paragraph of 10001")
-			<< QList<QByteArray>{note(IdA), note(IdB, paragraph(10001))} << "TextLimit" << "TextLimit";
-		QTest::newRow("same scene twice")
-			<< QList<QByteArray>{note(IdA), note(IdA, "<p>other</p>")} << "BackupInvalid" << QString();
-		QTest::newRow("same scene without braces")
-			<< QList<QByteArray>{note(IdA), note(IdA.mid(1, 36))} << "BackupInvalid" << QString();
-		QTest::newRow("not a note")
-			<< QList<QByteArray>{note(IdA), QByteArray("{\"notes\":[]}")} << "BackupInvalid" << "BackupInvalid";
+		QTest::addColumn<QString>("lastAlone"); // the last entry restored alone, as a single-note backup
+		QTest::newRow("paragraph of 10000") << QList<QByteArray>{note(IdA, paragraph(10000))} << "" << "";
+		QTest::newRow("paragraph of 10001") << QList<QByteArray>{note(IdA), note(IdB, paragraph(10001))} << "TextLimit" << "TextLimit";
+		QTest::newRow("same scene twice") << QList<QByteArray>{note(IdA), note(IdA, "<p>other</p>")} << "BackupInvalid" << "";
+		QTest::newRow("same scene without braces") << QList<QByteArray>{note(IdA), note(IdA.mid(1, 36))} << "BackupInvalid" << "";
+		QTest::newRow("not a note") << QList<QByteArray>{note(IdA), "{\"notes\":[]}"} << "BackupInvalid" << "BackupInvalid";
 	}
 
 	// Every entry is a valid note within the limits, for a scene of its own; else nothing is
@@ -203,74 +174,56 @@ private Q_SLOTS:
 		QFETCH(QList<QByteArray>, entries);
 		QFETCH(QString, error);
 		QFETCH(QString, lastAlone);
-		const QString dir = freshDir();
 		ZipFileList files;
 		for (int i = 0; i < entries.size(); ++i)
 			files.append({QStringLiteral("note %1.json").arg(i), entries[i]});
-		QString readError;
-		QVERIFY(writeZip(dir + "/b.zip", files, readError));
-		const QList<RestoreEntry> restored = readBackup(dir + "/b.zip", dir + "/staging", readError);
-		QCOMPARE(restored.size(), error.isEmpty() ? entries.size() : 0);
-		QCOMPARE(readError, error.isEmpty() ? QString() : text(qPrintable(error)));
-
-		const QString single = writeAll(dir + "/last.json", entries.last());
-		readError.clear();
-		const QList<RestoreEntry> one = readBackup(single, dir + "/staging-single", readError);
-		QCOMPARE(one.size(), lastAlone.isEmpty() ? 1 : 0);
-		QCOMPARE(readError, lastAlone.isEmpty() ? QString() : text(qPrintable(lastAlone)));
+		QVERIFY(writeZip(m_d + "/b.zip", files, m_error));
+		QCOMPARE(readBackup(m_d + "/b.zip", m_d + "/staging", m_error).size(), error.isEmpty() ? entries.size() : 0);
+		QCOMPARE(m_error, error.isEmpty() ? QString() : text(qPrintable(error)));
+		m_error.clear();
+		QCOMPARE(readBackup(put(m_d + "/last.json", entries.last()), m_d + "/single", m_error).size(), lastAlone.isEmpty() ? 1 : 0);
+		QCOMPARE(m_error, lastAlone.isEmpty() ? QString() : text(qPrintable(lastAlone)));
 	}
 
-	// Staging writes only new files: whatever already lies in the staging directory, a link
-	// above all, is neither replaced nor written through.
+	// Staging writes only new files: whatever already lies in the staging folder, a link above
+	// all, is neither replaced nor written through.
 	void stagingWritesOnlyNewFiles()
 	{
-		const QString dir = freshDir();
-		const QString source = writeAll(dir + "/a.json", note(IdA));
-		QVERIFY(!writeAll(dir + "/victim", "keep me").isEmpty());
-		QVERIFY(QDir().mkpath(dir + "/staging"));
-		QVERIFY(QFile::link(dir + "/victim", dir + "/staging/0.json"));
-		QString error;
-		QVERIFY(readBackup(source, dir + "/staging", error).isEmpty());
-		QVERIFY(!error.isEmpty());
-		QCOMPARE(readAll(dir + "/victim"), QByteArray("keep me"));
-		QVERIFY(QFileInfo(dir + "/staging/0.json").isSymLink());
+		QVERIFY(!put(m_d + "/victim", "keep me").isEmpty() && QDir().mkpath(m_d + "/staging"));
+		QVERIFY(QFile::link(m_d + "/victim", m_d + "/staging/0.json"));
+		QVERIFY(readBackup(put(m_d + "/a.json", note(IdA)), m_d + "/staging", m_error).isEmpty());
+		QVERIFY(!m_error.isEmpty());
+		QCOMPARE(fileBytes(m_d + "/victim"), QByteArray("keep me"));
+		QVERIFY(QFileInfo(m_d + "/staging/0.json").isSymLink());
 	}
 
-	// A file system that fills up halfway: the error is the device's; the previous backup
-	// stays and no temporary file is left; a restore stops.
+	// A file system that fills up halfway: the error is the device's; the previous backup stays
+	// and no temporary file is left; a restore stops.
 	void fullDisk()
 	{
-		const QString dir = freshDir();
 		// Four notes of 180000 hexadecimal digits: half as large deflated, over 256 KiB together.
 		QStringList paths;
 		for (int n = 0; n < 4; ++n) {
 			QString html;
 			for (int p = 0; p < 20; ++p) {
-				QByteArray noise(4500, Qt::Uninitialized);
-				for (char &c : noise)
-					c = char(QRandomGenerator::global()->bounded(256));
-				html += "<p>" + QString::fromLatin1(noise.toHex()) + "</p>";
+				quint32 noise[1125];
+				QRandomGenerator::global()->fillRange(noise);
+				html += "<p>" + QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(noise), sizeof noise).toHex()) + "</p>";
 			}
-			paths << writeAll(QStringLiteral("%1/%2.json").arg(dir).arg(n), note(QUuid::createUuid().toString(), html));
+			paths << put(m_d + "/" + QString::number(n) + ".json", note(QUuid::createUuid().toString(), html));
 		}
-		QString error;
-		QVERIFY(writeBackup(dir + "/fits.zip", paths, error));
-		const QString small = dir + "/small";
-		QVERIFY(QDir().mkpath(small));
+		QVERIFY(writeBackup(m_d + "/fits.zip", paths, m_error));
 		// Root needs a real file system to run out of space.
-		const QString why = test::mountPrivateTmpfs(small, "size=256k");
+		const QString small = m_d + "/small", why = test::mountPrivateTmpfs(small, "size=256k");
 		QVERIFY2(why.isEmpty(), qPrintable(why));
 		const QString full = QString::fromLocal8Bit(strerror(ENOSPC));
-
-		QVERIFY(!writeAll(small + "/backup.zip", "the previous backup").isEmpty());
-		QVERIFY(!writeBackup(small + "/backup.zip", paths, error));
-		QCOMPARE(error, full);
-		QCOMPARE(readAll(small + "/backup.zip"), QByteArray("the previous backup"));
+		QVERIFY(!put(small + "/backup.zip", "the previous backup").isEmpty());
+		QVERIFY(!writeBackup(small + "/backup.zip", paths, m_error));
+		QCOMPARE(m_error, full);
+		QCOMPARE(fileBytes(small + "/backup.zip"), QByteArray("the previous backup"));
 		QCOMPARE(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList{"backup.zip"});
-
-		error.clear();
-		QVERIFY(readBackup(dir + "/fits.zip", small + "/staging", error).isEmpty());
-		QCOMPARE(error, full);
+		QVERIFY(readBackup(m_d + "/fits.zip", small + "/staging", m_error).isEmpty());
+		QCOMPARE(m_error, full);
 		test::unmount(small);
 	}
 
@@ -278,32 +231,64 @@ private Q_SLOTS:
 	// a later note fails much sooner.
 	void firstFailureInOrder()
 	{
-		const QString dir = freshDir();
-		// Slow to check and over the limits: 2001 paragraphs of 100 characters in one, and a
-		// 10001-character paragraph at the end.
-		QString slow = QString(paragraph(100)).repeated(2000) + QString(paragraph(10001));
+		// Slow to check and over the limits: 2000 paragraphs, then one of 10001 characters.
 		ZipFileList files;
 		QStringList paths;
 		for (int i = 0; i < 6; ++i) {
-			files.append({QStringLiteral("%1.json").arg(i), note(QUuid::createUuid().toString())});
-			paths << writeAll(QStringLiteral("%1/n%2.json").arg(dir).arg(i), files.last().second);
+			files.append({QString::number(i) + ".json", note(QUuid::createUuid().toString())});
+			paths << put(m_d + "/n" + QString::number(i) + ".json", files.last().second);
 		}
-		files.append({"slow.json", note(IdA, slow)});
-		files.append({QStringLiteral("broken.json"), QByteArray("{\"format\":\"OBS-Quillmar\"}")});
+		files.append({"slow.json", note(IdA, paragraph(100).repeated(2000) + paragraph(10001))});
+		files.append({"broken.json", QByteArray("{\"format\":\"OBS-Quillmar\"}")});
 		for (int i = 0; i < 6; ++i)
-			files.append({QStringLiteral("z%1.json").arg(i), note(IdB)});
-		QString error;
-		QVERIFY(writeZip(dir + "/b.zip", files, error));
-		QVERIFY(readBackup(dir + "/b.zip", dir + "/staging", error).isEmpty());
-		QCOMPARE(error, text("TextLimit"));
-
+			files.append({"z" + QString::number(i) + ".json", note(IdB)});
+		QVERIFY(writeZip(m_d + "/b.zip", files, m_error));
+		QVERIFY(readBackup(m_d + "/b.zip", m_d + "/staging", m_error).isEmpty());
+		QCOMPARE(m_error, text("TextLimit"));
 		// Writing: a large file that is not a note comes before a missing one.
-		QByteArray wrongVersion = note(IdC, QString(paragraph(100)).repeated(200000));
-		wrongVersion.replace("\"version\":1", "\"version\":2");
-		paths << writeAll(dir + "/wrong.json", wrongVersion) << dir + "/missing.json";
-		QVERIFY(!writeBackup(dir + "/out.zip", paths, error));
-		QCOMPARE(error, text("BackupInvalid"));
-		QVERIFY(!QFileInfo::exists(dir + "/out.zip"));
+		paths << put(m_d + "/wrong.json", note(IdC, paragraph(100).repeated(200000)).replace("\"version\":1", "\"version\":2"));
+		QVERIFY(!writeBackup(m_d + "/out.zip", paths << m_d + "/missing.json", m_error));
+		QCOMPARE(m_error, text("BackupInvalid"));
+		QVERIFY(!QFileInfo::exists(m_d + "/out.zip"));
+	}
+
+	// Note files that sum to exactly 512 MiB make an archive that restores in full; one byte
+	// more and no archive appears, nor is anything of such an archive staged. Notes of 64 MiB are
+	// valid note files padded with JSON white space.
+	void totalOfAllNotes()
+	{
+		// Together 536870912 bytes with the 200-byte note, one more with the 201-byte one.
+		const QList<qint64> sizes = QList<qint64>(7, MaxNoteFileBytes) << MaxNoteFileBytes - 200 << 200 << 201;
+		QStringList paths;
+		for (const qint64 size : sizes) {
+			const QByteArray body = note(QUuid::createUuid().toString()).mid(1);
+			paths << put(m_d + "/" + QString::number(paths.size()) + ".json", "{" + QByteArray(size - 1 - body.size(), ' ') + body);
+		}
+		const QStringList exact = paths.mid(0, 9), over = paths.mid(0, 8) << paths[9];
+		QVERIFY(!writeBackup(m_d + "/over.zip", over, m_error));
+		QCOMPARE(m_error, text("BackupTooLarge"));
+		QVERIFY(!QFile::exists(m_d + "/over.zip"));
+		m_error.clear();
+		QVERIFY2(writeBackup(m_d + "/exact.zip", exact, m_error), qPrintable(m_error));
+		QVERIFY(QFileInfo(m_d + "/exact.zip").size() < 4 * 1024 * 1024);
+		// An archive one byte over, as another program could make it, one note at a time.
+		ZipWriter writer;
+		QVERIFY(writer.open(m_d + "/over.zip", m_error));
+		for (const QString &path : over)
+			QVERIFY(writer.add(QFileInfo(path).fileName(), fileBytes(path), m_error));
+		QVERIFY(writer.commit(m_error));
+		for (int i = 0; i < 8; ++i)
+			QVERIFY(QFile::remove(paths[i]));
+		const QList<RestoreEntry> entries = readBackup(m_d + "/exact.zip", m_d + "/staged", m_error);
+		QVERIFY2(m_error.isEmpty(), qPrintable(m_error));
+		QCOMPARE(entries.size(), 9);
+		for (int i = 0; i < 9; ++i)
+			QCOMPARE(QFileInfo(entries[i].stagedPath).size(), sizes[i]);
+		QCOMPARE(fileBytes(entries.last().stagedPath), fileBytes(paths[8]));
+		QVERIFY(QDir(m_d + "/staged").removeRecursively());
+		QVERIFY(readBackup(m_d + "/over.zip", m_d + "/staged", m_error).isEmpty());
+		QCOMPARE(m_error, text("BackupTooLarge"));
+		QVERIFY(QDir(m_d + "/staged").entryList(QDir::Files | QDir::Hidden).isEmpty());
 	}
 };
 

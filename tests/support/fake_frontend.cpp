@@ -39,6 +39,8 @@ State &state()
 
 void record(const QString &call) { state().calls.append(call); }
 
+QString str(const char *id) { return QString::fromUtf8(id); }
+
 } // namespace
 
 void reset()
@@ -51,13 +53,7 @@ void reset()
 	s.window = window;
 }
 
-QMainWindow *mainWindow()
-{
-	State &s = state();
-	if (!s.window)
-		s.window = new QMainWindow;
-	return s.window;
-}
+QMainWindow *mainWindow() { return state().window ? state().window.data() : (state().window = new QMainWindow).data(); }
 
 void setMainWindowAvailable(bool available) { state().windowAvailable = available; }
 
@@ -129,21 +125,19 @@ void *obs_frontend_get_main_window(void) { return state().windowAvailable ? main
 
 bool obs_frontend_add_dock_by_id(const char *id, const char *title, void *widget)
 {
-	record(QStringLiteral("add_dock_by_id:%1").arg(QString::fromUtf8(id)));
-	State &s = state();
-	if (s.refuseDocks || s.docks.value(QString::fromUtf8(id)))
+	record(QStringLiteral("add_dock_by_id:") + str(id));
+	if (state().refuseDocks || state().docks.value(str(id)))
 		return false;
-	auto *w = static_cast<QWidget *>(widget);
-	w->setWindowTitle(QString::fromUtf8(title));
-	s.docks.insert(QString::fromUtf8(id), w);
+	static_cast<QWidget *>(widget)->setWindowTitle(str(title));
+	state().docks.insert(str(id), static_cast<QWidget *>(widget));
 	return true;
 }
 
 void obs_frontend_remove_dock(const char *id)
 {
-	record(QStringLiteral("remove_dock:%1").arg(QString::fromUtf8(id)));
+	record(QStringLiteral("remove_dock:") + str(id));
 	// The host destroys the dock's widget with its dock.
-	delete state().docks.take(QString::fromUtf8(id)).data();
+	delete state().docks.take(str(id)).data();
 }
 
 void obs_frontend_add_event_callback(obs_frontend_event_cb callback, void *data) { state().eventCallbacks.append({callback, data}); }
@@ -164,10 +158,7 @@ void obs_frontend_remove_save_callback(obs_frontend_save_cb callback, void *data
 
 obs_source_t *obs_frontend_get_current_scene(void) { return obs_weak_source_get_source(state().program); }
 
-obs_source_t *obs_frontend_get_current_preview_scene(void)
-{
-	return state().studioMode ? obs_weak_source_get_source(state().preview) : nullptr;
-}
+obs_source_t *obs_frontend_get_current_preview_scene(void) { return state().studioMode ? obs_weak_source_get_source(state().preview) : nullptr; }
 
 bool obs_frontend_preview_program_mode_active(void) { return state().studioMode; }
 
@@ -198,10 +189,8 @@ void obs_frontend_get_scenes(struct obs_frontend_source_list *sources)
 void obs_frontend_save(void)
 {
 	record(QStringLiteral("save"));
-	State &s = state();
-	++s.saveCount;
-	const OBSDataAutoRelease data = obs_data_create();
-	emitSave(data, true);
+	++state().saveCount;
+	emitSave(OBSDataAutoRelease(obs_data_create()), true);
 }
 
 } // extern "C"

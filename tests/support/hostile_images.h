@@ -43,11 +43,7 @@ public:
 	// The src of a row with the placeholders replaced by this fixture's paths.
 	QString resolve(const QString &src) const
 	{
-		if (src == QLatin1String("FIFO"))
-			return path("fifo");
-		if (src == QLatin1String("SPARSE"))
-			return path("sparse.png");
-		return src;
+		return src == QLatin1String("FIFO") ? path("fifo") : src == QLatin1String("SPARSE") ? path("sparse.png") : src;
 	}
 
 	static QString noteWith(const QString &src)

@@ -26,11 +26,7 @@ QString notesDir() { return moduleConfigDir() + QStringLiteral("/notes"); }
 
 QString notePath(const QString &file) { return notesDir() + QLatin1Char('/') + file; }
 
-void hostSave()
-{
-	const OBSDataAutoRelease data = obs_data_create();
-	fake::emitSave(data, true);
-}
+void hostSave() { fake::emitSave(OBSDataAutoRelease(obs_data_create()), true); }
 
 Scene::Scene(const char *name) : m_scene(obs_scene_create(name)) {}
 
@@ -40,15 +36,9 @@ Scene::~Scene()
 	obs_scene_release(m_scene);
 }
 
-obs_source_t *Scene::source() const
-{
-	return obs_scene_get_source(m_scene);
-}
+obs_source_t *Scene::source() const { return obs_scene_get_source(m_scene); }
 
-QString Scene::uuid() const
-{
-	return QString::fromUtf8(obs_source_get_uuid(source()));
-}
+QString Scene::uuid() const { return QString::fromUtf8(obs_source_get_uuid(source())); }
 
 void resetHost()
 {

@@ -47,10 +47,7 @@ inline QString noteOfLength(int chars, int width = 9000)
 	return paragraphs(lengths);
 }
 
-inline int noteChars(const QTextDocument *document)
-{
-	return document->characterCount() - 1;
-}
+inline int noteChars(const QTextDocument *document) { return document->characterCount() - 1; }
 
 inline QByteArray fileBytes(const QString &path)
 {
@@ -101,9 +98,6 @@ inline QString mountPrivateTmpfs(const QString &dir, const char *options)
 		       : QStringLiteral("mount tmpfs failed");
 }
 
-inline void unmount(const QString &dir)
-{
-	umount2(QFile::encodeName(dir).constData(), MNT_DETACH);
-}
+inline void unmount(const QString &dir) { umount2(QFile::encodeName(dir).constData(), MNT_DETACH); }
 
 } // namespace quillmar::test
