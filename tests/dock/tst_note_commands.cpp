@@ -100,6 +100,10 @@ private Q_SLOTS:
 			QVERIFY2(d.status().startsWith(outcome), qPrintable(d.status()));
 		else
 			QVERIFY(d.dialogs->log.last().startsWith(u"warning:"_s + outcome));
+		if (!note.isNull() && !broken && shown != note) {
+			d.editor()->undo(); // one step back to the note as it was
+			QCOMPARE(d.plain(), note);
+		}
 	}
 
 	void failedSaveRevertsTheImport()
@@ -301,6 +305,26 @@ private Q_SLOTS:
 		};
 		d.dock->showContextMenu(QPoint(2, 2));
 		QCOMPARE(shown, enabled);
+	}
+
+	// The entry shows only on a mark, and takes the whole mark in one undoable step.
+	void deleteMark()
+	{
+		CommandDock d(u"<p>before \u25C6[cue] after</p>"_s);
+		const auto offered = [&](const QPoint &at) {
+			bool found = false;
+			d.dialogs->onMenu = [&](QMenu *menu) { found = menu->findChild<QAction *>(u"ctxDeleteMark"_s); };
+			d.dock->showContextMenu(at);
+			return found;
+		};
+		QTextCursor at(d.editor()->document());
+		at.setPosition(8);
+		const QPoint mark = d.editor()->cursorRect(at).center() + QPoint(2, 0);
+		QVERIFY(!offered(QPoint(2, 2)) && offered(mark));
+		d.triggerMenuEntry(u"ctxDeleteMark"_s, mark);
+		QCOMPARE(d.plain(), u"before  after"_s);
+		d.editor()->undo();
+		QCOMPARE(d.plain(), u"before \u25C6[cue] after"_s);
 	}
 
 	void autoClear_data()

@@ -249,6 +249,11 @@ private Q_SLOTS:
 		note.restart();
 		note.show("A");
 		QTRY_COMPARE(note.bar()->value(), 250); // once the new editor's layout reaches it
+		// Showing the dock again puts the remembered position back once the layout settles.
+		note.dock->hide();
+		note.bar()->setValue(10);
+		note.dock->show();
+		QTRY_COMPARE(note.bar()->value(), 250);
 
 		// A long note is laid out in steps; the position is kept until the layout reaches it,
 		// also across a switch before it got there.
@@ -372,6 +377,10 @@ private Q_SLOTS:
 			 selected + u"; "_s + text("CharacterRemaining").arg(u"4"_s, u"200.000"_s, u"199.996"_s));
 		QLocale::setDefault(QLocale::c());
 
+		note.editor()->setHtml(test::numberedLines(300));
+		QTRY_VERIFY(note.bar()->maximum() > 100);
+		note.bar()->setValue(note.bar()->maximum() / 2);
+		QCOMPARE(note.label("scrollPercent"), u"50%"_s);
 		note.editor()->setPlainText(QString(kParagraphCharLimit, u'q'));
 		note.type(u"a"_s);
 		QCOMPARE(int(note.plain().size()), kParagraphCharLimit);
