@@ -4,6 +4,7 @@
 #include "documents/note_document.h"
 #include "documents/zip.h"
 #include "hostile_images.h"
+#include "json_rows.h"
 #include "module/hotkeys.h"
 #include "remote/remote.h"
 #include "storage/backup.h"
@@ -122,27 +123,15 @@ private Q_SLOTS:
 		QVERIFY(!QFile::exists(d.path(u"elsewhere.json"_s)));
 	}
 
-	void exportNote_data()
-	{
-		QTest::addColumn<QString>("name");
-		QTest::addColumn<QString>("filter");
-		QTest::addColumn<QString>("written");
-		const QString textFilter = u"Text files (*.txt)"_s;
-		const QString htmlFilter = u"HTML files (*.html *.htm)"_s;
-		QTest::newRow("no extension, html filter") << "n" << htmlFilter << "n.html";
-		QTest::newRow("no extension, text filter") << "n" << textFilter << "n.txt";
-		QTest::newRow("HTM with the text filter") << "n.HTM" << textFilter << "n.HTM";
-		QTest::newRow("txt with the html filter") << "n.txt" << htmlFilter << "n.txt";
-	}
+	void exportNote_data() { test::jsonRows("dock/export_names"); }
 	void exportNote()
 	{
-		QFETCH(QString, name);
-		QFETCH(QString, filter);
-		QFETCH(QString, written);
+		QFETCH(QJsonObject, row);
+		const QString written = row["written"].toString();
 		CommandDock d(u"<p>one <b>two</b> \u25C6[cue]</p><ul><li>three</li></ul>"_s);
 		const QString before = d.editor()->toHtml();
-		d.dialogs->saveNames << d.path(name);
-		d.dialogs->chosenFilter = filter;
+		d.dialogs->saveNames << d.path(row["file"].toString());
+		d.dialogs->chosenFilter = row["filter"].toString();
 		d.action("exportDocument")->trigger();
 		QCOMPARE(d.status(), text("Exported"));
 		if (written.endsWith(QLatin1String(".txt"))) {
@@ -267,20 +256,12 @@ private Q_SLOTS:
 		QVERIFY(d.dock->noteStore().readNote(d.scene("A"), error).contains(resolved.toHtmlEscaped()));
 	}
 
-	void contextMenu_data()
-	{
-		QTest::addColumn<QString>("state");
-		QTest::addColumn<QString>("enabled"); // one mark per entry in menu order, '+' enabled
-		QTest::newRow("editable, text selected") << "edit" << "+-++--++++++++";
-		QTest::newRow("read mode") << "read" << "---+---+--++-+";
-		QTest::newRow("load error") << "broken" << "----------++++";
-		QTest::newRow("no scene") << "none" << "-----------+-+";
-		QTest::newRow("image on the clipboard") << "image" << "-------+++++++";
-	}
+	// One mark per entry in menu order, '+' enabled.
+	void contextMenu_data() { test::jsonRows("dock/context_menu"); }
 	void contextMenu()
 	{
-		QFETCH(QString, state);
-		QFETCH(QString, enabled);
+		QFETCH(QJsonObject, row);
+		const QString state = row["state"].toString();
 		CommandDock d(state == QLatin1String("image") ? u"<p>text</p>"_s : QString());
 		if (state == QLatin1String("broken"))
 			d.breakNote();
@@ -304,7 +285,7 @@ private Q_SLOTS:
 				shown += menu->findChild<QAction *>(u"ctx"_s + name)->isEnabled() ? u'+' : u'-';
 		};
 		d.dock->showContextMenu(QPoint(2, 2));
-		QCOMPARE(shown, enabled);
+		QCOMPARE(shown, row["enabled"].toString());
 	}
 
 	// The entry shows only on a mark, and takes the whole mark in one undoable step.
@@ -327,29 +308,18 @@ private Q_SLOTS:
 		QCOMPARE(d.plain(), u"before \u25C6[cue] after"_s);
 	}
 
-	void autoClear_data()
-	{
-		QTest::addColumn<int>("ageHours");
-		QTest::addColumn<QString>("place"); // where the scene is while the pass runs
-		QTest::addColumn<bool>("cleared");
-		QTest::newRow("25 h old") << 25 << "" << true;
-		QTest::newRow("23 h old") << 23 << "" << false;
-		QTest::newRow("shown") << 25 << "shown" << false;
-		QTest::newRow("program") << 25 << "program" << false;
-		QTest::newRow("not chosen") << 25 << "unchosen" << false;
-		QTest::newRow("open on a phone") << 25 << "phone" << false;
-	}
+	// Where the scene is while the pass runs, and whether its note goes.
+	void autoClear_data() { test::jsonRows("dock/auto_clear"); }
 	void autoClear()
 	{
-		QFETCH(int, ageHours);
-		QFETCH(QString, place);
-		QFETCH(bool, cleared);
+		QFETCH(QJsonObject, row);
+		const QString place = row["place"].toString();
 		CommandDock d;
 		obs_source_t *old = d.scene("Old");
 		const QDateTime saved = QDateTime::currentDateTimeUtc();
 		QString error;
 		QVERIFY(d.dock->noteStore().saveNote(old, u"<p>old</p>"_s, error, saved));
-		QDateTime now = saved.addSecs(ageHours * 3600);
+		QDateTime now = saved.addSecs(row["ageHours"].toInt() * 3600);
 		d.dock->setAutoClearClock([&now] { return now; });
 		fake::setSceneOrder({old, d.scene("Other"), d.scene("Third")});
 		if (place == QLatin1String("program")) { // the shown scene is the preview; the old note is on air
@@ -392,7 +362,7 @@ private Q_SLOTS:
 			QVERIFY(QMetaObject::invokeMethod(timer, "timeout"));
 			QCOMPARE(timer->interval(), step < 2 ? 25 : 86400000);
 		}
-		QCOMPARE(d.stored("Old"), cleared ? QString() : u"old"_s);
+		QCOMPARE(d.stored("Old"), row["cleared"].toBool() ? QString() : u"old"_s);
 	}
 };
 
