@@ -3,7 +3,13 @@
 // The dock as the host shows it: the module loaded against the fake front-end, scenes made on
 // demand, notes stored for them. The one builder of the dock's tests.
 
+// Qt's module headers come before libobs's: its SIMD shims break the compiler's intrinsics
+// headers when those come after them.
+#include <QtTest>
+#include <QtWidgets>
+
 #include "dock/dock.h"
+#include "dock/dock_dialogs.h"
 #include "editor/editor.h"
 #include "fake_frontend.h"
 #include "module/module.h"
@@ -12,48 +18,42 @@
 #include "storage/note_store.h"
 #include "test_util.h"
 
-#include <QAbstractTextDocumentLayout>
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QClipboard>
-#include <QComboBox>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QDir>
-#include <QDoubleSpinBox>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonObject>
-#include <QLabel>
-#include <QLayout>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMainWindow>
-#include <QMenu>
-#include <QMimeData>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QScrollBar>
-#include <QSettings>
-#include <QSlider>
-#include <QSpinBox>
-#include <QStyleOptionButton>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextList>
-#include <QTimer>
-#include <QToolBar>
-#include <QToolButton>
-#include <QUrl>
-
+#include <functional>
 #include <map>
 #include <memory>
 
 namespace quillmar::test {
+
+// Answers the dock's dialogs from queues and keeps a log of what was asked.
+struct ScriptedDialogs : DockDialogs {
+	QStringList openNames, saveNames, log;
+	QString chosenFilter, suggestedName;
+	QList<QMessageBox::StandardButton> answers;
+	std::function<void()> onQuestion;
+	std::function<void(QMenu *)> onMenu;
+	std::function<int(QDialog *)> onDialog;
+
+	static QString next(QStringList &queue) { return queue.isEmpty() ? QString() : queue.takeFirst(); }
+	QString openFileName(QWidget *, const QString &, const QString &) override { return next(openNames); }
+	QString saveFileName(QWidget *, const QString &, const QString &suggested, const QString &, QString *chosen) override
+	{
+		suggestedName = suggested;
+		if (chosen)
+			*chosen = chosenFilter;
+		return next(saveNames);
+	}
+	QMessageBox::StandardButton question(QWidget *, const QString &title, const QString &text) override
+	{
+		log << "question:" + title + ':' + text;
+		if (onQuestion)
+			onQuestion();
+		return answers.isEmpty() ? QMessageBox::No : answers.takeFirst();
+	}
+	void warning(QWidget *, const QString &title, const QString &text) override { log << "warning:" + title + ':' + text; }
+	void information(QWidget *, const QString &, const QString &) override {}
+	void execMenu(QMenu *menu, const QPoint &) override { onMenu(menu); }
+	int execDialog(QDialog *dialog) override { return onDialog ? onDialog(dialog) : QDialog::Rejected; }
+};
 
 class NoteDock {
 public:
@@ -78,6 +78,9 @@ public:
 		QVERIFY(module::load());
 		dock = module::dock();
 		dock->resize(900, 420);
+		auto scripted = std::make_unique<ScriptedDialogs>();
+		dialogs = scripted.get();
+		dock->setDialogs(std::move(scripted));
 		fake::mainWindow()->show();
 		dock->show(); // as the host's dock widget does
 	}
@@ -153,7 +156,22 @@ public:
 		return cursor.charFormat();
 	}
 
+	// Opens the context menu and triggers its entry with the given object name or text.
+	void triggerMenuEntry(const QString &name, const QPoint &at = QPoint(2, 2))
+	{
+		dialogs->onMenu = [name](QMenu *menu) {
+			for (QAction *a : menu->actions())
+				if (a->objectName() == name || a->text() == name) {
+					QVERIFY(a->isEnabled());
+					return a->trigger();
+				}
+			QFAIL(qPrintable(name));
+		};
+		dock->showContextMenu(at);
+	}
+
 	Dock *dock = nullptr;
+	ScriptedDialogs *dialogs = nullptr;
 
 private:
 	std::map<QByteArray, std::unique_ptr<Scene>> m_scenes;

@@ -1,61 +1,22 @@
 // Import, export, backup and restore, auto-clear, the context menu and the about dialog, driven
 // the way a person drives them: file dialogs, questions and menus answered by a script.
-#include "dock/dock_dialogs.h"
+#include "note_dock.h"
 #include "documents/note_document.h"
 #include "documents/zip.h"
 #include "hostile_images.h"
+#include "json_rows.h"
 #include "module/hotkeys.h"
-#include "note_dock.h"
 #include "remote/remote.h"
 #include "storage/backup.h"
-
-#include <functional>
 
 using namespace quillmar;
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// Answers the dock's dialogs from queues and keeps a log of what was asked.
-struct ScriptedDialogs : DockDialogs {
-	QStringList openNames, saveNames, log;
-	QString chosenFilter, suggestedName;
-	QList<QMessageBox::StandardButton> answers;
-	std::function<void()> onQuestion;
-	std::function<void(QMenu *)> onMenu;
-	std::function<int(QDialog *)> onDialog;
-
-	static QString next(QStringList &queue) { return queue.isEmpty() ? QString() : queue.takeFirst(); }
-	QString openFileName(QWidget *, const QString &, const QString &) override { return next(openNames); }
-	QString saveFileName(QWidget *, const QString &, const QString &suggested, const QString &, QString *chosen) override
-	{
-		suggestedName = suggested;
-		if (chosen)
-			*chosen = chosenFilter;
-		return next(saveNames);
-	}
-	QMessageBox::StandardButton question(QWidget *, const QString &title, const QString &text) override
-	{
-		log << "question:" + title + ':' + text;
-		if (onQuestion)
-			onQuestion();
-		return answers.isEmpty() ? QMessageBox::No : answers.takeFirst();
-	}
-	void warning(QWidget *, const QString &title, const QString &text) override { log << "warning:" + title + ':' + text; }
-	void information(QWidget *, const QString &, const QString &) override {}
-	void execMenu(QMenu *menu, const QPoint &) override { onMenu(menu); }
-	int execDialog(QDialog *dialog) override { return onDialog ? onDialog(dialog) : QDialog::Rejected; }
-};
-
 // The note dock with scripted dialogs and a folder for the files a person picks.
 struct CommandDock : test::NoteDock {
-	explicit CommandDock(const QString &html = QString()) : NoteDock(html)
-	{
-		auto scripted = std::make_unique<ScriptedDialogs>();
-		dialogs = scripted.get();
-		dock->setDialogs(std::move(scripted));
-		QApplication::clipboard()->clear();
-	}
+	explicit CommandDock(const QString &html = QString()) : NoteDock(html) { QApplication::clipboard()->clear(); }
 	QString path(const QString &name) const { return files.filePath(name); }
 	// The file a person picks next, and their answer to the question that follows.
 	void pick(const QString &file, bool yes = true)
@@ -74,38 +35,13 @@ struct CommandDock : test::NoteDock {
 		QVERIFY(dock->hasLoadError());
 	}
 
-	// The context menu's entries in order, as "ctxCopy" or "-ctxCut" when disabled.
-	QStringList menuEntries(const QPoint &at = QPoint(2, 2))
-	{
-		QStringList entries;
-		dialogs->onMenu = [&](QMenu *menu) {
-			for (QAction *a : menu->actions())
-				if (!a->objectName().isEmpty())
-					entries << (a->isEnabled() ? QString() : u"-"_s) + a->objectName();
-		};
-		dock->showContextMenu(at);
-		return entries;
-	}
-	void triggerMenuEntry(const char *name, const QPoint &at = QPoint(2, 2))
-	{
-		dialogs->onMenu = [name](QMenu *menu) {
-			QAction *a = menu->findChild<QAction *>(QLatin1String(name));
-			QVERIFY(a && a->isEnabled());
-			a->trigger();
-		};
-		dock->showContextMenu(at);
-	}
-
-	ScriptedDialogs *dialogs = nullptr;
 	QTemporaryDir files;
 };
 
-QByteArray docx(const QByteArray &body)
-{
-	return R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?><w:document )"
-	       R"(xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>)" +
-	       body + "</w:body></w:document>";
-}
+// A Word body with an object the import drops, keeping its text.
+const char WordWithObject[] =
+	"<?xml version=\"1.0\"?><w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+	"<w:body><w:p><w:r><w:object/><w:t>kept</w:t></w:r></w:p></w:body></w:document>";
 
 } // namespace
 
@@ -119,32 +55,25 @@ private Q_SLOTS:
 		QTest::addColumn<QByteArray>("content");
 		QTest::addColumn<QString>("note");
 		QTest::addColumn<QString>("shown");
-		QTest::addColumn<bool>("asked");
 		QTest::addColumn<QString>("outcome"); // status, or the warning's title
 
 		const QByteArray pad = QByteArray("<p>ok</p><!--") + QByteArray(24 * 1024 * 1024 - 16, 'x') + "-->";
 		QTest::newRow("txt into an empty note asks nothing")
-			<< "a.txt" << QByteArray("<b>one</b>\ntwo") << QString() << "<b>one</b>\ntwo" << false << text("SavedNote");
+			<< "a.txt" << QByteArray("<b>one</b>\ntwo") << QString() << "<b>one</b>\ntwo" << text("SavedNote");
 		QTest::newRow("html replaces after yes") << "a.html" << QByteArray("<p>new <b>bold</b></p>") << "old"
-							 << "new bold" << true << text("SavedNote");
-		QTest::newRow("no keeps the note") << "no.html" << QByteArray("<p>new</p>") << "old" << "old" << true
-						   << text("Loaded");
+							 << "new bold" << text("SavedNote");
+		QTest::newRow("no keeps the note") << "no.html" << QByteArray("<p>new</p>") << "old" << "old" << text("Loaded");
 		QTest::newRow("no keeps an unreadable note") << "no.html" << QByteArray("<p>new</p>") << "<broken>" << QString()
-							     << true << text("BackupInvalid");
-		QTest::newRow("HTM in capitals is html") << "A.HTM" << QByteArray("<i>x</i>y") << QString() << "xy" << false
-							 << text("SavedNote");
+							     << text("BackupInvalid");
+		QTest::newRow("HTM in capitals is html") << "A.HTM" << QByteArray("<i>x</i>y") << QString() << "xy" << text("SavedNote");
 		QTest::newRow("20001 lines refused") << "long.txt" << QByteArray("l\n").repeated(20000) + 'l' << "old"
-						     << "old" << false << text("TextLimit");
-		QTest::newRow("exactly 24 MiB is read") << "big.html" << pad << QString() << "ok" << false << text("SavedNote");
-		QTest::newRow("24 MiB and a byte refused") << "bigger.html" << pad + ' ' << "old" << "old" << false
-							   << text("ImportFailed");
-		QTest::newRow("a device is refused") << "/dev/zero" << QByteArray() << "old" << "old" << false
-						     << text("ImportFailed");
+						     << "old" << text("TextLimit");
+		QTest::newRow("exactly 24 MiB is read") << "big.html" << pad << QString() << "ok" << text("SavedNote");
+		QTest::newRow("24 MiB and a byte refused") << "bigger.html" << pad + ' ' << "old" << "old" << text("ImportFailed");
+		QTest::newRow("a device is refused") << "/dev/zero" << QByteArray() << "old" << "old" << text("ImportFailed");
 		QTest::newRow("simplified word shows the notice")
-			<< "w.docx" << docx("<w:p><w:r><w:object/><w:t>kept</w:t></w:r></w:p>") << QString() << "kept" << false
-			<< text("WordSimplified");
-		QTest::newRow("broken word warns") << "bad.docx" << QByteArray("not a zip") << "old" << "old" << false
-						   << text("WordImportFailed");
+			<< "w.docx" << QByteArray(WordWithObject) << QString() << "kept" << text("WordSimplified");
+		QTest::newRow("broken word warns") << "bad.docx" << QByteArray("not a zip") << "old" << "old" << text("WordImportFailed");
 	}
 	void import()
 	{
@@ -168,7 +97,6 @@ private Q_SLOTS:
 
 		QCOMPARE(d.plain(), shown);
 		QCOMPARE(d.stored("A"), broken ? u"<error>"_s : shown);
-		QTEST(d.dialogs->log.filter(u"question:"_s).size() == 1, "asked");
 		if (d.dialogs->log.filter(u"warning:"_s).isEmpty())
 			QVERIFY2(d.status().startsWith(outcome), qPrintable(d.status()));
 		else
@@ -193,36 +121,17 @@ private Q_SLOTS:
 		QVERIFY(!d.dock->isDirty());
 		QVERIFY(d.status().startsWith(text("NoteSaveFailed")));
 		QVERIFY(!QFile::exists(d.path(u"elsewhere.json"_s)));
-
-		// Clearing is the same replacement, reverted without a report of its own.
-		d.dialogs->answers << QMessageBox::Yes;
-		d.dock->setStatus(u"before"_s);
-		d.triggerMenuEntry("ctxClearBody");
-		QCOMPARE(d.plain(), u"old"_s);
-		QCOMPARE(d.status(), u"before"_s);
 	}
 
-	void exportNote_data()
-	{
-		QTest::addColumn<QString>("name");
-		QTest::addColumn<QString>("filter");
-		QTest::addColumn<QString>("written");
-		const QString textFilter = u"Text files (*.txt)"_s;
-		const QString htmlFilter = u"HTML files (*.html *.htm)"_s;
-		QTest::newRow("no extension, html filter") << "n" << htmlFilter << "n.html";
-		QTest::newRow("no extension, text filter") << "n" << textFilter << "n.txt";
-		QTest::newRow("HTM with the text filter") << "n.HTM" << textFilter << "n.HTM";
-		QTest::newRow("txt with the html filter") << "n.txt" << htmlFilter << "n.txt";
-	}
+	void exportNote_data() { test::jsonRows("dock/export_names"); }
 	void exportNote()
 	{
-		QFETCH(QString, name);
-		QFETCH(QString, filter);
-		QFETCH(QString, written);
+		QFETCH(QJsonObject, row);
+		const QString written = row["written"].toString();
 		CommandDock d(u"<p>one <b>two</b> \u25C6[cue]</p><ul><li>three</li></ul>"_s);
 		const QString before = d.editor()->toHtml();
-		d.dialogs->saveNames << d.path(name);
-		d.dialogs->chosenFilter = filter;
+		d.dialogs->saveNames << d.path(row["file"].toString());
+		d.dialogs->chosenFilter = row["filter"].toString();
 		d.action("exportDocument")->trigger();
 		QCOMPARE(d.status(), text("Exported"));
 		if (written.endsWith(QLatin1String(".txt"))) {
@@ -292,13 +201,11 @@ private Q_SLOTS:
 		d.dialogs->saveNames << test::notePath(u"inside.zip"_s);
 		d.dock->backup(true);
 		QVERIFY(d.dialogs->log.last().endsWith(text("BackupChooseFolder")));
-		QVERIFY(d.dialogs->suggestedName.startsWith(u"OBS-Quillmar_Backup_"_s));
 		d.dialogs->saveNames << d.path(u"notes"_s); // the extension is added
 		d.triggerMenuEntry("ctxBackupAll");
 		QCOMPARE(d.status(), text("BackupSaved"));
 		d.dialogs->saveNames << d.path(u"one"_s);
 		d.dock->backup(false);
-		QCOMPARE(d.dialogs->suggestedName.left(2), u"A_"_s);
 
 		d.editor()->setPlainText(u"changed"_s);
 		QVERIFY(d.dock->saveNote(true, true));
@@ -320,26 +227,24 @@ private Q_SLOTS:
 	void hostileImages_data()
 	{
 		QTest::addColumn<QString>("entry");
-		QTest::addColumn<QString>("src");
 		// Every kind of source is tried in documents_note_document; here each way in once.
 		for (const char *entry : {"note file", "import", "restore"})
-			QTest::newRow(entry) << QString::fromLatin1(entry) << u"real.png"_s;
+			QTest::newRow(entry) << QString::fromLatin1(entry);
 	}
 	// However the note arrives, its image shows as a placeholder and keeps its src on disk.
 	void hostileImages()
 	{
 		QFETCH(QString, entry);
-		QFETCH(QString, src);
 		const test::HostileImages images;
 		QVERIFY(images.ready());
-		const QString resolved = images.resolve(src);
+		const QString resolved = images.resolve(u"real.png"_s);
 		const QString html = test::HostileImages::noteWith(resolved);
+		const bool import = entry == QLatin1String("import");
 		CommandDock d(entry == QLatin1String("note file") ? html : QString());
-		const QString file = d.path(entry == QLatin1String("import") ? u"in.html"_s : u"one.json"_s);
-		QVERIFY(test::writeBytes(file, entry == QLatin1String("import") ? html.toUtf8()
-										: encodeNoteFile(d.uuid("A"), u"A"_s, html)));
+		const QString file = d.path(import ? u"in.html"_s : u"one.json"_s);
+		QVERIFY(test::writeBytes(file, import ? html.toUtf8() : encodeNoteFile(d.uuid("A"), u"A"_s, html)));
 		d.pick(file);
-		if (entry == QLatin1String("import"))
+		if (import)
 			d.dock->importDocument();
 		else if (entry == QLatin1String("restore"))
 			d.dock->restoreBackup();
@@ -351,20 +256,12 @@ private Q_SLOTS:
 		QVERIFY(d.dock->noteStore().readNote(d.scene("A"), error).contains(resolved.toHtmlEscaped()));
 	}
 
-	void contextMenu_data()
-	{
-		QTest::addColumn<QString>("state");
-		QTest::addColumn<QString>("enabled"); // one mark per entry in menu order, '+' enabled
-		QTest::newRow("editable, text selected") << "edit" << "+-++--++++++++";
-		QTest::newRow("read mode") << "read" << "---+---+--++-+";
-		QTest::newRow("load error") << "broken" << "----------++++";
-		QTest::newRow("no scene") << "none" << "-----------+-+";
-		QTest::newRow("image on the clipboard") << "image" << "-------+++++++";
-	}
+	// One mark per entry in menu order, '+' enabled.
+	void contextMenu_data() { test::jsonRows("dock/context_menu"); }
 	void contextMenu()
 	{
-		QFETCH(QString, state);
-		QFETCH(QString, enabled);
+		QFETCH(QJsonObject, row);
+		const QString state = row["state"].toString();
 		CommandDock d(state == QLatin1String("image") ? u"<p>text</p>"_s : QString());
 		if (state == QLatin1String("broken"))
 			d.breakNote();
@@ -382,49 +279,47 @@ private Q_SLOTS:
 		}
 		const QStringList names{"Undo", "Redo", "Cut", "Copy", "Paste", "PastePlain", "Delete", "SelectAll",
 					"ConvertBasic", "ClearBody", "BackupCurrent", "BackupAll", "RestoreBackup", "About"};
-		QStringList entries;
-		for (int i = 0; i < names.size(); ++i)
-			entries << (enabled.at(i) == u'+' ? QString() : u"-"_s) + u"ctx"_s + names[i];
-		QCOMPARE(d.menuEntries(), entries);
+		QString shown;
+		d.dialogs->onMenu = [&](QMenu *menu) {
+			for (const QString &name : names)
+				shown += menu->findChild<QAction *>(u"ctx"_s + name)->isEnabled() ? u'+' : u'-';
+		};
+		d.dock->showContextMenu(QPoint(2, 2));
+		QCOMPARE(shown, row["enabled"].toString());
 	}
 
+	// The entry shows only on a mark, and takes the whole mark in one undoable step.
 	void deleteMark()
 	{
 		CommandDock d(u"<p>before \u25C6[cue] after</p>"_s);
-		QVERIFY(!d.menuEntries().contains(u"ctxDeleteMark"_s));
+		const auto offered = [&](const QPoint &at) {
+			bool found = false;
+			d.dialogs->onMenu = [&](QMenu *menu) { found = menu->findChild<QAction *>(u"ctxDeleteMark"_s); };
+			d.dock->showContextMenu(at);
+			return found;
+		};
 		QTextCursor at(d.editor()->document());
 		at.setPosition(8);
 		const QPoint mark = d.editor()->cursorRect(at).center() + QPoint(2, 0);
-		QVERIFY(d.menuEntries(mark).contains(u"ctxDeleteMark"_s));
-		d.triggerMenuEntry("ctxDeleteMark", mark);
+		QVERIFY(!offered(QPoint(2, 2)) && offered(mark));
+		d.triggerMenuEntry(u"ctxDeleteMark"_s, mark);
 		QCOMPARE(d.plain(), u"before  after"_s);
 		d.editor()->undo();
 		QCOMPARE(d.plain(), u"before \u25C6[cue] after"_s);
 	}
 
-	void autoClear_data()
-	{
-		QTest::addColumn<int>("ageHours");
-		QTest::addColumn<QString>("place"); // where the scene is while the pass runs
-		QTest::addColumn<bool>("cleared");
-		QTest::newRow("25 h old") << 25 << "" << true;
-		QTest::newRow("23 h old") << 23 << "" << false;
-		QTest::newRow("shown") << 25 << "shown" << false;
-		QTest::newRow("program") << 25 << "program" << false;
-		QTest::newRow("not chosen") << 25 << "unchosen" << false;
-		QTest::newRow("open on a phone") << 25 << "phone" << false;
-	}
+	// Where the scene is while the pass runs, and whether its note goes.
+	void autoClear_data() { test::jsonRows("dock/auto_clear"); }
 	void autoClear()
 	{
-		QFETCH(int, ageHours);
-		QFETCH(QString, place);
-		QFETCH(bool, cleared);
+		QFETCH(QJsonObject, row);
+		const QString place = row["place"].toString();
 		CommandDock d;
 		obs_source_t *old = d.scene("Old");
 		const QDateTime saved = QDateTime::currentDateTimeUtc();
 		QString error;
 		QVERIFY(d.dock->noteStore().saveNote(old, u"<p>old</p>"_s, error, saved));
-		QDateTime now = saved.addSecs(ageHours * 3600);
+		QDateTime now = saved.addSecs(row["ageHours"].toInt() * 3600);
 		d.dock->setAutoClearClock([&now] { return now; });
 		fake::setSceneOrder({old, d.scene("Other"), d.scene("Third")});
 		if (place == QLatin1String("program")) { // the shown scene is the preview; the old note is on air
@@ -467,7 +362,7 @@ private Q_SLOTS:
 			QVERIFY(QMetaObject::invokeMethod(timer, "timeout"));
 			QCOMPARE(timer->interval(), step < 2 ? 25 : 86400000);
 		}
-		QCOMPARE(d.stored("Old"), cleared ? QString() : u"old"_s);
+		QCOMPARE(d.stored("Old"), row["cleared"].toBool() ? QString() : u"old"_s);
 	}
 };
 

@@ -1,33 +1,11 @@
-#include "dock/dock_dialogs.h"
 #include "dock/prompter_window.h"
 #include "dock/reading_band.h"
+#include "json_rows.h"
 #include "note_dock.h"
-
-#include <limits>
 
 using namespace quillmar;
 
 namespace {
-
-// Opens the prompter window the way a person does: through the dock's context menu.
-class MenuPicker : public DockDialogs {
-public:
-	void execMenu(QMenu *menu, const QPoint &) override
-	{
-		for (QAction *action : menu->actions())
-			if (action->text() == text("PrompterWindow"))
-				action->trigger();
-	}
-};
-
-// Whether a row of the frame holds any bright (text) pixel.
-bool rowHasText(const QImage &image, int y)
-{
-	for (int x = 0; x < image.width(); ++x)
-		if (qGray(image.pixel(x, y)) > 200)
-			return true;
-	return false;
-}
 
 // Mean absolute grey difference of two frames of one size, 0 (same) to 1, each first reduced to
 // a quarter of its size, so that antialiasing counts for little and a misplaced glyph much.
@@ -51,68 +29,42 @@ class PrompterWindowTest : public QObject {
 	QString iniPath() const { return m_dir.filePath(QStringLiteral("settings.ini")); }
 
 private Q_SLOTS:
-	void settingsReadBack_data()
-	{
-		QTest::addColumn<QString>("typeSize");
-		QTest::addColumn<QString>("mirror");
-		QTest::addColumn<int>("expectedSize");
-		QTest::addColumn<bool>("expectedMirror");
-		QTest::newRow("kept") << "72" << "true" << 72 << true;
-		QTest::newRow("smallest") << "16" << "false" << 16 << false;
-		QTest::newRow("too small") << "15" << "TRUE" << PrompterSettings::DefaultTypeSize << true;
-		QTest::newRow("too large") << "100000" << "1" << PrompterSettings::DefaultTypeSize << false;
-		QTest::newRow("not a number") << "large" << "yes" << PrompterSettings::DefaultTypeSize << false;
-		QTest::newRow("negative") << "-48" << "" << PrompterSettings::DefaultTypeSize << false;
-	}
+	void settingsReadBack_data() { test::jsonRows("dock/prompter_settings"); }
 	void settingsReadBack()
 	{
-		QFETCH(QString, typeSize);
-		QFETCH(QString, mirror);
-		QFETCH(int, expectedSize);
-		QFETCH(bool, expectedMirror);
+		QFETCH(QJsonObject, row);
+		const int expectedSize = row["size"].toInt(PrompterSettings::DefaultTypeSize);
+		const bool expectedMirror = row["mirrored"].toBool();
 		QFile::remove(iniPath());
 		{
 			QSettings settings(iniPath(), QSettings::IniFormat);
-			settings.setValue(QStringLiteral("prompter/typeSize"), typeSize);
-			settings.setValue(QStringLiteral("prompter/mirrorVertical"), mirror);
+			settings.setValue(QStringLiteral("prompter/typeSize"), row["typeSize"].toString());
+			settings.setValue(QStringLiteral("prompter/mirrorVertical"), row["mirror"].toString());
 			settings.setValue(QStringLiteral("locked"), true);
 		}
 		QSettings settings(iniPath(), QSettings::IniFormat);
 		PrompterSettings prefs = PrompterSettings::read(settings);
 		QCOMPARE(prefs.typeSize, expectedSize);
 		QCOMPARE(prefs.mirrorVertical, expectedMirror);
-		QVERIFY(!prefs.mirrorHorizontal);
-
-		prefs.mirrorHorizontal = true;
+		// Written and read back, with the fields the file did not hold.
+		prefs.mirrorHorizontal = !prefs.mirrorHorizontal;
 		prefs.screen = QStringLiteral("HDMI-1");
 		prefs.write(settings);
 		const PrompterSettings back = PrompterSettings::read(QSettings(iniPath(), QSettings::IniFormat));
-		QCOMPARE(back.typeSize, prefs.typeSize);
-		QCOMPARE(back.mirrorHorizontal, true);
-		QCOMPARE(back.mirrorVertical, expectedMirror);
+		QVERIFY(back.typeSize == expectedSize && back.mirrorVertical == expectedMirror && back.mirrorHorizontal);
 		QCOMPARE(back.screen, QStringLiteral("HDMI-1"));
 		// The dock's own settings are left as they were.
 		QCOMPARE(settings.value(QStringLiteral("locked")).toBool(), true);
 	}
 
-	void textTop_data()
-	{
-		QTest::addColumn<double>("fraction");
-		QTest::addColumn<double>("lineCentre"); // content y that sits on the reading line
-		QTest::newRow("start: first line on the band") << 0.0 << 20.0;
-		QTest::newRow("middle") << 0.5 << 492.0;
-		QTest::newRow("end: last line on the band") << 1.0 << 964.0;
-		QTest::newRow("beyond the end") << 7.0 << 964.0;
-		QTest::newRow("before the start") << -1.0 << 20.0;
-		QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << 20.0;
-	}
+	void textTop_data() { test::jsonRows("dock/prompter_text_top"); }
 	void textTop()
 	{
-		QFETCH(double, fraction);
-		QFETCH(double, lineCentre);
-		// 1000 px of text, glyphs 40 px high in 56 px line boxes, in a view 600 px high.
-		const double top = prompterTextTop(fraction, 1000, 600, 40);
-		QCOMPARE(top + lineCentre, double(readingLineY(600)));
+		QFETCH(QJsonObject, row);
+		// 1000 px of text, glyphs 40 px high in 56 px line boxes, in a view 600 px high, and the
+		// content y that must sit on the reading line.
+		const double top = prompterTextTop(row["fraction"].toDouble(qQNaN()), 1000, 600, 40);
+		QCOMPARE(top + row["lineCentre"].toDouble(), double(readingLineY(600)));
 	}
 
 	// A mirrored frame is the plain one flipped, band included; glyphs drawn mirrored may differ
@@ -137,17 +89,18 @@ private Q_SLOTS:
 		window->resize(640, 360);
 		window->setSource(&source);
 		const QImage plain = window->renderFrame();
-		const int line = readingLineY(360);
-		QVERIFY2(rowHasText(plain, line), "the first line is not on the reading line");
+		bool textOnLine = false;
+		for (int x = 0; x < plain.width(); ++x)
+			textOnLine = textOnLine || qGray(plain.pixel(x, readingLineY(360))) > 200;
+		QVERIFY2(textOnLine, "the first line is not on the reading line");
 
 		window->setMirror(horizontal, vertical);
 		const QImage mirrored = window->renderFrame();
 		QVERIFY(mirrored != plain);
 		QVERIFY2(meanDifference(mirrored, plain.mirrored(horizontal, vertical)) < 0.01,
 			 "not the plain frame flipped");
-		QCOMPARE(rowHasText(mirrored, vertical ? 359 - line : line), true);
-		QCOMPARE(PrompterSettings::read(settings).mirrorHorizontal, horizontal);
-		QCOMPARE(PrompterSettings::read(settings).mirrorVertical, vertical);
+		const PrompterSettings stored = PrompterSettings::read(settings);
+		QVERIFY(stored.mirrorHorizontal == horizontal && stored.mirrorVertical == vertical);
 		delete window;
 	}
 
@@ -157,13 +110,12 @@ private Q_SLOTS:
 	{
 		qint64 now = 0;
 		test::NoteDock note(QString(), true);
-		note.dock->setDialogs(std::make_unique<MenuPicker>());
 		note.dock->setScrollClock([&now] { return now; });
 		note.editor()->setPlainText(QStringLiteral("line of the script\n").repeated(300));
-		QScrollBar *bar = note.editor()->verticalScrollBar();
+		QScrollBar *bar = note.bar();
 		QTRY_VERIFY(bar->maximum() > 500);
 
-		note.dock->showContextMenu(QPoint(2, 2));
+		note.triggerMenuEntry(text("PrompterWindow"));
 		QPointer<PrompterWindow> window = note.dock->prompterWindow();
 		QVERIFY(window && window->isVisible() && window->isWindow() && !window->parent());
 		QCOMPARE(window->fraction(), 0.0);
@@ -194,7 +146,7 @@ private Q_SLOTS:
 		QCOMPARE(bar->value(), 102);
 
 		// Reopened, it comes back with its settings; the dock's end takes it along.
-		note.dock->showContextMenu(QPoint(2, 2));
+		note.triggerMenuEntry(text("PrompterWindow"));
 		window = note.dock->prompterWindow();
 		QVERIFY(window);
 		delete note.dock;

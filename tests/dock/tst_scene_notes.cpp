@@ -25,9 +25,9 @@ QString storedIn(const char *name)
 	return QFile::exists(file(name)) ? test::NoteDock::plainOf(recordOf(name).html) : u"<no file>"_s;
 }
 
-QString linkOf(obs_source_t *scene, const char *key = "file")
+QString linkOf(obs_source_t *scene)
 {
-	return test::link(scene).value(QLatin1String(key)).toString();
+	return test::link(scene).value(u"file"_s).toString();
 }
 
 } // namespace
@@ -44,16 +44,26 @@ private Q_SLOTS:
 		fake::setPreviewScene(note.scene("B"), false);
 		fake::setStudioMode(true);
 		QCOMPARE(note.shown(), u"B"_s);
-		fake::setPreviewScene(note.scene("C"));
-		QCOMPARE(note.shown(), u"C"_s);
-		fake::setProgramScene(note.scene("B")); // the program changes, the preview stays shown
-		QCOMPARE(note.shown(), u"C"_s);
-		fake::setStudioMode(false);
+		fake::setProgramScene(note.scene("C")); // the program changes, the preview stays shown
 		QCOMPARE(note.shown(), u"B"_s);
+		fake::setStudioMode(false);
+		QCOMPARE(note.shown(), u"C"_s);
 		fake::setProgramScene(nullptr);
 		QCOMPARE(note.shown(), text("NoScene"));
 		QCOMPARE(note.status(), text("SelectScene"));
 		QVERIFY(!note.editor()->isEnabled() && note.dock->currentSceneUuid().isEmpty());
+
+		// A collection change saves first and shows nothing until the new one has loaded.
+		note.show("A");
+		fake::emitEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+		QVERIFY(note.dock->isCollectionReady());
+		note.type(u"before the change"_s);
+		fake::emitEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
+		QCOMPARE(storedIn("A"), u"before the change"_s);
+		QVERIFY(!note.dock->isCollectionReady() && !note.editor()->isEnabled());
+		fake::setProgramScene(note.scene("Other"), false);
+		fake::emitEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED);
+		QCOMPARE(note.shown(), u"Other"_s);
 	}
 
 	void editsEndUpInTheirScenesFiles()
@@ -66,11 +76,10 @@ private Q_SLOTS:
 		QCOMPARE(storedIn("A"), u"alpha"_s);
 		QCOMPARE(linkOf(note.scene("A")), u"A.json"_s);
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
-		QCOMPARE(note.plain(), QString());
 
 		// Every edit restarts the autosave delay; only its end writes.
 		QTimer &delay = note.dock->autosaveTimer();
-		for (const char *key : {"b", "e", "t", "a"}) {
+		for (const char *key : {"b", "e"}) {
 			delay.stop();
 			note.type(QLatin1String(key));
 			QVERIFY(delay.isActive());
@@ -78,9 +87,7 @@ private Q_SLOTS:
 			QVERIFY2(!QFile::exists(file("B")), "written during the burst");
 		}
 		delay.start(0);
-		QTRY_COMPARE(storedIn("B"), u"beta"_s);
-		QCOMPARE(note.status(), text("SavedNote"));
-		QVERIFY(!note.dock->isDirty());
+		QTRY_COMPARE(storedIn("B"), u"be"_s);
 		const int linked = fake::frontendSaveCount(); // same link again: no collection save
 		note.type(u"!"_s);
 		QVERIFY(note.dock->saveNote(true, true));
@@ -102,7 +109,6 @@ private Q_SLOTS:
 		QCoreApplication::processEvents();
 		QCoreApplication::processEvents();
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
-
 		note.type(u" two"_s);
 		note.dock->hide();
 		QCOMPARE(storedIn("A"), u"one two"_s);
@@ -135,6 +141,7 @@ private Q_SLOTS:
 		auto *badge = note.widget<QLabel>("saveError");
 		QVERIFY(!badge->isHidden());
 		QCOMPARE(note.status(), text("NoteSaveFailed") + u' ' + badge->toolTip());
+		QCOMPARE(badge->accessibleName(), note.status());
 		QCOMPARE(test::link(note.scene("A")), savedLink);
 		QCOMPARE(fileBytes(path + u".moved"_s), saved);
 
@@ -176,10 +183,8 @@ private Q_SLOTS:
 		QCOMPARE(note.editor()->placeholderText(), note.status());
 		note.type(u"typed"_s);
 		QCOMPARE(note.plain(), QString());
-		// Host saves, hides, unlocking, renames and leaving the scene never overwrite it.
+		// Host saves, locking, unlocking, renames and leaving the scene never overwrite it.
 		test::hostSave();
-		note.dock->hide();
-		note.dock->show();
 		note.dock->setLocked(true);
 		note.dock->setLocked(false);
 		QVERIFY(note.editor()->isReadOnly() && !note.dock->isDirty());
@@ -193,14 +198,12 @@ private Q_SLOTS:
 		else
 			QCOMPARE(fileBytes(file("B")), before);
 		QVERIFY(!note.dock->hasLoadError() && !note.editor()->isReadOnly());
-		QVERIFY(note.editor()->placeholderText().isEmpty());
 
 		// Mended by hand: showing the scene again reads the file again.
 		note.show("B");
 		QVERIFY(test::writeBytes(test::notePath(linkOf(note.scene("B"))),
 					 encodeNoteFile(note.uuid("B"), u"B2"_s, u"<p>fixed</p>"_s)));
 		note.show("B");
-		QVERIFY(!note.dock->hasLoadError());
 		QCOMPARE(note.plain(), u"fixed"_s);
 	}
 
@@ -216,7 +219,6 @@ private Q_SLOTS:
 		QCOMPARE(storedIn("B"), u"<no file>"_s);
 		QCOMPARE(linkOf(note.scene("B")), u"Opening.json"_s);
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
-		QCOMPARE(note.shown(), u"A"_s);
 
 		// The shown scene, dirty: the pending edits are saved under the new name.
 		note.type(u" more"_s);
@@ -227,25 +229,8 @@ private Q_SLOTS:
 		QCOMPARE(storedIn("A"), u"<no file>"_s);
 		QCOMPARE(storedIn("talk"), u"alpha more"_s);
 		QCOMPARE(recordOf("talk").sceneName, u"talk"_s);
-		QCOMPARE(linkOf(note.scene("A"), "name"), u"talk"_s);
+		QCOMPARE(test::link(note.scene("A")).value(u"name"_s).toString(), u"talk"_s);
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
-	}
-
-	void collectionChangeSavesAndWaitsForLoading()
-	{
-		test::NoteDock note;
-		QVERIFY(!note.dock->isCollectionReady());
-		fake::emitEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-		QVERIFY(note.dock->isCollectionReady());
-		note.type(u"before the change"_s);
-		fake::emitEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
-		QCOMPARE(storedIn("A"), u"before the change"_s);
-		QVERIFY(!note.dock->isCollectionReady() && !note.editor()->isEnabled());
-		QCOMPARE(note.shown(), text("NoScene"));
-		fake::setProgramScene(note.scene("Other"), false);
-		fake::emitEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED);
-		QCOMPARE(note.shown(), u"Other"_s);
-		QVERIFY(note.dock->isCollectionReady());
 	}
 
 	void readingPositionsSurviveACleanShutdown()
@@ -261,24 +246,14 @@ private Q_SLOTS:
 		module::unload(); // shut-down writes the positions
 		QSettings settings(test::settingsPath(), QSettings::IniFormat);
 		QCOMPARE(settings.value(u"readingPositions/"_s + note.uuid("A")).toInt(), 250);
-		QCOMPARE(settings.value(u"readingPositions/"_s + note.uuid("B")).toInt(), 0);
 		note.restart();
 		note.show("A");
 		QTRY_COMPARE(note.bar()->value(), 250); // once the new editor's layout reaches it
-
-		// Showing the dock again puts the remembered position back once the layout settles,
-		// also after switching scenes while it was hidden.
-		for (bool switchWhileHidden : {false, true}) {
-			note.dock->hide();
-			if (switchWhileHidden) {
-				note.show("B");
-				note.show("A");
-			} else {
-				note.bar()->setValue(10);
-			}
-			note.dock->show();
-			QTRY_COMPARE(note.bar()->value(), 250);
-		}
+		// Showing the dock again puts the remembered position back once the layout settles.
+		note.dock->hide();
+		note.bar()->setValue(10);
+		note.dock->show();
+		QTRY_COMPARE(note.bar()->value(), 250);
 
 		// A long note is laid out in steps; the position is kept until the layout reaches it,
 		// also across a switch before it got there.
@@ -289,11 +264,11 @@ private Q_SLOTS:
 		QTRY_VERIFY(note.bar()->maximum() > full - note.editor()->viewport()->height() - 50);
 		const int deep = note.bar()->maximum() - 10;
 		note.bar()->setValue(deep);
-		note.show("B");
-		note.show("L");
-		QVERIFY(note.bar()->maximum() < deep);
-		note.show("B");
-		note.show("L");
+		for (int round = 0; round < 2; ++round) {
+			note.show("B");
+			note.show("L");
+			QVERIFY(round > 0 || note.bar()->maximum() < deep);
+		}
 		QTRY_COMPARE(note.bar()->value(), deep);
 	}
 
@@ -303,23 +278,20 @@ private Q_SLOTS:
 		note.type(u"draft"_s);
 		note.dock->setLocked(true);
 		QCOMPARE(storedIn("A"), u"draft"_s); // locking saves
-		const QString lockedLook = note.widget<QLabel>("sceneLabel")->styleSheet();
 		note.type(u"x"_s);
 		QCOMPARE(note.plain(), u"draft"_s);
 		note.dock->setRemoteEditing(true);
-		QCOMPARE(note.editor()->toolTip(), text("RemoteEditing"));
 		note.dock->setLocked(false);
 		QVERIFY(note.editor()->isReadOnly()); // still held by the remote client
-		QVERIFY(note.widget<QLabel>("sceneLabel")->styleSheet() != lockedLook);
 		note.dock->setRemoteEditing(false);
-		QVERIFY(!note.editor()->isReadOnly() && note.editor()->toolTip().isEmpty());
+		QVERIFY(!note.editor()->isReadOnly());
 		note.dock->setLocked(true); // read back at start
 		note.restart();
 		note.show("A");
 		QVERIFY(note.dock->isLocked() && note.editor()->isReadOnly());
 	}
 
-	void remoteNotesAreStoredAndShown()
+	void remoteNotesAndRestoresBypassTheEditor()
 	{
 		test::NoteDock note;
 		QVERIFY(note.dock->applyRemoteNote(note.scene("B"), u"<p>from the phone</p>"_s));
@@ -329,17 +301,14 @@ private Q_SLOTS:
 		QVERIFY(note.dock->applyRemoteNote(note.scene("A"), u"<p>remote A</p>"_s));
 		QCOMPARE(note.plain(), u"remote A"_s);
 		QVERIFY(!note.dock->isDirty());
-		QCOMPARE(note.stored("A"), u"remote A"_s);
 		// A failed remote save reports and changes nothing.
 		QVERIFY(QFile::remove(file("A")) && QDir().mkpath(file("A")));
 		QVERIFY(!note.dock->applyRemoteNote(note.scene("A"), u"<p>lost?</p>"_s));
 		QVERIFY(!note.widget<QLabel>("saveError")->isHidden());
 		QCOMPARE(note.plain(), u"remote A"_s);
-	}
+		QVERIFY(QDir(file("A")).removeRecursively());
 
-	void restoreHoldsEventsAndFollowsAfterwards()
-	{
-		test::NoteDock note;
+		// A restore holds edits and scene events, then follows the host and reads what it wrote.
 		note.dock->beginRestore();
 		note.type(u"ignored"_s);
 		QVERIFY(!note.dock->isDirty());
@@ -347,7 +316,7 @@ private Q_SLOTS:
 		obs_source_set_name(note.scene("A"), "A2");
 		QCoreApplication::processEvents();
 		QCOMPARE(note.shown(), u"A"_s);
-		QString error; // the restore writes A's note behind the dock's back
+		QString error;
 		QVERIFY(note.dock->noteStore().saveNote(note.scene("A"), u"<p>restored</p>"_s, error));
 		note.dock->endRestore();
 		QCOMPARE(note.shown(), u"B"_s);
@@ -366,10 +335,8 @@ private Q_SLOTS:
 		const OBSSourceAutoRelease held = obs_source_get_ref(note.scene("A"));
 		note.remove("A");
 		note.show("B");
-		QCOMPARE(note.shown(), u"B"_s);
 		QCOMPARE(note.status(), text("DeletedSceneNoteSaved").arg(file("A")));
 		QCOMPARE(recordOf("A").sceneId, uuid);
-		QCOMPARE(recordOf("A").sceneName, u"A"_s);
 		QCOMPARE(storedIn("A"), u"saved once then more"_s);
 
 		// Never saved before: a fresh file under its last name, even when the timer finds it gone.
@@ -383,15 +350,12 @@ private Q_SLOTS:
 		QCOMPARE(recordOf("Fresh_2").sceneId, fresh);
 		QCOMPARE(storedIn("Fresh_2"), u"new scene"_s);
 		QCOMPARE(fileBytes(file("Fresh")), QByteArray("someone else's"));
-		QVERIFY(note.widget<QLabel>("saveError")->isHidden());
-		note.show("B");
-		QCOMPARE(note.shown(), u"B"_s);
 	}
 
 	// What the status row shows; the arithmetic behind it is tested in editor_note_limits.
 	void statusRowCountsAndReports()
 	{
-		QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+		QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 		test::NoteDock note(QString(), true);
 		const auto counted = [&](const QString &shown, const QString &paragraphs) {
 			note.dock->updateDocumentStatus();
@@ -410,24 +374,14 @@ private Q_SLOTS:
 		const QString selected = text("SelectedCharacters").arg(3);
 		QCOMPARE(note.label("characterCount"), selected);
 		QCOMPARE(note.widget("characterCount")->accessibleName(),
-			 selected + u"; "_s + text("CharacterRemaining").arg(u"4"_s, u"200,000"_s, u"199,996"_s));
-		QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-		note.editor()->setPlainText(test::noteOfLength(12345));
-		counted(u"12.345"_s, u"2"_s);
+			 selected + u"; "_s + text("CharacterRemaining").arg(u"4"_s, u"200.000"_s, u"199.996"_s));
 		QLocale::setDefault(QLocale::c());
 
 		note.editor()->setHtml(test::numberedLines(300));
 		QTRY_VERIFY(note.bar()->maximum() > 100);
 		note.bar()->setValue(note.bar()->maximum() / 2);
 		QCOMPARE(note.label("scrollPercent"), u"50%"_s);
-		auto *badge = note.widget("saveError");
-		note.dock->showSaveError(u"/notes/a.json: disk full"_s);
-		QVERIFY(!badge->isHidden());
-		QCOMPARE(badge->accessibleName(), text("NoteSaveFailed") + u" /notes/a.json: disk full"_s);
-		note.dock->hideSaveError();
-		QVERIFY(badge->isHidden());
 		note.editor()->setPlainText(QString(kParagraphCharLimit, u'q'));
-		note.dock->setStatus(QString());
 		note.type(u"a"_s);
 		QCOMPARE(int(note.plain().size()), kParagraphCharLimit);
 		QCOMPARE(note.status(), text("TextLimit"));

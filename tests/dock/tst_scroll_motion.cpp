@@ -3,10 +3,8 @@
 #include "dock/scroll_motion.h"
 #include "dock/time_left.h"
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QTest>
+#include "json_rows.h"
+
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -98,53 +96,23 @@ private Q_SLOTS:
 	}
 
 	// Rows shared with the browser app's tests, so both show the same time.
-	void timeLeft_data()
-	{
-		QTest::addColumn<double>("remaining");
-		QTest::addColumn<double>("speed");
-		QTest::addColumn<QString>("shown");
-		QFile file(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/prompter/time_left.json"));
-		QVERIFY(file.open(QIODevice::ReadOnly));
-		const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
-		QVERIFY(rows.size() > 5);
-		for (const QJsonValue &row : rows) {
-			const QJsonValue remaining = row[QStringLiteral("remaining")];
-			QTest::newRow(qPrintable(row[QStringLiteral("name")].toString()))
-				<< (remaining.isString() ? std::numeric_limits<double>::quiet_NaN() : remaining.toDouble())
-				<< row[QStringLiteral("speed")].toDouble() << row[QStringLiteral("shown")].toString();
-		}
-	}
+	void timeLeft_data() { test::jsonRows("prompter/time_left"); }
 	void timeLeft()
 	{
-		QFETCH(double, remaining);
-		QFETCH(double, speed);
-		QTEST(formatTimeLeft(secondsLeft(remaining, speed)), "shown");
+		QFETCH(QJsonObject, row);
+		const double remaining = row["remaining"].toDouble(std::numeric_limits<double>::quiet_NaN());
+		QCOMPARE(formatTimeLeft(secondsLeft(remaining, row["speed"].toDouble())), row["shown"].toString());
 	}
 
-	void wordsAfter_data()
-	{
-		QTest::addColumn<QString>("text");
-		QTest::addColumn<int>("from");
-		QTest::addColumn<int>("words");
-		QTest::newRow("empty") << QString() << 0 << 0;
-		QTest::newRow("punctuation only") << QStringLiteral(" -- , ! ") << 0 << 0;
-		QTest::newRow("apostrophes") << QStringLiteral("don't stop, it’s 10 o'clock") << 0 << 5;
-		QTest::newRow("quote is no apostrophe") << QStringLiteral("'quoted' words") << 0 << 2;
-		QTest::newRow("accents and marks") << QStringLiteral("cafés naïve") << 0 << 2;
-		QTest::newRow("over paragraphs") << QStringLiteral("one two\nthree\n\nfour") << 0 << 4;
-		QTest::newRow("from mid-word") << QStringLiteral("one two\nthree") << 5 << 2;
-		QTest::newRow("from a later paragraph") << QStringLiteral("one two\nthree four") << 8 << 2;
-		QTest::newRow("at the end") << QStringLiteral("one two") << 7 << 0;
-	}
+	void wordsAfter_data() { test::jsonRows("dock/words_after"); }
 	void wordsAfter()
 	{
-		QFETCH(QString, text);
-		QFETCH(int, from);
+		QFETCH(QJsonObject, row);
 		QTextDocument document;
-		document.setPlainText(text);
+		document.setPlainText(row["text"].toString());
 		QTextCursor cursor(&document);
-		cursor.setPosition(from);
-		QTEST(quillmar::wordsAfter(cursor), "words");
+		cursor.setPosition(row["from"].toInt());
+		QCOMPARE(quillmar::wordsAfter(cursor), row["words"].toInt());
 	}
 };
 
