@@ -2,9 +2,11 @@
 """Makes the archives under tests/data/zip/ and their manifest.
 
 Run inside the build root, which has the tools:  scripts/root.sh run python3 tests/data/zip/make_archives.py
+Only cases/:  python3 tests/data/zip/make_archives.py cases
 
 tools/    archives written by Info-ZIP zip, bsdtar (libarchive), 7-Zip and Python's zipfile
 hostile/  overlapping-entry zip bombs built by hand (after David Fifield's constructions)
+cases/    archives described field by field in cases.json (its "description" says how)
 manifest.json  for each archive what a note-backup reader must make of it: the file entries
                (name, size, SHA-256) in archive order, or the error key it must fail with.
 """
@@ -261,33 +263,125 @@ def bomb_extra_quoted(count=16):
     return out + cd + end_record(count, len(cd), len(out))
 
 
-def main():
+# --- archives described by cases.json -------------------------------------------------------
+
+NOTE_BODY = b'{"format":"OBS-Quillmar","html":"<p>Hi</p>"}'
+
+
+def expand(value):
+    """The "$repeat" shorthand of tests/data/blocks/README.md; a list of strings is joined."""
+    if isinstance(value, dict) and "$repeat" in value:
+        return value["$repeat"] * value["times"]
+    if isinstance(value, list):
+        return "".join(expand(v) for v in value)
+    return value or ""
+
+
+def changed(value, change):
+    """A number sets the field; "+n", "-n" and "^n" change its true value."""
+    if isinstance(change, int):
+        return change
+    n = int(change[1:], 0)
+    return {"+": value + n, "-": value - n, "^": value ^ n}[change[0]]
+
+
+def case_archive(c, base=0):
+    """The bytes of one case, its offsets recorded as if base bytes preceded it, and the file
+    entries (name, body) in archive order."""
+    out, directory, files = b"", b"", []
+    count = c.get("copies", 1)
+    for i, e in enumerate(c["entries"] * count):
+        name = e["name"].replace("#", str(i)).encode()
+        body = expand(e["body"]).encode("latin-1") if "body" in e else NOTE_BODY
+        data = body if e.get("stored") else raw_deflate(body, 6)
+        f = {"flags": 0x0800, "method": 0 if e.get("stored") else 8, "crc": zlib.crc32(body),
+             "compressedSize": len(data), "size": len(body)}
+        for key in f:
+            if key in e and e[key] != "ratio":
+                f[key] = changed(f[key], e[key])
+        if e.get("corrupt"):
+            data = b"\xff" + data[1:]
+        if e.get("size") == "ratio":
+            f["size"] = len(data) * 1032 + 1
+        local_name = expand(e["localName"]).encode() if "localName" in e else name
+        offset = base + len(out) if "offset" not in e else e["offset"]
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, e.get("localFlags", f["flags"]),
+                           e.get("localMethod", f["method"]), 0, 0x21, f["crc"], f["compressedSize"],
+                           f["size"], len(local_name), 0) + local_name + data + expand(e.get("append")).encode()
+        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, f["flags"], f["method"], 0, 0x21,
+                                 f["crc"], f["compressedSize"], f["size"], len(name), 0, 0, 0, 0, 0, offset) + name
+        if not name.endswith(b"/"):
+            files.append((name.decode(), body))
+    directory += expand(c.get("directoryPadding")).encode("latin-1")
+    n = len(c["entries"]) * count
+    comment = expand(c.get("comment")).encode("latin-1")
+    if c.get("headerInDirectory"):
+        # The last entry's local header offset points into the directory itself.
+        directory = directory[:-len(name) - 4] + struct.pack("<I", base + len(out)) + name
+    end = struct.pack("<IHHHHIIH", 0x06054B50, c.get("disk", 0), 0, c.get("onDisk", n), c.get("total", n),
+                      len(directory), base + len(out), c.get("commentLength", len(comment)))
+    return (out + directory + expand(c.get("betweenDirectoryAndEnd")).encode() + end + comment +
+            expand(c.get("trailing")).encode()), files
+
+
+def case_archives():
+    """Writes cases/ and returns its manifest rows: the entries passed on before the error (or, with
+    no error, in all) and, where the case ends at a given size, the bytes to put before it."""
+    shutil.rmtree(os.path.join(HERE, "cases"), ignore_errors=True)
+    os.makedirs(os.path.join(HERE, "cases"))
+    with open(os.path.join(HERE, "cases.json")) as f:
+        cases = json.load(f)["cases"]
+    rows = []
+    for c in cases:
+        data, files = case_archive(c)
+        row = {"file": "cases/%s.zip" % c["name"].replace(" ", "-")}
+        if "end" in c:
+            row["prefix"] = c["end"] - len(data)
+            data, files = case_archive(c, row["prefix"])
+        with open(os.path.join(HERE, row["file"]), "wb") as f:
+            f.write(data)
+        if "error" in c:
+            row["error"] = c["error"]
+        row["entries"] = [{"name": name, "size": len(body), "sha256": hashlib.sha256(body).hexdigest()}
+                          for name, body in files[:c["consumed"]]]
+        rows.append(row)
+    return rows
+
+
+def main(only_cases):
+    """With "cases", rewrites only cases/ and its manifest rows (the tool archives hold random data)."""
     manifest = []
-    for sub in ("tools", "hostile"):
-        shutil.rmtree(os.path.join(HERE, sub), ignore_errors=True)
-        os.makedirs(os.path.join(HERE, sub))
-    with tempfile.TemporaryDirectory() as work:
-        for label, (data, ok) in sorted(tool_archives(work).items()):
-            path = "tools/" + label
+    if only_cases:
+        with open(os.path.join(HERE, "manifest.json")) as f:
+            manifest = [a for a in json.load(f)["archives"] if not a["file"].startswith("cases/")]
+    else:
+        for sub in ("tools", "hostile"):
+            shutil.rmtree(os.path.join(HERE, sub), ignore_errors=True)
+            os.makedirs(os.path.join(HERE, sub))
+        with tempfile.TemporaryDirectory() as work:
+            for label, (data, ok) in sorted(tool_archives(work).items()):
+                path = "tools/" + label
+                with open(os.path.join(HERE, path), "wb") as f:
+                    f.write(data)
+                item = {"file": path}
+                if ok:
+                    item["entries"] = entries_of(data)
+                else:
+                    item["error"] = "BackupInvalid"
+                manifest.append(item)
+        for label, data in (("bomb-full-overlap.zip", bomb_full_overlap()),
+                            ("bomb-quoted-overlap.zip", bomb_quoted_overlap()),
+                            ("bomb-extra-quoted.zip", bomb_extra_quoted())):
+            path = "hostile/" + label
             with open(os.path.join(HERE, path), "wb") as f:
                 f.write(data)
-            item = {"file": path}
-            if ok:
-                item["entries"] = entries_of(data)
-            else:
-                item["error"] = "BackupInvalid"
-            manifest.append(item)
-    for label, data in (("bomb-full-overlap.zip", bomb_full_overlap()),
-                        ("bomb-quoted-overlap.zip", bomb_quoted_overlap()),
-                        ("bomb-extra-quoted.zip", bomb_extra_quoted())):
-        path = "hostile/" + label
-        with open(os.path.join(HERE, path), "wb") as f:
-            f.write(data)
-        manifest.append({"file": path, "error": "BackupInvalid"})
+            manifest.append({"file": path, "error": "BackupInvalid"})
+    manifest += case_archives()
     with open(os.path.join(HERE, "manifest.json"), "w") as f:
         json.dump({"archives": manifest}, f, indent=1, ensure_ascii=False)
         f.write("\n")
 
 
 if __name__ == "__main__":
-    main()
+    import sys
+    main(sys.argv[1:] == ["cases"])
