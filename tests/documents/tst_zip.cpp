@@ -16,7 +16,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,30 +27,22 @@ using namespace quillmar;
 
 namespace {
 
-struct ReadResult {
-	bool ok = false;
-	QString error;
-	QStringList names;
-	QList<QByteArray> bodies;
-};
-
-ReadResult readArchive(const QString &path)
+QString entry(const QString &name, const QByteArray &body)
 {
-	ReadResult r;
+	return name + ' ' + QString::number(body.size()) + ' ' + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
+}
+
+// The error key (empty when read whole) and the file entries read up to it.
+std::pair<QString, QStringList> readArchive(const QString &path)
+{
 	ZipReader reader(backupZipLimits());
-	r.ok = reader.open(path);
+	bool ok = reader.open(path);
+	QStringList entries;
 	QByteArray bytes;
-	for (size_t i = 0; r.ok && i < reader.entries().size(); ++i) {
-		if (reader.entries()[i].isDirectory())
-			continue;
-		if ((r.ok = reader.extract(int(i), bytes))) {
-			r.names << reader.entries()[i].name;
-			r.bodies << bytes;
-		}
-	}
-	if (!r.ok)
-		r.error = reader.errorString();
-	return r;
+	for (size_t i = 0; ok && i < reader.entries().size(); ++i)
+		if (!reader.entries()[i].isDirectory() && (ok = reader.extract(int(i), bytes)))
+			entries << entry(reader.entries()[i].name, bytes);
+	return {ok ? QString() : reader.errorString(), entries};
 }
 
 const auto readAll = test::fileBytes;
@@ -73,18 +64,6 @@ ZipFileList sampleFiles()
 	for (int i = 0; i < 300; ++i)
 		files.append({QStringLiteral("scene %1.json").arg(i), noise(i * 7)});
 	return files;
-}
-
-// Runs a program to its end; its output when it failed, else an empty string.
-QString run(const QString &program, const QStringList &arguments)
-{
-	if (QStandardPaths::findExecutable(program).isEmpty())
-		return program + " is missing";
-	QProcess p;
-	p.start(program, arguments);
-	if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-		return program + ": " + QString::fromLocal8Bit(p.readAllStandardError() + p.readAllStandardOutput());
-	return QString();
 }
 
 } // namespace
@@ -111,11 +90,9 @@ private Q_SLOTS:
 		QTest::newRow("python") << "python3"
 					<< QStringList{"-c", "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
 							     "z.extractall(sys.argv[2])\n", "%1", "%2"};
-		// Info-ZIP's own test mode has no warning to give either.
-		QTest::newRow("unzip -t") << "unzip" << QStringList{"-tq", "%1"};
 	}
 
-	// Every file comes back as written; this reader also keeps the order.
+	// Every file comes back as written, without a warning; this reader also keeps the order.
 	void ourArchivesRead()
 	{
 		QFETCH(QString, program);
@@ -125,33 +102,29 @@ private Q_SLOTS:
 		const QString archive = dir.filePath("ours.zip"), out = dir.filePath("out");
 		QString error;
 		QVERIFY2(writeZip(archive, files, error), qPrintable(error));
+		QStringList expected, extracted;
+		for (const auto &[name, bytes] : files)
+			expected << entry(name, bytes);
 		if (program.isEmpty()) {
-			const ReadResult r = readArchive(archive);
-			QVERIFY2(r.ok, qPrintable(r.error));
-			QCOMPARE(r.names.size(), files.size());
-			for (qsizetype i = 0; i < files.size(); ++i)
-				QVERIFY(r.names[i] == files[i].first && r.bodies[i] == files[i].second);
+			QCOMPARE(readArchive(archive), std::make_pair(QString(), expected));
 			return;
 		}
 		QVERIFY(QDir().mkpath(out));
-		const bool extracts = arguments.join(' ').contains("%2");
 		for (QString &a : arguments)
 			a.replace("%1", archive).replace("%2", out);
-		error = run(program, arguments);
-		QVERIFY2(error.isEmpty(), qPrintable(error));
-		if (!extracts)
-			return;
-		QMap<QString, QByteArray> expected, extracted;
-		for (const auto &[name, bytes] : files)
-			expected.insert(name, bytes);
+		QProcess p;
+		p.start(program, arguments);
+		QVERIFY2(p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0,
+			 qPrintable(program + ": " + p.errorString() + p.readAllStandardError() + p.readAllStandardOutput()));
 		QDirIterator it(out, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
 		while (it.hasNext()) {
 			const QFileInfo info(it.next());
-			extracted.insert(QDir(out).relativeFilePath(info.filePath()), readAll(info.filePath()));
+			extracted << entry(QDir(out).relativeFilePath(info.filePath()), readAll(info.filePath()));
 			// Ordinary readable files, not mode 0000.
 			QVERIFY2(info.permissions().testFlags(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther), qPrintable(info.filePath()));
 		}
-		QVERIFY(extracted == expected);
+		expected.sort(), extracted.sort();
+		QCOMPARE(extracted, expected);
 	}
 
 	void archivesRead_data()
@@ -176,20 +149,15 @@ private Q_SLOTS:
 			QVERIFY(big.open(QIODevice::WriteOnly | QIODevice::Truncate) && big.resize(archive["prefix"].toInteger()));
 			QVERIFY(big.seek(big.size()) && big.write(bytes) == bytes.size());
 		}
-		const ReadResult r = readArchive(file);
-		QCOMPARE(r.error, error.isEmpty() ? QString() : text(qPrintable(error)));
-		QStringList got, expected;
-		for (qsizetype i = 0; i < r.names.size(); ++i)
-			got << r.names[i] + " " + QString::number(r.bodies[i].size()) + " " + QCryptographicHash::hash(r.bodies[i], QCryptographicHash::Sha256).toHex();
+		QStringList expected;
 		for (const QJsonValue &e : archive["entries"].toArray())
 			expected << e["name"].toString() + " " + QString::number(e["size"].toInt()) + " " + e["sha256"].toString();
-		QCOMPARE(got, expected);
-		QCOMPARE(r.ok, error.isEmpty());
-		if (!r.ok || !file.contains("/tools/"))
+		QCOMPARE(readArchive(file), std::make_pair(error.isEmpty() ? QString() : text(qPrintable(error)), expected));
+		if (!error.isEmpty() || !file.contains("/tools/"))
 			return;
 		QTemporaryDir staging;
 		QString restoreError;
-		QCOMPARE(readBackup(file, staging.filePath("s"), restoreError).size(), got.size());
+		QCOMPARE(readBackup(file, staging.filePath("s"), restoreError).size(), expected.size());
 		QCOMPARE(restoreError, QString());
 	}
 
@@ -261,11 +229,8 @@ private Q_SLOTS:
 		QString error;
 		QVERIFY(writeZip(path("real.zip"), {{"a.json", "{}"}}, error) && QFile::link(path("real.zip"), path("alias.zip")));
 		QVERIFY(::mkfifo(QFile::encodeName(path("pipe.zip")).constData(), 0600) == 0);
-		for (const QString &file : {path("alias.zip"), path("pipe.zip"), m_dir.path(), path("absent.zip")}) {
-			const ReadResult r = readArchive(file);
-			QVERIFY(!r.ok);
-			QCOMPARE(r.error, text("FileReadFailed") + file);
-		}
+		for (const QString &file : {path("alias.zip"), path("pipe.zip"), m_dir.path(), path("absent.zip")})
+			QCOMPARE(readArchive(file).first, text("FileReadFailed") + file);
 		ZipReader reader;
 		QVERIFY(!reader.open(path("absent.zip")));
 		QCOMPARE(reader.error(), ZipReader::Error::Io);
