@@ -43,16 +43,6 @@ inline QString joined(const QJsonValue &value)
 	return out;
 }
 
-// The cases of one vector file, expanded; empty when the file is missing or malformed.
-inline QJsonArray loadCases(const QString &name)
-{
-	QFile file(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/blocks/") + name);
-	if (!file.open(QIODevice::ReadOnly))
-		return {};
-	const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
-	return expand(root.value(QLatin1String("cases"))).toArray();
-}
-
 inline QString compact(const QJsonValue &value)
 {
 	const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());

@@ -8,8 +8,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
-#include <QTextBlock>
-#include <QTextFragment>
+#include <QTextCursor>
 #include <QTextImageFormat>
 
 using namespace quillmar;
@@ -19,15 +18,8 @@ namespace {
 // The image the document would draw for the first image in it.
 QImage shownImage(const QTextDocument &document)
 {
-	for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-		for (auto it = block.begin(); !it.atEnd(); ++it) {
-			const QTextFormat format = it.fragment().charFormat();
-			if (format.isImageFormat())
-				return document.resource(QTextDocument::ImageResource, QUrl(format.toImageFormat().name()))
-					.value<QImage>();
-		}
-	}
-	return QImage();
+	const QTextCursor image = document.find(QString(QChar::ObjectReplacementCharacter));
+	return document.resource(QTextDocument::ImageResource, QUrl(image.charFormat().toImageFormat().name())).value<QImage>();
 }
 
 QString dataUrl(const QImage &image)
