@@ -6,7 +6,6 @@
 #include "../editor/editor_input.h"
 #include "hostile_images.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QTextCursor>
 #include <QTextImageFormat>

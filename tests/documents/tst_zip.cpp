@@ -201,11 +201,11 @@ private Q_SLOTS:
 	// are refused under any rules.
 	void readerCore()
 	{
-		QByteArray bytes = readAll(kData + "cases/names-only-the-caller-judges.zip"), bomb = readAll(kData + "hostile/bomb-full-overlap.zip");
-		QBuffer buffer(&bytes), bombBuffer(&bomb);
-		QVERIFY(buffer.open(QIODevice::ReadOnly) && bombBuffer.open(QIODevice::ReadOnly));
+		QByteArray bytes = readAll(kData + "cases/names-only-the-caller-judges.zip");
+		QBuffer buffer(&bytes);
+		QVERIFY(buffer.open(QIODevice::ReadOnly));
 		QVERIFY2(ZipReader(ZipLimits()).open(&buffer), "refused under the default rules");
-		QVERIFY(!ZipReader(ZipLimits()).open(&bombBuffer));
+		QVERIFY(!ZipReader(ZipLimits()).open(kData + "hostile/bomb-full-overlap.zip"));
 		const std::function<void(ZipLimits &)> tighter[] = {
 			[](ZipLimits &l) { l.acceptName = isSafeZipName; },
 			[](ZipLimits &l) { l.uniqueNames = true; },
