@@ -28,7 +28,6 @@
 #include <unistd.h>
 
 using namespace quillmar;
-using quillmar::blocks::listStartOf;
 
 namespace {
 
@@ -85,7 +84,7 @@ QStringList paragraphTexts(const QTextDocument &document)
 					.arg(QLatin1String(style >= 0 && style < 8 ? styles[style] : "?"))
 					.arg(list->format().indent())
 					.arg(lists.indexOf(list))
-					.arg(listStartOf(list->format()) + list->itemNumber(b))
+					.arg(blocks::listStartOf(list->format()) + list->itemNumber(b))
 			     : QString()) +
 			       b.text();
 	}
