@@ -76,13 +76,6 @@ test('what the module exports comes back unchanged through the editor', async (t
   }
 });
 
-test('colours are accepted and written as the module does', async (t) => {
-  const rows = [['#ABC', '#aabbcc'], ['red', '#ff0000'], ['Navy', '#000080'], ['#ff112233', '#112233'],
-    ['', ''], [5, ''], ['#80ff0000', null], ['aquamarine', null], ['#12345', null], ['notacolor', null],
-    ['expression(alert(1))', null], ['url(x)', null]];
-  for (const [input, want] of rows) await t.test(String(input), () => assert.equal(colorName(input), want));
-});
-
 const run = (text, extra = {}) => ({ text, weight: 400, italic: false, underline: false, strike: false, size: 0,
   family: '', color: '', background: '', ...extra });
 const block = (runs) => ({ align: 1, indent: 0, list: 0, listIndent: 1, listGroup: 0, listStart: 1, runs });
@@ -97,13 +90,6 @@ test('a save is checked against every note limit and the request size', async (t
     ['forbidden character', [block([run('a\u0000')])], 'format'],
   ];
   for (const [name, blocks, want] of rows) await t.test(name, () => assert.equal(saveCheck({ blocks }), want));
-});
-
-test('list markers number each group from its start and go on where the group recurs', () => {
-  const item = (list, group, start) => ({ ...block([]), list, listGroup: group, listStart: start });
-  const blocks = [item(-4, 1, 5), item(-4, 1, 1), block([]), item(-4, 1, 1), item(-5, 2, 26), item(-5, 2, 1),
-    item(-8, 3, 3999), item(-1, 4, 1), item(-7, 5, 4)];
-  assert.deepEqual(listMarkers(blocks), ['5.', '6.', '', '7.', 'z.', 'aa.', 'MMMCMXCIX.', '\u2022', 'iv.']);
 });
 
 test('markup in runs and names stays text and never reaches a style', () => {
@@ -144,61 +130,29 @@ test('HTML import', async (t) => {
   for (const [name, html, check] of rows) await t.test(name, () => check(importHtml(html, parse)));
 });
 
-test('plain text import', async (t) => {
-  const rows = [
-    ['byte-order mark and every line end', '\uFEFFa\r\nb\rc\nd\u2029e', ['a', 'b', 'c', 'd', 'e']],
-    ['empty lines stay', 'a\n\nb', ['a', '', 'b']],
-    ['line at the limit', 'a'.repeat(LIMITS.paragraph), ['a'.repeat(LIMITS.paragraph)]],
-    ['line over the limit', 'a'.repeat(LIMITS.paragraph + 1), 'limit'],
-    ['too many lines', '\n'.repeat(LIMITS.paragraphs), 'limit'],
-    ['too many characters', ('a'.repeat(9999) + '\n').repeat(20) + 'a'.repeat(20), 'limit'],
-    ['NUL', 'a\u0000', 'format'],
-  ];
-  for (const [name, text, want] of rows) {
-    await t.test(name, () => {
+// Calls of the page's pure functions and what each returns: tests/data/remote/document_calls.json,
+// with partial blocks and runs completed by the builders above.
+test('editing tools, imports and colours', async (t) => {
+  const full = (b) => ({ ...block([]), ...b });
+  const calls = {
+    colorName, markEndingAt, markSpans, parseGoTo, findMatches, pieceAt, nextMarkAt, goToScroll,
+    listMarkers: (blocks) => listMarkers(blocks.map(full)),
+    togglePatch: (name, formats) => togglePatch(name, formats.map((f) => run('', f))),
+    listPatch: (blocks, first, style) => listPatch(blocks.map(full), first, style),
+    indentPatch: (b, step) => indentPatch(full(b), step),
+    plainLines: (text) => {
       const result = plainDocument(text);
-      if (typeof want === 'string') assert.equal(result.code, want);
-      else {
-        assert.deepEqual(result.document.blocks.map((b) => b.runs.map((r) => r.text).join('')), want);
-        assert.equal(checkDocument(result.document), null);
-      }
-    });
+      if (result.code) return result.code;
+      assert.equal(checkDocument(result.document), null);
+      return result.document.blocks.map((b) => b.runs.map((r) => r.text).join(''));
+    },
+  };
+  const file = fileURLToPath(new URL('../../data/remote/document_calls.json', import.meta.url));
+  for (const { name, calls: rows, want } of expand(JSON.parse(readFileSync(file, 'utf8')))) {
+    await t.test(name, () => assert.deepEqual(rows.map(([f, ...args]) => calls[f](...args)), want));
   }
-});
-
-test('marks, search, go-to and the editing tools', async (t) => {
-  const bold = { ...run(''), weight: 700 };
-  const item = (list, listGroup, listIndent = 1) => ({ ...block([]), list, listGroup, listIndent });
   const painted = (steps, p = new FormatPainter()) => steps.map((step) => (step === 'use' ? p.use() : (p[step](step), p.format)));
-  const view = { scrollTop: 500, scrollHeight: 2100, clientHeight: 100 };
-  const rows = [
-    ['a mark ends at the caret', () => [markEndingAt('ab\u25C6[x] c', 6), markEndingAt('ab\u25C6 c', 3), markEndingAt('ab\u25C6[x c', 6)],
-      [[2, 6], [2, 3], null]],
-    ['marks in a text; a diamond ends a label', () => markSpans('\u25C6[a] \u25C6[b\u25C6c] \u25C6[d\ne]'),
-      [[0, 4], [5, 6], [8, 9], [12, 13]]],
-    ['go-to input', () => ['3', ' 100% ', '4', '101%', '0', '12345678901'].map((x) => parseGoTo(x, 3)),
-      [{ paragraph: 3 }, { percent: 100 }, null, null, null, null]],
-    ['search ignores case, stops at the limit', () => [findMatches('Ab ab AB', 'ab'), findMatches('a'.repeat(20), 'a', 5).length],
-      [[0, 3, 6], 5]],
-    ['bold on mixed weights sets bold, on all bold clears it', () => [togglePatch('bold', [bold, run('')]),
-      togglePatch('bold', [bold, bold]), togglePatch('strike', [])], [{ weight: 700 }, { weight: 400 }, { strike: true }]],
-    ['a list joins the same list just above at level 1, else starts a group',
-      () => [listPatch([item(-4, 3), block([])], 1, -4).listGroup, listPatch([item(-4, 3), block([])], 1, -1).listGroup,
-        listPatch([item(-4, 3, 2), block([])], 1, -4).listGroup, listPatch([item(-4, 3)], 0, 0)],
-      [3, 4, 4, { list: 0, listIndent: 1, listGroup: 0, listStart: 1 }]],
-    ['indents stay within their ranges', () => [indentPatch(block([]), -1), indentPatch({ ...block([]), indent: 12 }, 1),
-      indentPatch(item(-1, 1, 12), 1), indentPatch(item(-1, 1, 1), -1), indentPatch(item(-1, 1, 2), -1)],
-      [{ indent: 0 }, { indent: 12 }, { listIndent: 12 }, { listIndent: 1 }, { listIndent: 1 }]],
-    ['format painter: one use after a click, every use after a double click', () => [
-      painted(['click', 'use', 'use']), painted(['click', 'click', 'use']), painted(['doubleClick', 'use', 'use', 'drop', 'use'])],
-      [['click', 'click', null], ['click', null, null], ['doubleClick', 'doubleClick', 'doubleClick', null, null]]],
-    ['a range boundary finds its text piece', () => [pieceAt([0, 5, 9], 5), pieceAt([0, 5, 9], 5, true),
-      pieceAt([0, 5, 9], 0, true), pieceAt([0, 5, 9], 12)], [1, 0, -1, 2]],
-    ['next mark from the caret, wrapping', () => [nextMarkAt('a\u25C6b\u25C6', 2), nextMarkAt('a\u25C6b', 2), nextMarkAt('ab', 0)],
-      [3, 1, -1]],
-    ['go-to scrolls to a share of the range, or puts the paragraph at 38.2 %', () => [goToScroll({ percent: 50 }, view),
-      goToScroll({ paragraph: 2 }, { ...view, paragraphTop: 238.2 }), goToScroll({ paragraph: 1 }, { ...view, paragraphTop: -600 }),
-      goToScroll({ paragraph: 9 }, { ...view, paragraphTop: 5000 })], [1000, 700, 0, 2000]],
-  ];
-  for (const [name, actual, want] of rows) await t.test(name, () => assert.deepEqual(actual(), want));
+  await t.test('format painter: one use after a click, every use after a double click', () => assert.deepEqual(
+    [painted(['click', 'use', 'use']), painted(['click', 'click', 'use']), painted(['doubleClick', 'use', 'use', 'drop', 'use'])],
+    [['click', 'click', null], ['click', null, null], ['doubleClick', 'doubleClick', 'doubleClick', null, null]]));
 });
