@@ -85,37 +85,6 @@ function harness() {
 
 const hello = (salt = 'salt', challenge = 'challenge') => ({ op: 0, d: { rpcVersion: 1, authentication: { salt, challenge } } });
 
-test('signing in', async (t) => {
-  const remembered = { salt: 'salt', secret: secretOf('pw', 'salt') };
-  const rows = [
-    ['password', { password: 'pw' }, [hello(), { op: 2, d: {} }], remembered],
-    ['remembered secret with the same salt', { credential: remembered }, [hello(), { op: 2, d: {} }], remembered],
-    ['remembered secret with another salt', { credential: remembered }, [hello('new')], 'authentication'],
-    ['no authentication on the server', { password: 'pw' }, [{ op: 0, d: { rpcVersion: 1 } }], 'password-required'],
-    ['closed with 4009', { password: 'bad' }, [hello(), 4009], 'authentication'],
-    ['closed otherwise', { password: 'pw' }, [1006], 'connection'],
-    ['no hello in 10 s', { password: 'pw' }, [{ wait: 9999 }, { wait: 1 }], 'timeout'],
-  ];
-  for (const [name, options, script, want] of rows) {
-    await t.test(name, async () => {
-      const h = harness();
-      const opened = h.connection.open(options);
-      for (const step of script) {
-        if (typeof step === 'number') h.socket().close(step);
-        else if (step.wait) h.timers.advance(step.wait);
-        else h.socket().receive(step);
-      }
-      if (typeof want === 'string') await assert.rejects(opened, { code: want });
-      else {
-        assert.deepEqual(await opened, want);
-        const identify = h.socket().sent[0];
-        assert.deepEqual(identify, { op: 1, d: { rpcVersion: 1, eventSubscriptions: 512,
-          authentication: authenticationOf(want.secret, 'challenge') } });
-      }
-    });
-  }
-});
-
 async function signedIn() {
   const h = harness();
   const opened = h.connection.open({ password: 'pw' });
@@ -126,34 +95,52 @@ async function signedIn() {
   return h;
 }
 
-const response = (id, result, payload, comment) => ({ op: 7, d: { requestId: id, requestType: 'CallVendorRequest',
+const response = (result, payload, comment) => ({ op: 7, d: { requestId: '1', requestType: 'CallVendorRequest',
   requestStatus: { result, code: result ? 100 : 600, comment }, responseData: { vendorName: 'Quillmar', requestType: 'Request',
     responseData: { payload } } } });
 
-test('vendor requests and their failures', async (t) => {
+// What the server sends (a message, a close code, or a wait), and what the page ends with: its
+// sign-in, or (for `call` rows, signed in first) the reply to its one vendor request.
+test('signing in and vendor requests', async (t) => {
+  const remembered = { salt: 'salt', secret: secretOf('pw', 'salt') };
+  const identified = { op: 2, d: {} };
   const rows = [
-    ['reply', (s, id) => s.receive(response(id, true, '{"ok":true,"n":1}')), { ok: true, n: 1 }],
-    ['error reply', (s, id) => s.receive(response(id, true, '{"ok":false,"code":"busy"}')), 'busy'],
-    ['request refused by obs-websocket', (s, id) => s.receive(response(id, false, undefined, 'no vendor')), 'no vendor'],
-    ['refused without a comment', (s, id) => s.receive(response(id, false)), 'request'],
-    ['payload not JSON', (s, id) => s.receive(response(id, true, '<html>')), 'response'],
-    ['no reply in 6 s; the late one is dropped', (s, id, h) => { h.timers.advance(6000); s.receive(response(id, true, '{}')); },
-      'timeout'],
-    ['connection lost', (s) => s.close(1006), 'disconnected'],
+    ['password', { password: 'pw' }, [hello(), identified], remembered],
+    ['remembered secret with the same salt', { credential: remembered }, [hello(), identified], remembered],
+    ['remembered secret with another salt', { credential: remembered }, [hello('new')], 'authentication'],
+    ['no authentication on the server', { password: 'pw' }, [{ op: 0, d: { rpcVersion: 1 } }], 'password-required'],
+    ['closed with 4009', { password: 'bad' }, [hello(), 4009], 'authentication'],
+    ['closed otherwise', { password: 'pw' }, [1006], 'connection'],
+    ['no hello in 10 s', { password: 'pw' }, [{ wait: 9999 }, { wait: 1 }], 'timeout'],
+    ['reply', 'call', [response(true, '{"ok":true,"n":1}')], { ok: true, n: 1 }],
+    ['error reply', 'call', [response(true, '{"ok":false,"code":"busy"}')], 'busy'],
+    ['request refused by obs-websocket', 'call', [response(false, undefined, 'no vendor')], 'no vendor'],
+    ['refused without a comment', 'call', [response(false)], 'request'],
+    ['payload not JSON', 'call', [response(true, '<html>')], 'response'],
+    ['no reply in 6 s; the late one is dropped', 'call', [{ wait: 6000 }, response(true, '{}')], 'timeout'],
+    ['connection lost', 'call', [1006], 'disconnected'],
   ];
-  for (const [name, act, want] of rows) {
+  for (const [name, options, script, want] of rows) {
     await t.test(name, async () => {
-      const h = await signedIn();
+      const call = options === 'call';
+      const h = call ? await signedIn() : harness();
       const closes = [];
       h.connection.onClose = (code) => closes.push(code);
-      const reply = h.connection.call({ action: 'GetState' });
-      const sent = h.socket().sent[0];
-      assert.deepEqual([sent.op, sent.d.requestId], [6, '1']);
-      assert.deepEqual(JSON.parse(sent.d.requestData.requestData.payload), { action: 'GetState' });
-      act(h.socket(), sent.d.requestId, h);
-      if (typeof want === 'string') await assert.rejects(reply, { code: want });
-      else assert.deepEqual(await reply, want);
-      assert.deepEqual(closes, name === 'connection lost' ? [1006] : []);
+      const result = call ? h.connection.call({ action: 'GetState' }) : h.connection.open(options);
+      for (const step of script) {
+        if (typeof step === 'number') h.socket().close(step);
+        else if (step.wait) h.timers.advance(step.wait);
+        else h.socket().receive(step);
+      }
+      if (typeof want === 'string') await assert.rejects(result, { code: want });
+      else assert.deepEqual(await result, want);
+      const { op, d } = h.socket().sent[0] ?? {};
+      if (call) {
+        assert.deepEqual([op, d.requestId, JSON.parse(d.requestData.requestData.payload)], [6, '1', { action: 'GetState' }]);
+        assert.deepEqual(closes, name === 'connection lost' ? [1006] : []);
+      } else if (typeof want !== 'string') {
+        assert.deepEqual({ op, d }, { op: 1, d: { rpcVersion: 1, eventSubscriptions: 512, authentication: authenticationOf(want.secret, 'challenge') } });
+      }
     });
   }
 });
