@@ -128,26 +128,37 @@ private Q_SLOTS:
 		QTest::addColumn<QByteArray>("request");
 		QTest::addColumn<int>("status");
 		QTest::addColumn<QByteArray>("type");
+		QTest::addColumn<QByteArray>("websocket"); // obs-websocket's settings file; null: none
+		QTest::addColumn<int>("port"); // the port the page is to reach obs-websocket on
 		const QByteArray h = "HOST"; // the listening address and port
 		const QByteArray text = "text/plain", utf8 = "text/plain; charset=utf-8";
-		QTest::newRow("config") << get("/config.json", h) << 200 << QByteArray("application/json");
-		QTest::newRow("index by name") << get("/index.html", h) << 404 << utf8;
-		QTest::newRow("http/2.0") << QByteArray("GET / HTTP/2.0\r\nHost: HOST\r\n\r\n") << 400 << text;
-		QTest::newRow("put root") << QByteArray("PUT / HTTP/1.1\r\nHost: HOST\r\n\r\n") << 405 << text;
-		QTest::newRow("foreign host") << get("/config.json", "attacker.example:80") << 400 << text;
-		QTest::newRow("folded line") << QByteArray("GET / HTTP/1.1\r\nHost: HOST\r\nX-A: a\r\n b\r\n\r\n") << 400 << text;
-		QTest::newRow("foreign host before a bad method") << QByteArray("PUT / HTTP/1.1\r\nHost: a.example\r\n\r\n") << 400 << text;
-		QTest::newRow("head over 8 KiB: dropped") << "GET / HTTP/1.1\r\nHost: HOST\r\nX-Pad: " + QByteArray(8192, 'a') + "\r\n\r\n" << 0 << QByteArray();
+		const QByteArray json = "application/json";
+		QTest::newRow("config") << get("/config.json", h) << 200 << json << QByteArray() << 4455;
+		QTest::newRow("config, websocket port") << get("/config.json", h) << 200 << json << QByteArray(R"({"server_port":4460,"server_enabled":true})") << 4460;
+		QTest::newRow("config, websocket port out of range") << get("/config.json", h) << 200 << json << QByteArray(R"({"server_port":70000})") << 4455;
+		QTest::newRow("index by name") << get("/index.html", h) << 404 << utf8 << QByteArray() << 4455;
+		QTest::newRow("http/2.0") << QByteArray("GET / HTTP/2.0\r\nHost: HOST\r\n\r\n") << 400 << text << QByteArray() << 4455;
+		QTest::newRow("put root") << QByteArray("PUT / HTTP/1.1\r\nHost: HOST\r\n\r\n") << 405 << text << QByteArray() << 4455;
+		QTest::newRow("foreign host") << get("/config.json", "attacker.example:80") << 400 << text << QByteArray() << 4455;
+		QTest::newRow("folded line") << QByteArray("GET / HTTP/1.1\r\nHost: HOST\r\nX-A: a\r\n b\r\n\r\n") << 400 << text << QByteArray() << 4455;
+		QTest::newRow("foreign host before a bad method") << QByteArray("PUT / HTTP/1.1\r\nHost: a.example\r\n\r\n") << 400 << text << QByteArray() << 4455;
+		QTest::newRow("head over 8 KiB: dropped") << "GET / HTTP/1.1\r\nHost: HOST\r\nX-Pad: " + QByteArray(8192, 'a') + "\r\n\r\n" << 0 << QByteArray() << QByteArray() << 4455;
 		// Each file of the browser app, its type and its bytes: the end-to-end HTTP test.
-		QTest::newRow("the app") << get("/", h) << 200 << QByteArray("text/html; charset=utf-8");
+		QTest::newRow("the app") << get("/", h) << 200 << QByteArray("text/html; charset=utf-8") << QByteArray() << 4455;
 	}
 	void requests()
 	{
 		QFETCH(QByteArray, request);
 		QFETCH(int, status);
 		QFETCH(QByteArray, type);
+		QFETCH(QByteArray, websocket);
+		QFETCH(int, port);
 		RemoteRig rig;
+		const QString settings = QDir::cleanPath(moduleConfigDir() + QStringLiteral("/../obs-websocket/config.json"));
+		QFile::remove(settings);
+		QVERIFY(websocket.isNull() || writeBytes(settings, websocket));
 		const Reply reply = exchange(rig, request.replace("HOST", hostOf(rig)));
+		QFile::remove(settings);
 		QCOMPARE(reply.status, status);
 		QVERIFY(cleanedUp(rig));
 		if (status == 0)
@@ -160,36 +171,16 @@ private Q_SLOTS:
 		QCOMPARE(reply.header("Referrer-Policy"), QByteArray("no-referrer"));
 		const QByteArray policy = reply.header("Content-Security-Policy");
 		for (const QByteArray &rule : {QByteArray("default-src 'none'"), QByteArray("script-src 'self';"), QByteArray("frame-ancestors 'none'"),
-					       "connect-src 'self' ws://127.0.0.1:" + QByteArray::number(rig.remote->websocketPort()) + ';'})
+					       "connect-src 'self' ws://127.0.0.1:" + QByteArray::number(port) + ';'})
 			QVERIFY2(policy.contains(rule), policy.constData());
 		if (type == "application/json") {
 			const QJsonObject config = QJsonDocument::fromJson(reply.body).object();
 			QCOMPARE(config, rig.remote->configObject());
+			QCOMPARE(config[QStringLiteral("port")].toInt(), port);
 			QCOMPARE(config[QStringLiteral("labels")][QStringLiteral("TextLimit")].toString(), text("TextLimit"));
 		} else {
 			QCOMPARE(reply.body.isEmpty(), status != 200);
 		}
-	}
-
-	void websocketPort_data()
-	{
-		QTest::addColumn<QByteArray>("config");
-		QTest::addColumn<int>("port");
-		QTest::newRow("no file") << QByteArray() << 4455;
-		QTest::newRow("its port") << QByteArray(R"({"server_port":4460,"server_enabled":true})") << 4460;
-		QTest::newRow("out of range") << QByteArray(R"({"server_port":70000})") << 4455;
-	}
-	void websocketPort()
-	{
-		QFETCH(QByteArray, config);
-		QFETCH(int, port);
-		RemoteRig rig;
-		const QString path = QDir::cleanPath(moduleConfigDir() + QStringLiteral("/../obs-websocket/config.json"));
-		QFile::remove(path);
-		QVERIFY(config.isNull() || writeBytes(path, config));
-		QCOMPARE(int(rig.remote->websocketPort()), port);
-		QCOMPARE(rig.remote->configObject().value(QStringLiteral("port")).toInt(), port);
-		QFile::remove(path);
 	}
 
 	// A refused upload loses nothing; an accepted one is the note. A head refused at once is
