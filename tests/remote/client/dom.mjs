@@ -8,26 +8,13 @@ class Style extends Map {
 }
 
 class Node {
-  constructor(nodeType, nodeName) {
-    this.nodeType = nodeType;
-    this.nodeName = nodeName;
-    this.childNodes = [];
-  }
-  appendChild(child) {
-    this.childNodes.push(child);
-    return child;
-  }
-  get textContent() {
-    return this.nodeType === 3 ? this.nodeValue : this.childNodes.map((c) => c.textContent).join('');
-  }
+  constructor(nodeType, nodeName) { Object.assign(this, { nodeType, nodeName, childNodes: [] }); }
+  appendChild(child) { return this.childNodes.push(child) && child; }
+  get textContent() { return this.nodeType === 3 ? this.nodeValue : this.childNodes.map((c) => c.textContent).join(''); }
 }
 
 export class Element extends Node {
-  constructor(name) {
-    super(1, name.toUpperCase());
-    this.attributes = new Map();
-    this.style = new Style();
-  }
+  constructor(name) { super(1, name.toUpperCase()); Object.assign(this, { attributes: new Map(), style: new Style() }); }
   setAttribute(name, value) {
     this.attributes.set(name, String(value));
     if (name === 'style') {
@@ -45,19 +32,12 @@ export class Element extends Node {
   get textContent() { return super.textContent; }
   // Every element below this one, depth first.
   *descendants() {
-    for (const child of this.childNodes) {
-      if (child.nodeType !== 1) continue;
-      yield child;
-      yield* child.descendants();
-    }
+    for (const child of this.childNodes) if (child.nodeType === 1) yield* [child, ...child.descendants()];
   }
 }
 
 export class Text extends Node {
-  constructor(value) {
-    super(3, '#text');
-    this.nodeValue = String(value);
-  }
+  constructor(value) { super(3, '#text'); this.nodeValue = String(value); }
 }
 
 export const doc = {

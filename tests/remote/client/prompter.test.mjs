@@ -85,10 +85,7 @@ test('jumps, hostile values and resets', async (t) => {
       const smoother = new ScrollSmoother({ snapDistance: 400 });
       smoother.reset(100, 0);
       smoother.frame(100);
-      for (const [kind, value, time] of steps) {
-        if (kind === 'frame') smoother.frame(time);
-        else smoother[kind](value, time);
-      }
+      for (const [kind, value, time] of steps) smoother[kind](kind === 'frame' ? time : value, time);
       assert.ok(Math.abs(smoother.position - expected) < 1e-9, `${smoother.position} != ${expected}`);
     });
   }

@@ -11,7 +11,7 @@ import {
 
 const hex = (bytes) => Buffer.from(bytes).toString('hex');
 
-test('SHA-256 agrees with Node around every block boundary, on text and on a million bytes', () => {
+test('SHA-256 agrees with Node around every block boundary, on text and on a million bytes; so does the sign-in', () => {
   for (let length = 0; length < 300; length++) {
     const bytes = randomBytes(length);
     assert.equal(hex(sha256(bytes)), createHash('sha256').update(bytes).digest('hex'), `length ${length}`);
@@ -22,9 +22,7 @@ test('SHA-256 agrees with Node around every block boundary, on text and on a mil
     assert.equal(hex(sha256(text)), createHash('sha256').update(text, 'utf8').digest('hex'));
   }
   assert.equal(hex(sha256('a'.repeat(1000000))), 'cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0');
-});
-
-test('the authentication string follows obs-websocket\'s formula', () => {
+  // The authentication string follows obs-websocket's formula.
   const b64 = (s) => createHash('sha256').update(s, 'utf8').digest('base64');
   const password = 'pässwörd \u{1F511}';
   const salt = 'lM1GncleQOaCu9lT1yeUZhFYnqhsLLP1G5lAGo3ixaI=';
@@ -49,9 +47,8 @@ test('the access token comes from the fragment, else from the stored link', asyn
 
 // A clock the tests move by hand.
 function manualTimers() {
-  let now = 0;
+  let now = 0, id = 0;
   const due = new Map();
-  let id = 0;
   return {
     setTimeout: (fn, ms) => (due.set(++id, [now + ms, fn]), id),
     clearTimeout: (i) => due.delete(i),
@@ -69,12 +66,7 @@ function harness() {
   const timers = manualTimers();
   const sockets = [];
   class FakeSocket {
-    constructor(url) {
-      this.url = url;
-      this.readyState = 1;
-      this.sent = [];
-      sockets.push(this);
-    }
+    constructor(url) { sockets.push(Object.assign(this, { url, readyState: 1, sent: [] })); }
     send(text) { this.sent.push(JSON.parse(text)); }
     close(code) { this.readyState = 3; this.onclose({ code }); }
     receive(message) { this.onmessage({ data: JSON.stringify(message) }); }
@@ -151,13 +143,9 @@ test('only Quillmar\'s two vendor events with an object payload pass', async () 
   h.connection.onEvent = (type, data) => seen.push([type, data]);
   const event = (vendorName, eventType, payload, outer = 'VendorEvent') => h.socket().receive({ op: 5,
     d: { eventType: outer, eventIntent: 512, eventData: { vendorName, eventType, eventData: { payload } } } });
-  event('Quillmar', 'Changed', '{"epoch":"e"}');
-  event('Quillmar', 'Scroll', '{"position":0.5}');
-  event('Other', 'Changed', '{"epoch":"x"}');
-  event('Quillmar', 'Secret', '{"a":1}');
-  event('Quillmar', 'Changed', 'not json');
-  event('Quillmar', 'Changed', '[1]');
-  event('Quillmar', 'Changed', '{"epoch":"y"}', 'SceneCreated');
+  for (const args of [['Quillmar', 'Changed', '{"epoch":"e"}'], ['Quillmar', 'Scroll', '{"position":0.5}'], ['Other', 'Changed', '{"epoch":"x"}'],
+    ['Quillmar', 'Secret', '{"a":1}'], ['Quillmar', 'Changed', 'not json'], ['Quillmar', 'Changed', '[1]'],
+    ['Quillmar', 'Changed', '{"epoch":"y"}', 'SceneCreated']]) event(...args);
   assert.deepEqual(seen, [['Changed', { epoch: 'e' }], ['Scroll', { position: 0.5 }]]);
 });
 
@@ -190,9 +178,7 @@ test('a burst of change notices makes at most one more load of the scene', async
 test('one save in flight; the next quotes the revision the first one got', async () => {
   const c = controlled();
   const queue = new SaveQueue(c.send, 7);
-  const first = queue.save();
-  const second = queue.save();
-  const third = queue.save();
+  const [first, second, third] = [queue.save(), queue.save(), queue.save()];
   assert.deepEqual(c.calls.map((x) => x.arg), [7]);
   c.calls[0].resolve({ ok: true, revision: 8 });
   await first;
@@ -200,12 +186,10 @@ test('one save in flight; the next quotes the revision the first one got', async
   assert.deepEqual(c.calls.map((x) => x.arg), [7, 8]);
   c.calls[1].resolve({ ok: true, revision: 9 });
   assert.deepEqual([await second, await third].map((r) => r.revision), [9, 9]);
-  assert.equal(queue.revision, 9);
-  assert.equal(queue.busy, false);
+  assert.deepEqual([queue.revision, queue.busy], [9, false]);
 
   const failing = new SaveQueue(c.send, 1);
-  const a = failing.save();
-  const b = failing.save();
+  const [a, b] = [failing.save(), failing.save()];
   c.calls[2].reject(Object.assign(new Error('conflict'), { code: 'conflict' }));
   await assert.rejects(a, { code: 'conflict' });
   await assert.rejects(b, { code: 'conflict' });
@@ -220,9 +204,8 @@ test('keep-alive replies and the lease the page may hold without knowing', async
       const watch = new LeaseWatch();
       let stamp = null;
       for (const step of steps) {
-        if (step === 'sent') watch.acquireSent();
-        else if (step === 'settled') watch.acquireSettled();
-        else stamp = watch.keepAliveSent();
+        if (step === 'stamp') stamp = watch.keepAliveSent();
+        else watch[step === 'sent' ? 'acquireSent' : 'acquireSettled']();
       }
       const page = { editing: false, epoch: 'e', uploading: false, ...state };
       assert.equal(watch.judge(reply, stamp ?? watch.keepAliveSent(), page), want);
