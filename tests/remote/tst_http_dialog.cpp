@@ -43,21 +43,6 @@ QString decoded(const QImage &image)
 	return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
 }
 
-// The dialog over the rig's service, its widgets by name.
-struct Settings {
-	std::unique_ptr<QDialog> dialog;
-	explicit Settings(RemoteRig &rig) : dialog(rig.remote->makeSettings(nullptr)) { dialog->show(); }
-	template<typename T> T *get(const char *name) const { return dialog->findChild<T *>(QLatin1String(name)); }
-	QString status() const { return get<QLabel>("remoteStatus")->text(); }
-	void apply() const { get<QPushButton>("remoteApply")->click(); }
-	void choose(const QString &address, quint16 port) const
-	{
-		auto *box = get<QComboBox>("remoteAddress");
-		box->setCurrentIndex(box->findData(address));
-		get<QSpinBox>("remotePort")->setValue(port);
-	}
-};
-
 } // namespace
 
 class TestHttpDialog : public QObject {
@@ -124,36 +109,41 @@ private Q_SLOTS:
 		const QJsonObject old = rig.make("KeepAlive", rig.open());
 		const QString epoch = rig.remote->state().epoch(), token = rig.remote->accessToken();
 		const quint16 port = quint16(QUrl(rig.remote->url()).port());
-		Settings settings(rig);
-		QCOMPARE(settings.get<QComboBox>("remoteAddress")->currentIndex(), 0);
-		settings.choose(QStringLiteral("127.0.0.1"), port);
-		settings.apply();
-		QCOMPARE(settings.status(), QString());
+		const std::unique_ptr<QDialog> dialog(rig.remote->makeSettings(nullptr));
+		dialog->show();
+		const auto child = [&](const char *name) { return dialog->findChild<QWidget *>(QLatin1String(name)); };
+		auto *address = static_cast<QComboBox *>(child("remoteAddress"));
+		auto *status = static_cast<QLabel *>(child("remoteStatus"));
+		auto *apply = static_cast<QPushButton *>(child("remoteApply"));
+		QCOMPARE(address->currentIndex(), 0);
+		address->setCurrentIndex(address->findData(QStringLiteral("127.0.0.1")));
+		static_cast<QSpinBox *>(child("remotePort"))->setValue(port);
+		apply->click();
+		QCOMPARE(status->text(), QString());
 		QCOMPARE(rig.remote->state().epoch(), epoch);
 		QCOMPARE(rig.ask(old), QStringLiteral("ok"));
 		QCOMPARE(rig.dock->settings()->value(QStringLiteral("remote/address")).toString(), QStringLiteral("127.0.0.1"));
 
-		settings.get<QPushButton>("remoteReset")->click();
-		QCOMPARE(settings.status(), text("RemotePending"));
+		static_cast<QPushButton *>(child("remoteReset"))->click();
+		QCOMPARE(status->text(), text("RemotePending"));
 		QTcpServer taken;
 		QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
-		settings.choose(QStringLiteral("127.0.0.1"), taken.serverPort());
-		settings.apply();
-		QVERIFY(settings.status().startsWith(text("RemoteListenFailed") + QLatin1Char(' ')));
-		QVERIFY(settings.status().size() > text("RemoteListenFailed").size() + 1);
+		static_cast<QSpinBox *>(child("remotePort"))->setValue(taken.serverPort());
+		apply->click();
+		QVERIFY(status->text().startsWith(text("RemoteListenFailed") + QLatin1Char(' ')));
+		QVERIFY(status->text().size() > text("RemoteListenFailed").size() + 1);
 		QVERIFY(!rig.remote->isListening());
 		QCOMPARE(rig.dock->settings()->value(QStringLiteral("remote/port")).toInt(), int(port));
 		QCOMPARE(rig.remote->accessToken(), token);
-		QVERIFY(settings.get<QrLabel>("remoteQR")->isHidden());
-		QVERIFY(!settings.get<QPushButton>("remoteCopy")->isEnabled());
+		QVERIFY(child("remoteQR")->isHidden() && !child("remoteCopy")->isEnabled());
 
 		taken.close();
-		settings.apply();
+		apply->click();
 		QVERIFY(rig.remote->isListening());
 		QVERIFY(rig.remote->accessToken() != token);
 		QCOMPARE(rig.ask(old), QStringLiteral("access"));
 		QCOMPARE(rig.dock->settings()->value(QStringLiteral("remote/access")).toString(), rig.remote->accessToken());
-		QCOMPARE(settings.get<QrLabel>("remoteQR")->link(), rig.remote->url());
+		QCOMPARE(static_cast<QrLabel *>(child("remoteQR"))->link(), rig.remote->url());
 	}
 
 	void qrButtonTogglesThePopup()

@@ -1,7 +1,6 @@
 // The request head as a hostile client shapes it: where it ends, what it may say, and what an
 // upload's head must carry.
 #include "remote/http_head.h"
-#include "upload_fields.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -47,7 +46,7 @@ private Q_SLOTS:
 	}
 
 	// Heads, the hosts they name and the uploads they announce: tests/data/remote/http_heads.json.
-	// A row without a head asks with a host line, or with an upload's head changed field by field.
+	// A row without a head asks with its host line.
 	void heads_data()
 	{
 		QTest::addColumn<QJsonObject>("row");
@@ -60,15 +59,7 @@ private Q_SLOTS:
 	{
 		QFETCH(QJsonObject, row);
 		const auto bytes = [&](const char *key) { return row.value(QLatin1String(key)).toString().toUtf8(); };
-		test::UploadFields upload{{{"Host", "192.168.1.20:8800"}, {"Content-Type", test::WordType}, {"Content-Length", "1234"},
-					   {"X-Quillmar-Access", "token"}, {"X-Quillmar-Session", "session"}, {"X-Quillmar-Scene", "scene"},
-					   {"X-Quillmar-Epoch", "epoch"}, {"X-Quillmar-Revision", "3"}}, {}};
-		const QJsonObject changes = row.value(QStringLiteral("upload")).toObject();
-		for (auto it = changes.begin(); it != changes.end(); ++it)
-			upload.set(it.key().toUtf8(), it->isNull() ? QByteArray() : it->toString().toUtf8());
-		const QByteArray head = row.contains(QStringLiteral("head")) ? bytes("head")
-					: row.contains(QStringLiteral("upload")) ? upload.head()
-										  : "GET / HTTP/1.1\r\nHost: " + bytes("host") + "\r\n\r\n";
+		const QByteArray head = row.contains(QStringLiteral("head")) ? bytes("head") : "GET / HTTP/1.1\r\nHost: " + bytes("host") + "\r\n\r\n";
 		HttpHead parsed;
 		QCOMPARE(int(parseHead(head, parsed)), row.value(QStringLiteral("error")).toInt());
 		if (row.contains(QStringLiteral("path")))

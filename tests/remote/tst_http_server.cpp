@@ -3,7 +3,6 @@
 #include "remote/http_head.h"
 #include "remote_fixture.h"
 #include "test_util.h"
-#include "upload_fields.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -82,6 +81,28 @@ struct Client {
 	}
 };
 
+// The head of a Word upload field by field, so that a case can replace or add one by name.
+struct UploadFields {
+	QList<QPair<QByteArray, QByteArray>> fields;
+	QByteArray body;
+
+	void set(const QByteArray &name, const QByteArray &value)
+	{
+		for (auto &field : fields)
+			if (field.first == name)
+				return void(field.second = value);
+		fields.append({name, value});
+	}
+	QByteArray head() const
+	{
+		QByteArray bytes = "POST /import.docx HTTP/1.1\r\n";
+		for (const auto &field : fields)
+			bytes += field.first + ": " + field.second + "\r\n";
+		return bytes + "\r\n";
+	}
+	QByteArray bytes() const { return head() + body; }
+};
+
 Reply exchange(const RemoteRig &rig, const QByteArray &bytes)
 {
 	Client client(rig);
@@ -95,7 +116,7 @@ UploadFields leaseholderUpload(RemoteRig &rig, const QByteArray &body)
 	const QString session = rig.open();
 	if (rig.acquire(session) != QLatin1String("ok"))
 		qFatal("no lease");
-	UploadFields upload{{{"Host", hostOf(rig)}, {"Origin", "http://" + hostOf(rig)}, {"Content-Type", WordType},
+	UploadFields upload{{{"Host", hostOf(rig)}, {"Origin", "http://" + hostOf(rig)}, {"Content-Type", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
 			     {"Content-Length", QByteArray::number(body.size())},
 			     {"X-Quillmar-Access", rig.remote->accessToken().toUtf8()}, {"X-Quillmar-Session", session.toUtf8()},
 			     {"X-Quillmar-Scene", rig.scene().toUtf8()}, {"X-Quillmar-Epoch", rig.remote->state().epoch().toUtf8()},
