@@ -7,6 +7,8 @@
 
 #include <QJsonArray>
 
+#include <functional>
+
 using namespace quillmar;
 using namespace quillmar::test;
 
@@ -57,25 +59,19 @@ private Q_SLOTS:
 			rig.now += at("advance").toInteger();
 			for (int i = 0; i < at("times").toInt(1) && has("open"); ++i)
 				sessions[at("open").toString()] = rig.open(at("name").toString(QStringLiteral("Phone")));
-			if (has("type")) {
-				rig.dock->editor()->setFocus();
-				QTest::keyClicks(rig.dock->editor(), at("type").toString());
-			}
-			if (has("note"))
-				rig.dock->applyRemoteNote(rig.scenes.front()->source(), at("note").toString());
-			if (has("lock"))
-				rig.dock->setLocked(at("lock").toBool());
-			if (has("frontend"))
-				rig.dock->onFrontendEvent(at("frontend") == QLatin1String("changing") ? OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING
-												: OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED);
-			if (has("stop"))
-				rig.remote->stop();
-			if (has("sweep"))
-				rig.remote->sweep();
-			if (has("scrollChanged"))
-				rig.remote->scrollChanged();
-			if (has("noteChanged"))
-				rig.remote->noteChanged(rig.scene(at("noteChanged").toInt()));
+			const std::pair<const char *, std::function<void(const QJsonValue &)>> actions[] = {
+				{"type", [&](const QJsonValue &v) { rig.dock->editor()->setFocus(), QTest::keyClicks(rig.dock->editor(), v.toString()); }},
+				{"note", [&](const QJsonValue &v) { rig.dock->applyRemoteNote(rig.scenes.front()->source(), v.toString()); }},
+				{"lock", [&](const QJsonValue &v) { rig.dock->setLocked(v.toBool()); }},
+				{"frontend", [&](const QJsonValue &v) { rig.dock->onFrontendEvent(v == QLatin1String("changing") ? OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING
+												       : OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED); }},
+				{"stop", [&](const QJsonValue &) { rig.remote->stop(); }},
+				{"sweep", [&](const QJsonValue &) { rig.remote->sweep(); }},
+				{"scrollChanged", [&](const QJsonValue &) { rig.remote->scrollChanged(); }},
+				{"noteChanged", [&](const QJsonValue &v) { rig.remote->noteChanged(rig.scene(v.toInt())); }}};
+			for (const auto &[key, action] : actions)
+				if (has(key))
+					action(at(key));
 			if (has("emit")) {
 				rig.remote->emitEvent();
 				const auto events = FakeWebsocket::instance().takeEvents();

@@ -8,6 +8,7 @@ import {
   parseGoTo, findMatches, markSpans, togglePatch, listPatch, indentPatch, FormatPainter, pieceAt, nextMarkAt,
   goToScroll,
 } from '../../../src/remote/client/document.mjs';
+import { accessFromAddress } from '../../../src/remote/client/protocol.mjs';
 import { doc, container, parseHtml } from './dom.mjs';
 
 const vectors = (name) => {
@@ -94,12 +95,12 @@ test('markup in runs and names stays text and never reaches a style', () => {
   assert.equal(serialize(root).blocks[0].runs[0].text, evil);
 });
 
-// Calls of the page's pure functions and what each returns: tests/data/remote/document_calls.json,
+// Calls of the page's pure functions (and of the sign-in's reading of its address) and what each returns: tests/data/remote/document_calls.json,
 // with partial blocks and runs completed by the builders above.
 test('editing tools, imports and colours', async (t) => {
   const full = ({ runs = [], ...rest }) => ({ ...block(runs.map((r) => run('', r))), ...rest });
   const calls = {
-    colorName, markEndingAt, markSpans, parseGoTo, findMatches, pieceAt, nextMarkAt, goToScroll,
+    accessFromAddress, colorName, markEndingAt, markSpans, parseGoTo, findMatches, pieceAt, nextMarkAt, goToScroll,
     listMarkers: (blocks) => listMarkers(blocks.map(full)),
     togglePatch: (name, formats) => togglePatch(name, formats.map((f) => run('', f))),
     listPatch: (blocks, first, style) => listPatch(blocks.map(full), first, style),

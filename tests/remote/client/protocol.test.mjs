@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { createHash, randomBytes, randomInt } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import {
-  sha256, base64, secretOf, authenticationOf, accessFromAddress, Connection, LoadQueue, SaveQueue, LeaseWatch,
+  sha256, base64, secretOf, authenticationOf, Connection, LoadQueue, SaveQueue, LeaseWatch,
   resumeSession,
 } from '../../../src/remote/client/protocol.mjs';
 
@@ -31,18 +31,6 @@ test('SHA-256 agrees with Node around every block boundary, on text and on a mil
   assert.equal(secret, b64(password + salt));
   assert.equal(authenticationOf(secret, challenge), b64(b64(password + salt) + challenge));
   assert.equal(base64(new Uint8Array([0xfb, 0xff])), '+/8=');
-});
-
-test('the access token comes from the fragment, else from the stored link', async (t) => {
-  const token = 'abcDEF0123456789_-xyzQ';
-  const rows = [
-    ['valid fragment', '#' + token, null, { token, store: true }],
-    ['invalid fragment disables sign-in', '#short', token, { token: null, store: false }],
-    ['fragment with markup', '#<b>x</b>aaaaaaaaaaaaaaa', token, { token: null, store: false }],
-    ['no fragment uses the stored link', '', token, { token, store: false }],
-    ['no fragment and a bad stored link', '', 'x'.repeat(23), { token: null, store: false }],
-  ];
-  for (const [name, hash, stored, want] of rows) await t.test(name, () => assert.deepEqual(accessFromAddress(hash, stored), want));
 });
 
 // A clock the tests move by hand.
