@@ -2,7 +2,6 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
-import { fileURLToPath } from 'node:url';
 import {
   checkDocument, saveCheck, render, serialize, importHtml, plainDocument, listMarkers, colorName, markEndingAt,
   parseGoTo, findMatches, markSpans, togglePatch, listPatch, indentPatch, FormatPainter, pieceAt, nextMarkAt,
@@ -11,10 +10,8 @@ import {
 import { accessFromAddress } from '../../../src/remote/client/protocol.mjs';
 import { doc, container, parseHtml } from './dom.mjs';
 
-const vectors = (name) => {
-  const file = fileURLToPath(new URL(`../../data/blocks/${name}.json`, import.meta.url));
-  return expand(JSON.parse(readFileSync(file, 'utf8'))).cases;
-};
+const read = (path) => expand(JSON.parse(readFileSync(new URL(`../../data/${path}`, import.meta.url), 'utf8')));
+const vectors = (name) => read(`blocks/${name}.json`).cases;
 
 function expand(value) {
   if (Array.isArray(value)) {
@@ -55,25 +52,20 @@ function assertSameBlocks(actual, expected) {
 
 const roundTrip = (blocks) => serialize(container(render(blocks, doc))).blocks;
 
-test('documents the module refuses are refused with its code, the ones it takes are taken', async (t) => {
+test('documents the module refuses are refused with its code; the ones it gives come back unchanged', async (t) => {
   for (const file of ['validation', 'limits', 'apply']) {
     for (const c of vectors(file)) {
       if (c.html !== undefined && c.error) continue; // refused for the stored note, not the document
       await t.test(`${file}: ${c.name}`, () => assert.equal(checkDocument(c.document), c.error ?? null));
     }
   }
-});
-
-test('what the module exports comes back unchanged through the editor', async (t) => {
+  // What the module exports comes back unchanged through the editor.
   const cases = [
     ...vectors('export').filter((c) => c.editable).map((c) => [`export: ${c.name}`, c.blocks]),
     ...vectors('apply').map((c) => [`apply: ${c.name}`, c.result]),
   ];
   for (const [name, blocks] of cases) {
-    await t.test(name, () => {
-      assert.equal(checkDocument({ blocks }), null);
-      assertSameBlocks(roundTrip(blocks), blocks);
-    });
+    await t.test(name, () => (assert.equal(checkDocument({ blocks }), null), assertSameBlocks(roundTrip(blocks), blocks)));
   }
 });
 
@@ -86,17 +78,15 @@ test('markup in runs and names stays text and never reaches a style', () => {
   const paragraphs = render([block([run(evil, { family: 'x";background:url(//e)' }),
     run('!', { color: 'url(//e)', weight: 700 })])], doc);
   const root = container(paragraphs);
-  const names = [...root.descendants()].map((e) => e.nodeName);
-  assert.deepEqual([...new Set(names)], ['P', 'SPAN']);
-  assert.equal(root.textContent, evil + '!');
+  assert.deepEqual([[...new Set([...root.descendants()].map((e) => e.nodeName))], root.textContent], [['P', 'SPAN'], evil + '!']);
   const [span, refused] = paragraphs[0].childNodes;
   assert.equal(span.style.getPropertyValue('font-family'), '"x\\";background:url(//e)"');
   assert.deepEqual([...refused.style.keys()], []);
   assert.equal(serialize(root).blocks[0].runs[0].text, evil);
 });
 
-// Calls of the page's pure functions (and of the sign-in's reading of its address) and what each returns: tests/data/remote/document_calls.json,
-// with partial blocks and runs completed by the builders above.
+// Calls of the page's pure functions (and of the sign-in's reading of its address) and what
+// each returns: tests/data/remote/document_calls.json, partial blocks and runs completed here.
 test('editing tools, imports and colours', async (t) => {
   const full = ({ runs = [], ...rest }) => ({ ...block(runs.map((r) => run('', r))), ...rest });
   const calls = {
@@ -117,8 +107,7 @@ test('editing tools, imports and colours', async (t) => {
       return result.document.blocks.map((b) => b.runs.map((r) => r.text).join(''));
     },
   };
-  const file = fileURLToPath(new URL('../../data/remote/document_calls.json', import.meta.url));
-  for (const { name, calls: rows, want } of expand(JSON.parse(readFileSync(file, 'utf8')))) {
+  for (const { name, calls: rows, want } of read('remote/document_calls.json')) {
     await t.test(name, () => assert.deepEqual(rows.map(([f, ...args]) => calls[f](...args)), want));
   }
   const painted = (steps, p = new FormatPainter()) => steps.map((step) => (step === 'use' ? p.use() : (p[step](step), p.format)));

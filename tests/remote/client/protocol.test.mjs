@@ -140,16 +140,12 @@ test('only Quillmar\'s two vendor events with an object payload pass', async () 
 // A request function whose replies the test releases one by one.
 function controlled() {
   const calls = [];
-  const send = (arg) => new Promise((resolve, reject) => calls.push({ arg, resolve, reject }));
-  return { calls, send };
+  return { calls, send: (arg) => new Promise((resolve, reject) => calls.push({ arg, resolve, reject })) };
 }
 
 test('a burst of change notices makes at most one more load of the scene', async () => {
-  const c = controlled();
-  const queue = new LoadQueue(c.send);
-  const first = queue.load('A');
-  const burst = [1, 2, 3, 4, 5].map(() => queue.load('A'));
-  const other = queue.load('B');
+  const c = controlled(), queue = new LoadQueue(c.send);
+  const [first, burst, other] = [queue.load('A'), [1, 2, 3, 4, 5].map(() => queue.load('A')), queue.load('B')];
   assert.deepEqual(c.calls.map((x) => x.arg), ['A', 'B']);
   c.calls[0].resolve('A1');
   assert.equal(await first, 'A1');
@@ -164,8 +160,7 @@ test('a burst of change notices makes at most one more load of the scene', async
 });
 
 test('one save in flight; the next quotes the revision the first one got', async () => {
-  const c = controlled();
-  const queue = new SaveQueue(c.send, 7);
+  const c = controlled(), queue = new SaveQueue(c.send, 7);
   const [first, second, third] = [queue.save(), queue.save(), queue.save()];
   assert.deepEqual(c.calls.map((x) => x.arg), [7]);
   c.calls[0].resolve({ ok: true, revision: 8 });
