@@ -17,12 +17,8 @@ export class Element extends Node {
   constructor(name) { super(1, name.toUpperCase()); Object.assign(this, { attributes: new Map(), style: new Style() }); }
   setAttribute(name, value) {
     this.attributes.set(name, String(value));
-    if (name === 'style') {
-      for (const decl of String(value).split(';')) {
-        const at = decl.indexOf(':');
-        if (at > 0) this.style.setProperty(decl.slice(0, at).trim().toLowerCase(), decl.slice(at + 1).trim());
-      }
-    }
+    if (name !== 'style') return;
+    for (const [, key, text] of String(value).matchAll(/([^;:]+):([^;]*)/g)) this.style.setProperty(key.trim().toLowerCase(), text.trim());
   }
   getAttribute(name) { return this.attributes.has(name) ? this.attributes.get(name) : null; }
   removeAttribute(name) { this.attributes.delete(name); }

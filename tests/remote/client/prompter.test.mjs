@@ -70,8 +70,7 @@ test('jumps, hostile values and resets', async (t) => {
     ['back to the top is shown at once', [['report', -500, 100], ['frame', null, 116]], -500],
     ['not a number is ignored', [['report', NaN, 100], ['report', Infinity, 120], ['frame', null, 200]], 100],
     ['a report without a time is ignored', [['report', 150, undefined], ['frame', null, 200]], 100],
-    ['a clock going back moves nothing', [['report', 150, 100], ['frame', null, 150], ['frame', null, 50]],
-      100 + 50 * 50 / 250],
+    ['a clock going back moves nothing', [['report', 150, 100], ['frame', null, 150], ['frame', null, 50]], 100 + 50 * 50 / 250],
     ['a reset forgets the stream', [['report', 150, 100], ['reset', 20, 110], ['frame', null, 300]], 20],
     ['a long gap in frames ends at the report', [['report', 150, 100], ['frame', null, 100000]], 150],
   ];

@@ -42,25 +42,21 @@ function manualTimers() {
     clearTimeout: (i) => due.delete(i),
     advance(ms) {
       now += ms;
-      for (const [i, [at, fn]] of [...due].sort((a, b) => a[1][0] - b[1][0])) {
-        if (at <= now && due.delete(i)) fn();
-      }
+      for (const [i, [at, fn]] of [...due].sort((a, b) => a[1][0] - b[1][0])) if (at <= now && due.delete(i)) fn();
     },
   };
 }
 
 // One fake obs-websocket peer per connection.
 function harness() {
-  const timers = manualTimers();
-  const sockets = [];
+  const timers = manualTimers(), sockets = [];
   class FakeSocket {
     constructor(url) { sockets.push(Object.assign(this, { url, readyState: 1, sent: [] })); }
     send(text) { this.sent.push(JSON.parse(text)); }
     close(code) { this.readyState = 3; this.onclose({ code }); }
     receive(message) { this.onmessage({ data: JSON.stringify(message) }); }
   }
-  const connection = new Connection({ url: 'ws://host:4455', WebSocket: FakeSocket, timers });
-  return { connection, timers, socket: () => sockets[sockets.length - 1] };
+  return { connection: new Connection({ url: 'ws://host:4455', WebSocket: FakeSocket, timers }), timers, socket: () => sockets.at(-1) };
 }
 
 const hello = (salt = 'salt', challenge = 'challenge') => ({ op: 0, d: { rpcVersion: 1, authentication: { salt, challenge } } });
@@ -209,9 +205,8 @@ test('a reconnect gives back the lease it left behind before it reads the state'
   const rows = [['the lease left behind', 'me', 'ReleaseEdit', ''], ['no lease', '', 'GetState', ''],
     ['another device edits', 'other', 'GetState', 'other']];
   for (const [name, holder, read, editor] of rows) {
-    await t.test(name, async () => {
-      const m = module(holder);
-      assert.deepEqual([(await resumeSession(m.send, new LeaseWatch())).editor, ...m.sent], [editor, 'KeepAlive', read]);
-    });
+    const m = module(holder);
+    await t.test(name, async () => assert.deepEqual([(await resumeSession(m.send, new LeaseWatch())).editor, ...m.sent],
+      [editor, 'KeepAlive', read]));
   }
 });
