@@ -84,8 +84,7 @@ private:
 	static void requestRegister(void *data, calldata_t *cd)
 	{
 		const QMutexLocker locker(&self(data)->m_mutex);
-		self(data)->m_callback = *static_cast<obs_websocket_request_callback *>(calldata_ptr(cd, "callback"));
-		self(data)->m_last = self(data)->m_callback;
+		self(data)->m_last = self(data)->m_callback = *static_cast<obs_websocket_request_callback *>(calldata_ptr(cd, "callback"));
 		calldata_set_bool(cd, "success", true);
 	}
 	static void requestUnregister(void *data, calldata_t *cd)
@@ -96,8 +95,7 @@ private:
 	}
 	static void eventEmit(void *data, calldata_t *cd)
 	{
-		auto *event = static_cast<obs_data_t *>(calldata_ptr(cd, "data"));
-		const QJsonObject body = QJsonDocument::fromJson(obs_data_get_string(event, "payload")).object();
+		const QJsonObject body = QJsonDocument::fromJson(obs_data_get_string(static_cast<obs_data_t *>(calldata_ptr(cd, "data")), "payload")).object();
 		const QMutexLocker locker(&self(data)->m_mutex);
 		self(data)->m_events.push_back({QString::fromUtf8(calldata_string(cd, "type")), body});
 		calldata_set_bool(cd, "success", true);
@@ -154,13 +152,12 @@ struct RemoteRig {
 
 	QString scene(int i = 0) const { return scenes.at(size_t(i))->uuid(); }
 	// The note as stored, as plain text unless asked for its HTML.
-	QString stored(int i = 0, bool html = false) const
+	QString stored(bool html = false) const
 	{
 		QString error;
-		const QString note = dock->noteStore().readNote(scenes.at(size_t(i))->source(), error);
+		const QString note = dock->noteStore().readNote(scenes.front()->source(), error);
 		return html ? note : htmlToPlainText(note);
 	}
-	QJsonObject sceneField(int i = 0) const { return {{QStringLiteral("scene"), scene(i)}}; }
 
 	// A request with the token and, when given, the session.
 	QJsonObject make(const char *action, const QString &session = QString(), QJsonObject fields = QJsonObject()) const
@@ -186,12 +183,7 @@ struct RemoteRig {
 	}
 	// The reply's code ("ok" or the error's).
 	QString ask(const QJsonObject &request) { return code(send(request)); }
-	QString acquire(const QString &session, int i = 0) { return ask(edit("AcquireEdit", session, scene(i))); }
-	// A save (or another edit carrying a document) of one paragraph of plain text.
-	QJsonObject save(const QString &session, const QString &text, int i = 0, const char *action = "SaveDocument")
-	{
-		return edit(action, session, scene(i), {{QStringLiteral("document"), plainDocument(text)}});
-	}
+	QString acquire(const QString &session) { return ask(edit("AcquireEdit", session, scene())); }
 };
 
 } // namespace quillmar::test

@@ -1,22 +1,28 @@
+// The service's requests and answers, scenario by scenario (tests/data/remote/protocol.json),
+// over a dock with two scenes on a clock the steps move.
 #include "editor/editor.h"
 #include "module/text.h"
 #include "remote_fixture.h"
+#include "test_util.h"
 
 #include <QJsonArray>
+
+#include <functional>
 
 using namespace quillmar;
 using namespace quillmar::test;
 
 namespace {
 
-const QString Ok = QStringLiteral("ok");
-
-QStringList eventTypes()
+// The first expected field the actual object does not have; a number stands for an array's length.
+QString mismatch(const QJsonObject &actual, const QJsonObject &expected)
 {
-	QStringList types;
-	for (const auto &event : FakeWebsocket::instance().takeEvents())
-		types << event.type;
-	return types;
+	for (auto it = expected.begin(); it != expected.end(); ++it) {
+		const QJsonValue got = actual.value(it.key());
+		if ((got.isArray() && it->isDouble() ? QJsonValue(got.toArray().size()) : got) != *it)
+			return it.key() + QLatin1String(" is ") + QJsonDocument(QJsonObject{{it.key(), got}}).toJson(QJsonDocument::Compact);
+	}
+	return QString();
 }
 
 } // namespace
@@ -25,153 +31,88 @@ class TestRemoteProtocol : public QObject {
 	Q_OBJECT
 
 private Q_SLOTS:
-	void requestsAreRefusedBeforeAnyAction_data()
+	void scenarios_data()
 	{
-		// Fields laid over a valid GetState, or a raw payload instead, and what befalls the service.
-		QTest::addColumn<QJsonObject>("fields");
-		QTest::addColumn<QByteArray>("raw");
-		QTest::addColumn<QString>("event");
-		QTest::addColumn<QString>("expected");
-		const auto field = [](const char *name, const char *value) { return QJsonObject{{QLatin1String(name), QLatin1String(value)}}; };
-		QTest::newRow("wrong token") << field("access", "AAAAAAAAAAAAAAAAAAAAAA") << QByteArray() << QString() << "access";
-		QTest::newRow("unknown session") << field("session", "nobody") << QByteArray() << QString() << "session";
-		QTest::newRow("unknown action") << field("action", "Format") << QByteArray() << QString() << "action";
-		QTest::newRow("payload not an object") << QJsonObject() << QByteArray("[1]") << QString() << "format";
-		QTest::newRow("payload over 6 MiB") << QJsonObject() << "\"" + QByteArray(Remote::MaxPayloadBytes, 'a') + "\"" << QString() << "size";
-		QTest::newRow("collection loading: Open") << field("action", "Open") << QByteArray() << "loading" << "loading";
-		QTest::newRow("collection loading: GetDocument") << field("action", "GetDocument") << QByteArray() << "loading" << "loading";
-		QTest::newRow("server stopped") << QJsonObject() << QByteArray() << "stop" << "disabled";
+		QTest::addColumn<QJsonArray>("steps");
+		const QByteArray data = fileBytes(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/remote/protocol.json"));
+		for (const QJsonValue &scenario : QJsonDocument::fromJson(data).array())
+			QTest::newRow(qPrintable(scenario[QStringLiteral("name")].toString())) << scenario[QStringLiteral("steps")].toArray();
 	}
-	void requestsAreRefusedBeforeAnyAction()
+	void scenarios()
 	{
-		QFETCH(QJsonObject, fields);
-		QFETCH(QByteArray, raw);
-		QFETCH(QString, event);
-		QFETCH(QString, expected);
+		QFETCH(QJsonArray, steps);
 		RemoteRig rig;
-		QJsonObject request = rig.make("GetState", rig.open(), rig.sceneField());
-		for (auto it = fields.begin(); it != fields.end(); ++it)
-			request[it.key()] = it.value();
-		if (event == QLatin1String("loading"))
-			rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
-		else if (event == QLatin1String("stop"))
-			rig.remote->stop();
-		const QJsonObject reply = raw.isEmpty() ? rig.send(request) : FakeWebsocket::instance().callRaw(raw);
-		QCOMPARE(code(reply), expected);
-		QCOMPARE(reply.size(), 2);
-	}
-
-	void sessionsAndDeviceNames()
-	{
-		RemoteRig rig;
-		QStringList sessions;
-		for (int i = 0; i < RemoteState::MaxSessions; ++i)
-			sessions << rig.open(i == 0 ? QStringLiteral("  ") : QStringLiteral("Phone %1").arg(i));
-		QCOMPARE(rig.ask(rig.make("Open")), QStringLiteral("capacity"));
-		// The first one is named after the locale's default device name.
-		rig.send(rig.edit("AcquireEdit", sessions.first(), rig.scene()));
-		QCOMPARE(rig.remote->stateObject().value(QStringLiteral("editor")).toString(), text("RemoteDevice"));
-		rig.now += RemoteState::SessionIdleMs + 1;
-		QCOMPARE(rig.ask(rig.make("GetState", sessions.last())), QStringLiteral("session"));
-		QVERIFY(!rig.open().isEmpty());
-	}
-
-	// Read, take the lease, save, see the note stored and shown, and what others get meanwhile.
-	void leaseAndSave()
-	{
-		RemoteRig rig;
-		const QString a = rig.open(QStringLiteral("Phone"));
-		const QString b = rig.open(QStringLiteral("Tablet"));
-		const QJsonObject document = rig.send(rig.make("GetDocument", a, rig.sceneField()));
-		QCOMPARE(code(document), Ok);
-		QCOMPARE(document.value(QStringLiteral("revision")).toInt(), 0);
-
-		const QJsonObject save = rig.save(a, QStringLiteral("hello"));
-		QCOMPARE(rig.ask(save), QStringLiteral("lease"));
-		QCOMPARE(rig.acquire(a), Ok);
-		QVERIFY(rig.dock->isRemoteEditing());
-		QVERIFY(rig.dock->editor()->isReadOnly());
-		QCOMPARE(rig.acquire(b), QStringLiteral("busy"));
-		QCOMPARE(rig.acquire(a, 1), QStringLiteral("busy"));
-		QCOMPARE(rig.ask(rig.save(b, QStringLiteral("b"))), QStringLiteral("busy"));
-		QCOMPARE(rig.ask(rig.edit("CheckImport", a, rig.scene(1))), QStringLiteral("busy"));
-
-		const QJsonObject saved = rig.send(save);
-		QCOMPARE(code(saved), Ok);
-		QCOMPARE(saved.value(QStringLiteral("revision")).toInt(), 1);
-		QCOMPARE(rig.stored(), QStringLiteral("hello"));
-		QCOMPARE(rig.dock->editor()->toPlainText(), QStringLiteral("hello"));
-		QCOMPARE(rig.ask(save), QStringLiteral("conflict")); // revision 0 is stale now
-
-		// Unchanged: same revision, nothing stored, no event.
-		rig.remote->emitEvent();
-		QCOMPARE(eventTypes(), QStringList{QStringLiteral("Changed")});
-		const QJsonObject again = rig.send(rig.save(a, QStringLiteral("hello")));
-		QCOMPARE(again.value(QStringLiteral("revision")).toInt(), 1);
-		rig.remote->emitEvent();
-		QCOMPARE(eventTypes(), QStringList{QStringLiteral("Scroll")});
-
-		const QJsonObject replaced = rig.send(rig.save(a, QStringLiteral("new"), 0, "ReplaceDocument"));
-		QCOMPARE(code(replaced), Ok);
-		QCOMPARE(replaced.value(QStringLiteral("simplified")), QJsonValue(false));
-		QCOMPARE(rig.stored(), QStringLiteral("new"));
-
-		QCOMPARE(rig.ask(rig.make("ReleaseEdit", a)), Ok);
-		QVERIFY(!rig.dock->isRemoteEditing());
-		QCOMPARE(rig.ask(rig.save(a, QStringLiteral("x"))), QStringLiteral("lease"));
-	}
-
-	// Only KeepAlive, saves and AcquireEdit renew the lease.
-	void leaseLapsesBySilence()
-	{
-		RemoteRig rig;
-		const QString a = rig.open();
-		QCOMPARE(rig.acquire(a), Ok);
-		rig.now += 10000;
-		QVERIFY(rig.send(rig.make("KeepAlive", a)).value(QStringLiteral("editing")).toBool());
-		rig.now += 14999;
-		rig.send(rig.make("GetState", a));
-		rig.remote->sweep();
-		QVERIFY(rig.dock->isRemoteEditing());
-		rig.now += 1;
-		rig.remote->sweep();
-		QVERIFY(!rig.dock->isRemoteEditing());
-		QVERIFY(!rig.send(rig.make("KeepAlive", a)).value(QStringLiteral("editing")).toBool());
-	}
-
-	void localEditingLockAndCollection()
-	{
-		RemoteRig rig;
-		const QString a = rig.open();
-		rig.dock->editor()->setFocus();
-		QTest::keyClicks(rig.dock->editor(), QStringLiteral("typed"));
-		QCOMPARE(rig.acquire(a), QStringLiteral("busy"));
-		const QJsonObject state = rig.remote->stateObject();
-		QCOMPARE(state.value(QStringLiteral("editor")).toString(), QStringLiteral("OBS"));
-		QCOMPARE(state.value(QStringLiteral("editorScene")).toString(), rig.scene());
-		// Each keystroke counted a revision; the reader's unsaved text is what a client reads.
-		QCOMPARE(rig.remote->state().revision(rig.scene()), 5);
-		const QJsonObject exported = rig.send(rig.make("ExportText", a, rig.sceneField()));
-		QCOMPARE(exported.value(QStringLiteral("text")).toString(), QStringLiteral("typed"));
-		QCOMPARE(rig.ask(rig.make("Scroll", a, {{QStringLiteral("command"), QStringLiteral("seek")}, {QStringLiteral("scene"), rig.scene()}, {QStringLiteral("target"), QStringLiteral("1")}})), QStringLiteral("busy"));
-		rig.now += RemoteState::LocalEditingMs;
-		QCOMPARE(rig.acquire(a), Ok);
-		QCOMPARE(rig.stored(), QStringLiteral("typed"));
-
-		// The lock ends the lease at once.
-		rig.dock->setLocked(true);
-		QVERIFY(!rig.dock->isRemoteEditing());
-		QCOMPARE(rig.ask(rig.save(a, QStringLiteral("x"))), QStringLiteral("locked"));
-		rig.dock->setLocked(false);
-		rig.now += RemoteState::LocalEditingMs;
-
-		// A new collection: a new epoch, revisions from 0, old edits refused.
-		const QJsonObject stale = rig.edit("AcquireEdit", a, rig.scene());
-		rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
-		QCOMPARE(rig.remote->stateObject().value(QStringLiteral("scenes")).toArray().size(), 0);
-		rig.dock->onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED);
-		QCOMPARE(rig.ask(stale), QStringLiteral("conflict"));
-		QCOMPARE(rig.send(rig.make("GetDocument", a, rig.sceneField())).value(QStringLiteral("revision")).toInt(), 0);
+		const QByteArray firstEpoch = rig.remote->state().epoch().toUtf8();
+		QHash<QString, QString> sessions;
+		for (const QJsonValue &value : steps) {
+			// Names for what only the run knows.
+			const QByteArray where = QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+			const QJsonObject step = QJsonDocument::fromJson(QByteArray(where)
+									 .replace("$scene0", rig.scene(0).toUtf8())
+									 .replace("$scene1", rig.scene(1).toUtf8())
+									 .replace("$firstEpoch", firstEpoch)
+									 .replace("$epoch", rig.remote->state().epoch().toUtf8())
+									 .replace("$device", text("RemoteDevice").toUtf8()))
+							 .object();
+			const auto has = [&](const char *key) { return step.contains(QLatin1String(key)); };
+			const auto at = [&](const char *key) { return step.value(QLatin1String(key)); };
+			rig.now += at("advance").toInteger();
+			for (int i = 0; i < at("times").toInt(1) && has("open"); ++i)
+				sessions[at("open").toString()] = rig.open(at("name").toString(QStringLiteral("Phone")));
+			const std::pair<const char *, std::function<void(const QJsonValue &)>> actions[] = {
+				{"type", [&](const QJsonValue &v) { rig.dock->editor()->setFocus(), QTest::keyClicks(rig.dock->editor(), v.toString()); }},
+				{"note", [&](const QJsonValue &v) { rig.dock->applyRemoteNote(rig.scenes.front()->source(), v.toString()); }},
+				{"lock", [&](const QJsonValue &v) { rig.dock->setLocked(v.toBool()); }},
+				{"frontend", [&](const QJsonValue &v) { rig.dock->onFrontendEvent(v == QLatin1String("changing") ? OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING
+												       : OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED); }},
+				{"stop", [&](const QJsonValue &) { rig.remote->stop(); }},
+				{"sweep", [&](const QJsonValue &) { rig.remote->sweep(); }},
+				{"scrollChanged", [&](const QJsonValue &) { rig.remote->scrollChanged(); }},
+				{"noteChanged", [&](const QJsonValue &v) { rig.remote->noteChanged(rig.scene(v.toInt())); }}};
+			for (const auto &[key, action] : actions)
+				if (has(key))
+					action(at(key));
+			if (has("emit")) {
+				rig.remote->emitEvent();
+				const auto events = FakeWebsocket::instance().takeEvents();
+				QJsonArray types;
+				for (const auto &event : events)
+					types.append(event.type);
+				QVERIFY2(types == at("emit").toArray(), where.constData());
+				if (has("body"))
+					QVERIFY2(mismatch(events.back().body, at("body").toObject()).isEmpty(), where.constData());
+			}
+			if (has("check")) {
+				QJsonObject seen = rig.remote->stateObject();
+				seen.insert(QStringLiteral("stored"), rig.stored());
+				seen.insert(QStringLiteral("shown"), rig.dock->editor()->toPlainText());
+				seen.insert(QStringLiteral("remoteEditing"), rig.dock->isRemoteEditing());
+				seen.insert(QStringLiteral("readOnly"), rig.dock->editor()->isReadOnly());
+				seen.insert(QStringLiteral("revision"), rig.remote->state().revision(rig.scene()));
+				QVERIFY2(mismatch(seen, at("check").toObject()).isEmpty(), qPrintable(where + ' ' + mismatch(seen, at("check").toObject())));
+			}
+			if (!has("do") && !has("raw") && !has("rawBytes"))
+				continue;
+			QJsonObject reply;
+			if (has("do")) {
+				QJsonObject fields;
+				if (has("scene"))
+					fields = rig.edit("", QString(), rig.scene(at("scene").toInt()));
+				if (has("text"))
+					fields.insert(QStringLiteral("document"), plainDocument(at("text").toString()));
+				QJsonObject request = rig.make(qPrintable(at("do").toString()), sessions.value(at("as").toString()), fields);
+				const QJsonObject extra = at("fields").toObject();
+				for (auto it = extra.begin(); it != extra.end(); ++it)
+					request.insert(it.key(), *it);
+				reply = rig.send(request);
+			} else {
+				const QByteArray raw = has("raw") ? at("raw").toString().toUtf8() : '"' + QByteArray(at("rawBytes").toInt(), 'a') + '"';
+				reply = FakeWebsocket::instance().callRaw(raw);
+			}
+			const QString expected = at("expect").toString();
+			QVERIFY2(code(reply) == expected, qPrintable(where + " got " + code(reply)));
+			QVERIFY2(expected == QLatin1String("ok") ? mismatch(reply, at("reply").toObject()).isEmpty() : reply.size() == 2, where.constData());
+		}
 	}
 
 	// A note that fits the limits but whose block document would no longer fit a reply is
@@ -180,7 +121,7 @@ private Q_SLOTS:
 	{
 		RemoteRig rig;
 		const QString a = rig.open();
-		QCOMPARE(rig.acquire(a), Ok);
+		QCOMPARE(rig.acquire(a), QStringLiteral("ok"));
 		QJsonObject document = plainDocument(QStringLiteral("ab"));
 		QJsonObject block = document[QStringLiteral("blocks")][0].toObject();
 		QJsonObject run = block[QStringLiteral("runs")][0].toObject();
@@ -197,72 +138,10 @@ private Q_SLOTS:
 		const QJsonObject request = rig.edit("SaveDocument", a, rig.scene(), {{QStringLiteral("document"), document}});
 		const qsizetype bytes = QJsonDocument(request).toJson(QJsonDocument::Compact).size();
 		QVERIFY2(bytes > Remote::MaxDocumentBytes && bytes < Remote::MaxPayloadBytes, QByteArray::number(bytes));
-		const QString before = rig.stored(0, true);
+		const QString before = rig.stored(true);
 		QCOMPARE(rig.ask(request), QStringLiteral("size"));
-		QCOMPARE(rig.stored(0, true), before);
+		QCOMPARE(rig.stored(true), before);
 		QCOMPARE(rig.remote->state().revision(rig.scene()), 0);
-	}
-
-	void scrollCommands_data()
-	{
-		QTest::addColumn<QJsonObject>("fields");
-		QTest::addColumn<QString>("expected");
-		const auto speed = [](const QJsonValue &v) { return QJsonObject{{QStringLiteral("command"), QStringLiteral("speed")}, {QStringLiteral("speed"), v}}; };
-		const auto seek = [](const QString &t) { return QJsonObject{{QStringLiteral("command"), QStringLiteral("seek")}, {QStringLiteral("target"), t}}; };
-		QTest::newRow("speed 5.0") << speed(5.0) << "ok";
-		QTest::newRow("speed 5.01") << speed(5.01) << "range";
-		QTest::newRow("speed 0.99") << speed(0.99) << "range";
-		QTest::newRow("speed as text") << speed(QStringLiteral("5")) << "range";
-		QTest::newRow("pause") << QJsonObject{{QStringLiteral("command"), QStringLiteral("pause")}} << "ok";
-		QTest::newRow("unknown command") << QJsonObject{{QStringLiteral("command"), QStringLiteral("rewind")}} << "command";
-		QTest::newRow("seek 101%") << seek(QStringLiteral("101%")) << "range";
-		QTest::newRow("seek paragraph 3 with blanks") << seek(QStringLiteral("  3 ")) << "ok";
-		QJsonObject elsewhere = seek(QStringLiteral("1"));
-		elsewhere.insert(QStringLiteral("scene"), QStringLiteral("elsewhere"));
-		QTest::newRow("seek another scene") << elsewhere << "scene";
-	}
-	void scrollCommands()
-	{
-		QFETCH(QJsonObject, fields);
-		QFETCH(QString, expected);
-		RemoteRig rig;
-		rig.dock->applyRemoteNote(rig.scenes.front()->source(), QStringLiteral("<p>1</p><p>2</p><p>3</p>"));
-		const QString a = rig.open();
-		if (!fields.contains(QStringLiteral("scene")))
-			fields.insert(QStringLiteral("scene"), rig.scene());
-		const double speedBefore = rig.dock->scrollSpeed();
-		const QJsonObject reply = rig.send(rig.make("Scroll", a, fields));
-		QCOMPARE(code(reply), expected);
-		if (fields.value(QStringLiteral("command")) == QLatin1String("speed"))
-			QCOMPARE(rig.dock->scrollSpeed(), expected == Ok ? fields.value(QStringLiteral("speed")).toDouble() : speedBefore);
-		if (expected == Ok)
-			QCOMPARE(reply.value(QStringLiteral("epoch")).toString(), rig.remote->state().epoch());
-	}
-
-	void eventsCoalesce()
-	{
-		RemoteRig rig;
-		rig.remote->scrollChanged();
-		rig.remote->emitEvent();
-		QVERIFY2(eventTypes().isEmpty(), "no session: no event");
-		const QString a = rig.open();
-		rig.remote->scrollChanged();
-		rig.remote->scrollChanged();
-		rig.remote->emitEvent();
-		QCOMPARE(eventTypes(), QStringList{QStringLiteral("Scroll")});
-		rig.remote->scrollChanged();
-		rig.remote->noteChanged(rig.scene(1));
-		rig.remote->noteChanged(rig.scene(1));
-		rig.remote->scrollChanged();
-		rig.remote->emitEvent();
-		const auto events = FakeWebsocket::instance().takeEvents();
-		QCOMPARE(events.size(), size_t(1));
-		QCOMPARE(events.front().type, QStringLiteral("Changed"));
-		QCOMPARE(events.front().body.value(QStringLiteral("changed")).toArray(), QJsonArray{rig.scene(1)});
-		QCOMPARE(events.front().body.value(QStringLiteral("scenes")).toArray().size(), 2);
-		// A note changed off-screen opens no local window.
-		QVERIFY(!rig.remote->state().localEditing());
-		QCOMPARE(rig.acquire(a, 1), Ok);
 	}
 };
 

@@ -2,18 +2,16 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
-import { fileURLToPath } from 'node:url';
 import {
   checkDocument, saveCheck, render, serialize, importHtml, plainDocument, listMarkers, colorName, markEndingAt,
-  parseGoTo, findMatches, LIMITS, markSpans, togglePatch, listPatch, indentPatch, FormatPainter, pieceAt, nextMarkAt,
+  parseGoTo, findMatches, markSpans, togglePatch, listPatch, indentPatch, FormatPainter, pieceAt, nextMarkAt,
   goToScroll,
 } from '../../../src/remote/client/document.mjs';
+import { accessFromAddress } from '../../../src/remote/client/protocol.mjs';
 import { doc, container, parseHtml } from './dom.mjs';
 
-const vectors = (name) => {
-  const file = fileURLToPath(new URL(`../../data/blocks/${name}.json`, import.meta.url));
-  return expand(JSON.parse(readFileSync(file, 'utf8'))).cases;
-};
+const read = (path) => expand(JSON.parse(readFileSync(new URL(`../../data/${path}`, import.meta.url), 'utf8')));
+const vectors = (name) => read(`blocks/${name}.json`).cases;
 
 function expand(value) {
   if (Array.isArray(value)) {
@@ -54,151 +52,66 @@ function assertSameBlocks(actual, expected) {
 
 const roundTrip = (blocks) => serialize(container(render(blocks, doc))).blocks;
 
-test('documents the module refuses are refused with its code, the ones it takes are taken', async (t) => {
+test('documents the module refuses are refused with its code; the ones it gives come back unchanged', async (t) => {
   for (const file of ['validation', 'limits', 'apply']) {
     for (const c of vectors(file)) {
       if (c.html !== undefined && c.error) continue; // refused for the stored note, not the document
       await t.test(`${file}: ${c.name}`, () => assert.equal(checkDocument(c.document), c.error ?? null));
     }
   }
-});
-
-test('what the module exports comes back unchanged through the editor', async (t) => {
+  // What the module exports comes back unchanged through the editor.
   const cases = [
     ...vectors('export').filter((c) => c.editable).map((c) => [`export: ${c.name}`, c.blocks]),
     ...vectors('apply').map((c) => [`apply: ${c.name}`, c.result]),
   ];
   for (const [name, blocks] of cases) {
-    await t.test(name, () => {
-      assert.equal(checkDocument({ blocks }), null);
-      assertSameBlocks(roundTrip(blocks), blocks);
-    });
+    await t.test(name, () => (assert.equal(checkDocument({ blocks }), null), assertSameBlocks(roundTrip(blocks), blocks)));
   }
-});
-
-test('colours are accepted and written as the module does', async (t) => {
-  const rows = [['#ABC', '#aabbcc'], ['red', '#ff0000'], ['Navy', '#000080'], ['#ff112233', '#112233'],
-    ['', ''], [5, ''], ['#80ff0000', null], ['aquamarine', null], ['#12345', null], ['notacolor', null],
-    ['expression(alert(1))', null], ['url(x)', null]];
-  for (const [input, want] of rows) await t.test(String(input), () => assert.equal(colorName(input), want));
 });
 
 const run = (text, extra = {}) => ({ text, weight: 400, italic: false, underline: false, strike: false, size: 0,
   family: '', color: '', background: '', ...extra });
 const block = (runs) => ({ align: 1, indent: 0, list: 0, listIndent: 1, listGroup: 0, listStart: 1, runs });
 
-test('a save is checked against every note limit and the request size', async (t) => {
-  const rows = [
-    ['at every limit', [block([run('a'.repeat(LIMITS.paragraph))])], null],
-    ['paragraph one over', [block([run('a'.repeat(5000)), run('b'.repeat(5001), { weight: 700 })])], 'limit'],
-    ['runs one over', Array.from({ length: 20 }, (_, i) => block(Array.from({ length: i ? 5000 : 5001 },
-      (_, j) => run('x', { weight: j % 2 ? 700 : 400 })))), 'limit'],
-    ['over 4 MiB of JSON', Array.from({ length: 20000 }, () => block([run('é'.repeat(9), { family: 'f'.repeat(200) })])), 'size'],
-    ['forbidden character', [block([run('a\u0000')])], 'format'],
-  ];
-  for (const [name, blocks, want] of rows) await t.test(name, () => assert.equal(saveCheck({ blocks }), want));
-});
-
-test('list markers number each group from its start and go on where the group recurs', () => {
-  const item = (list, group, start) => ({ ...block([]), list, listGroup: group, listStart: start });
-  const blocks = [item(-4, 1, 5), item(-4, 1, 1), block([]), item(-4, 1, 1), item(-5, 2, 26), item(-5, 2, 1),
-    item(-8, 3, 3999), item(-1, 4, 1), item(-7, 5, 4)];
-  assert.deepEqual(listMarkers(blocks), ['5.', '6.', '', '7.', 'z.', 'aa.', 'MMMCMXCIX.', '\u2022', 'iv.']);
-});
-
 test('markup in runs and names stays text and never reaches a style', () => {
   const evil = '<img src=x onerror=alert(1)><script>alert(2)</script>';
   const paragraphs = render([block([run(evil, { family: 'x";background:url(//e)' }),
     run('!', { color: 'url(//e)', weight: 700 })])], doc);
   const root = container(paragraphs);
-  const names = [...root.descendants()].map((e) => e.nodeName);
-  assert.deepEqual([...new Set(names)], ['P', 'SPAN']);
-  assert.equal(root.textContent, evil + '!');
+  assert.deepEqual([[...new Set([...root.descendants()].map((e) => e.nodeName))], root.textContent], [['P', 'SPAN'], evil + '!']);
   const [span, refused] = paragraphs[0].childNodes;
   assert.equal(span.style.getPropertyValue('font-family'), '"x\\";background:url(//e)"');
   assert.deepEqual([...refused.style.keys()], []);
   assert.equal(serialize(root).blocks[0].runs[0].text, evil);
 });
 
-test('HTML import', async (t) => {
-  const parse = (html) => parseHtml(html);
-  const texts = (r) => r.document.blocks.map((b) => b.runs.map((x) => x.text).join(''));
-  const rows = [
-    ['active content dropped', '<p>a<script>alert(1)</script><img src=x onerror=y>b<style>p{}</style></p>',
-      (r) => assert.deepEqual(texts(r), ['ab'])],
-    ['headings bold and sized', '<h1>T</h1><p>x</p>', (r) => {
-      assert.deepEqual(r.document.blocks[0].runs[0], run('T', { weight: 700, size: 24, family: 'Arial' }));
-      assert.deepEqual(r.document.blocks[1].runs[0], run('x', { size: 12, family: 'Arial' }));
-    }],
-    ['nested lists and start', '<ol start="0"><li>a<ul><li>b</li></ul></li><li>c</li></ol>', (r) => {
-      const b = r.document.blocks;
-      assert.deepEqual(b.map((x) => [x.list, x.listIndent, x.listStart]), [[-4, 1, 1], [-1, 2, 1], [-4, 1, 1]]);
-      assert.equal(b[0].listGroup, b[2].listGroup);
-    }],
-    ['sizes clamped, family first listed', '<p><span style="font-size: 400pt; font-family: \'Georgia\', serif">x</span></p>',
-      (r) => assert.deepEqual(r.document.blocks[0].runs[0], run('x', { size: 144, family: 'Georgia' }))],
-    ['too deep', '<div>'.repeat(LIMITS.depth + 2) + 'x', (r) => assert.equal(r.code, 'format')],
-    ['too many runs for an import', '<p>' + '<b>a</b>b'.repeat(LIMITS.importRuns / 2 + 1) + '</p>', (r) => assert.equal(r.code, 'size')],
-    ['too much HTML', 'a'.repeat(LIMITS.html + 1), (r) => assert.equal(r.code, 'size')],
-  ];
-  for (const [name, html, check] of rows) await t.test(name, () => check(importHtml(html, parse)));
-});
-
-test('plain text import', async (t) => {
-  const rows = [
-    ['byte-order mark and every line end', '\uFEFFa\r\nb\rc\nd\u2029e', ['a', 'b', 'c', 'd', 'e']],
-    ['empty lines stay', 'a\n\nb', ['a', '', 'b']],
-    ['line at the limit', 'a'.repeat(LIMITS.paragraph), ['a'.repeat(LIMITS.paragraph)]],
-    ['line over the limit', 'a'.repeat(LIMITS.paragraph + 1), 'limit'],
-    ['too many lines', '\n'.repeat(LIMITS.paragraphs), 'limit'],
-    ['too many characters', ('a'.repeat(9999) + '\n').repeat(20) + 'a'.repeat(20), 'limit'],
-    ['NUL', 'a\u0000', 'format'],
-  ];
-  for (const [name, text, want] of rows) {
-    await t.test(name, () => {
+// Calls of the page's pure functions (and of the sign-in's reading of its address) and what
+// each returns: tests/data/remote/document_calls.json, partial blocks and runs completed here.
+test('editing tools, imports and colours', async (t) => {
+  const full = ({ runs = [], ...rest }) => ({ ...block(runs.map((r) => run('', r))), ...rest });
+  const calls = {
+    accessFromAddress, colorName, markEndingAt, markSpans, parseGoTo, findMatches, pieceAt, nextMarkAt, goToScroll,
+    listMarkers: (blocks) => listMarkers(blocks.map(full)),
+    togglePatch: (name, formats) => togglePatch(name, formats.map((f) => run('', f))),
+    listPatch: (blocks, first, style) => listPatch(blocks.map(full), first, style),
+    indentPatch: (b, step) => indentPatch(full(b), step),
+    saveCheck: (blocks) => saveCheck({ blocks: blocks.map(full) }),
+    importHtml: (...pieces) => {
+      const result = importHtml(pieces.join(''), parseHtml);
+      return result.code ?? result.document.blocks;
+    },
+    plainLines: (text) => {
       const result = plainDocument(text);
-      if (typeof want === 'string') assert.equal(result.code, want);
-      else {
-        assert.deepEqual(result.document.blocks.map((b) => b.runs.map((r) => r.text).join('')), want);
-        assert.equal(checkDocument(result.document), null);
-      }
-    });
+      if (result.code) return result.code;
+      assert.equal(checkDocument(result.document), null);
+      return result.document.blocks.map((b) => b.runs.map((r) => r.text).join(''));
+    },
+  };
+  for (const { name, calls: rows, want } of read('remote/document_calls.json')) {
+    await t.test(name, () => assert.deepEqual(rows.map(([f, ...args]) => calls[f](...args)), want));
   }
-});
-
-test('marks, search, go-to and the editing tools', async (t) => {
-  const bold = { ...run(''), weight: 700 };
-  const item = (list, listGroup, listIndent = 1) => ({ ...block([]), list, listGroup, listIndent });
   const painted = (steps, p = new FormatPainter()) => steps.map((step) => (step === 'use' ? p.use() : (p[step](step), p.format)));
-  const view = { scrollTop: 500, scrollHeight: 2100, clientHeight: 100 };
-  const rows = [
-    ['a mark ends at the caret', () => [markEndingAt('ab\u25C6[x] c', 6), markEndingAt('ab\u25C6 c', 3), markEndingAt('ab\u25C6[x c', 6)],
-      [[2, 6], [2, 3], null]],
-    ['marks in a text; a diamond ends a label', () => markSpans('\u25C6[a] \u25C6[b\u25C6c] \u25C6[d\ne]'),
-      [[0, 4], [5, 6], [8, 9], [12, 13]]],
-    ['go-to input', () => ['3', ' 100% ', '4', '101%', '0', '12345678901'].map((x) => parseGoTo(x, 3)),
-      [{ paragraph: 3 }, { percent: 100 }, null, null, null, null]],
-    ['search ignores case, stops at the limit', () => [findMatches('Ab ab AB', 'ab'), findMatches('a'.repeat(20), 'a', 5).length],
-      [[0, 3, 6], 5]],
-    ['bold on mixed weights sets bold, on all bold clears it', () => [togglePatch('bold', [bold, run('')]),
-      togglePatch('bold', [bold, bold]), togglePatch('strike', [])], [{ weight: 700 }, { weight: 400 }, { strike: true }]],
-    ['a list joins the same list just above at level 1, else starts a group',
-      () => [listPatch([item(-4, 3), block([])], 1, -4).listGroup, listPatch([item(-4, 3), block([])], 1, -1).listGroup,
-        listPatch([item(-4, 3, 2), block([])], 1, -4).listGroup, listPatch([item(-4, 3)], 0, 0)],
-      [3, 4, 4, { list: 0, listIndent: 1, listGroup: 0, listStart: 1 }]],
-    ['indents stay within their ranges', () => [indentPatch(block([]), -1), indentPatch({ ...block([]), indent: 12 }, 1),
-      indentPatch(item(-1, 1, 12), 1), indentPatch(item(-1, 1, 1), -1), indentPatch(item(-1, 1, 2), -1)],
-      [{ indent: 0 }, { indent: 12 }, { listIndent: 12 }, { listIndent: 1 }, { listIndent: 1 }]],
-    ['format painter: one use after a click, every use after a double click', () => [
-      painted(['click', 'use', 'use']), painted(['click', 'click', 'use']), painted(['doubleClick', 'use', 'use', 'drop', 'use'])],
-      [['click', 'click', null], ['click', null, null], ['doubleClick', 'doubleClick', 'doubleClick', null, null]]],
-    ['a range boundary finds its text piece', () => [pieceAt([0, 5, 9], 5), pieceAt([0, 5, 9], 5, true),
-      pieceAt([0, 5, 9], 0, true), pieceAt([0, 5, 9], 12)], [1, 0, -1, 2]],
-    ['next mark from the caret, wrapping', () => [nextMarkAt('a\u25C6b\u25C6', 2), nextMarkAt('a\u25C6b', 2), nextMarkAt('ab', 0)],
-      [3, 1, -1]],
-    ['go-to scrolls to a share of the range, or puts the paragraph at 38.2 %', () => [goToScroll({ percent: 50 }, view),
-      goToScroll({ paragraph: 2 }, { ...view, paragraphTop: 238.2 }), goToScroll({ paragraph: 1 }, { ...view, paragraphTop: -600 }),
-      goToScroll({ paragraph: 9 }, { ...view, paragraphTop: 5000 })], [1000, 700, 0, 2000]],
-  ];
-  for (const [name, actual, want] of rows) await t.test(name, () => assert.deepEqual(actual(), want));
+  await t.test('format painter: one use after a click, every use after a double click', () => assert.deepEqual(
+    [painted(['click', 'use', 'use']), painted(['click', 'click', 'use']), painted(['doubleClick', 'use', 'use', 'drop', 'use'])],
+    [['click', 'click', null], ['click', null, null], ['doubleClick', 'doubleClick', 'doubleClick', null, null]]));
 });

@@ -8,34 +8,17 @@ class Style extends Map {
 }
 
 class Node {
-  constructor(nodeType, nodeName) {
-    this.nodeType = nodeType;
-    this.nodeName = nodeName;
-    this.childNodes = [];
-  }
-  appendChild(child) {
-    this.childNodes.push(child);
-    return child;
-  }
-  get textContent() {
-    return this.nodeType === 3 ? this.nodeValue : this.childNodes.map((c) => c.textContent).join('');
-  }
+  constructor(nodeType, nodeName) { Object.assign(this, { nodeType, nodeName, childNodes: [] }); }
+  appendChild(child) { return this.childNodes.push(child) && child; }
+  get textContent() { return this.nodeType === 3 ? this.nodeValue : this.childNodes.map((c) => c.textContent).join(''); }
 }
 
 export class Element extends Node {
-  constructor(name) {
-    super(1, name.toUpperCase());
-    this.attributes = new Map();
-    this.style = new Style();
-  }
+  constructor(name) { super(1, name.toUpperCase()); Object.assign(this, { attributes: new Map(), style: new Style() }); }
   setAttribute(name, value) {
     this.attributes.set(name, String(value));
-    if (name === 'style') {
-      for (const decl of String(value).split(';')) {
-        const at = decl.indexOf(':');
-        if (at > 0) this.style.setProperty(decl.slice(0, at).trim().toLowerCase(), decl.slice(at + 1).trim());
-      }
-    }
+    if (name !== 'style') return;
+    for (const [, key, text] of String(value).matchAll(/([^;:]+):([^;]*)/g)) this.style.setProperty(key.trim().toLowerCase(), text.trim());
   }
   getAttribute(name) { return this.attributes.has(name) ? this.attributes.get(name) : null; }
   removeAttribute(name) { this.attributes.delete(name); }
@@ -45,19 +28,12 @@ export class Element extends Node {
   get textContent() { return super.textContent; }
   // Every element below this one, depth first.
   *descendants() {
-    for (const child of this.childNodes) {
-      if (child.nodeType !== 1) continue;
-      yield child;
-      yield* child.descendants();
-    }
+    for (const child of this.childNodes) if (child.nodeType === 1) yield* [child, ...child.descendants()];
   }
 }
 
 export class Text extends Node {
-  constructor(value) {
-    super(3, '#text');
-    this.nodeValue = String(value);
-  }
+  constructor(value) { super(3, '#text'); this.nodeValue = String(value); }
 }
 
 export const doc = {

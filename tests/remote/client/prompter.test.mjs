@@ -12,19 +12,14 @@ const FRAME_MS = 1000 / 60;
 // Frames are drawn every FRAME_MS. Returns the frames and where the dock stopped.
 function simulate({ speed, scale = 1, start = 500, stop = 4000, end = 6000, latency = () => 20, base = 100 }) {
   const dock = (t) => base + scale * speed * 10 * (Math.min(Math.max(t, start), stop) - start) / 1000;
-  const sends = [];
-  for (let t = start + 200; t <= stop + 200; t += 200) sends.push(t);
-  const arrivals = sends.map((t, n) => ({ time: t + latency(n), position: dock(t) }))
-    .sort((a, b) => a.time - b.time);
+  const sends = Array.from({ length: Math.floor((stop - start) / 200) + 1 }, (_, n) => start + 200 * (n + 1));
+  const arrivals = sends.map((t, n) => ({ time: t + latency(n), position: dock(t) })).sort((a, b) => a.time - b.time);
   const smoother = new ScrollSmoother({ snapDistance: 400 });
   smoother.reset(dock(0), 0);
   const frames = [];
   let next = 0;
   for (let t = 0; t <= end; t += FRAME_MS) {
-    while (next < arrivals.length && arrivals[next].time <= t) {
-      smoother.report(arrivals[next].position, arrivals[next].time);
-      next++;
-    }
+    for (; next < arrivals.length && arrivals[next].time <= t; next++) smoother.report(arrivals[next].position, arrivals[next].time);
     frames.push({ time: t, position: smoother.frame(t) });
   }
   return { frames, stopped: dock(stop), rate: (scale * speed * 10) / 1000 };
@@ -75,8 +70,7 @@ test('jumps, hostile values and resets', async (t) => {
     ['back to the top is shown at once', [['report', -500, 100], ['frame', null, 116]], -500],
     ['not a number is ignored', [['report', NaN, 100], ['report', Infinity, 120], ['frame', null, 200]], 100],
     ['a report without a time is ignored', [['report', 150, undefined], ['frame', null, 200]], 100],
-    ['a clock going back moves nothing', [['report', 150, 100], ['frame', null, 150], ['frame', null, 50]],
-      100 + 50 * 50 / 250],
+    ['a clock going back moves nothing', [['report', 150, 100], ['frame', null, 150], ['frame', null, 50]], 100 + 50 * 50 / 250],
     ['a reset forgets the stream', [['report', 150, 100], ['reset', 20, 110], ['frame', null, 300]], 20],
     ['a long gap in frames ends at the report', [['report', 150, 100], ['frame', null, 100000]], 150],
   ];
@@ -85,10 +79,7 @@ test('jumps, hostile values and resets', async (t) => {
       const smoother = new ScrollSmoother({ snapDistance: 400 });
       smoother.reset(100, 0);
       smoother.frame(100);
-      for (const [kind, value, time] of steps) {
-        if (kind === 'frame') smoother.frame(time);
-        else smoother[kind](value, time);
-      }
+      for (const [kind, value, time] of steps) smoother[kind](kind === 'frame' ? time : value, time);
       assert.ok(Math.abs(smoother.position - expected) < 1e-9, `${smoother.position} != ${expected}`);
     });
   }

@@ -5,13 +5,13 @@ import assert from 'node:assert/strict';
 import { createHash, randomBytes, randomInt } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import {
-  sha256, base64, secretOf, authenticationOf, accessFromAddress, Connection, LoadQueue, SaveQueue, LeaseWatch,
+  sha256, base64, secretOf, authenticationOf, Connection, LoadQueue, SaveQueue, LeaseWatch,
   resumeSession,
 } from '../../../src/remote/client/protocol.mjs';
 
 const hex = (bytes) => Buffer.from(bytes).toString('hex');
 
-test('SHA-256 agrees with Node around every block boundary, on text and on a million bytes', () => {
+test('SHA-256 agrees with Node around every block boundary, on text and on a million bytes; so does the sign-in', () => {
   for (let length = 0; length < 300; length++) {
     const bytes = randomBytes(length);
     assert.equal(hex(sha256(bytes)), createHash('sha256').update(bytes).digest('hex'), `length ${length}`);
@@ -22,9 +22,7 @@ test('SHA-256 agrees with Node around every block boundary, on text and on a mil
     assert.equal(hex(sha256(text)), createHash('sha256').update(text, 'utf8').digest('hex'));
   }
   assert.equal(hex(sha256('a'.repeat(1000000))), 'cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0');
-});
-
-test('the authentication string follows obs-websocket\'s formula', () => {
+  // The authentication string follows obs-websocket's formula.
   const b64 = (s) => createHash('sha256').update(s, 'utf8').digest('base64');
   const password = 'pässwörd \u{1F511}';
   const salt = 'lM1GncleQOaCu9lT1yeUZhFYnqhsLLP1G5lAGo3ixaI=';
@@ -35,86 +33,33 @@ test('the authentication string follows obs-websocket\'s formula', () => {
   assert.equal(base64(new Uint8Array([0xfb, 0xff])), '+/8=');
 });
 
-test('the access token comes from the fragment, else from the stored link', async (t) => {
-  const token = 'abcDEF0123456789_-xyzQ';
-  const rows = [
-    ['valid fragment', '#' + token, null, { token, store: true }],
-    ['invalid fragment disables sign-in', '#short', token, { token: null, store: false }],
-    ['fragment with markup', '#<b>x</b>aaaaaaaaaaaaaaa', token, { token: null, store: false }],
-    ['no fragment uses the stored link', '', token, { token, store: false }],
-    ['no fragment and a bad stored link', '', 'x'.repeat(23), { token: null, store: false }],
-  ];
-  for (const [name, hash, stored, want] of rows) await t.test(name, () => assert.deepEqual(accessFromAddress(hash, stored), want));
-});
-
 // A clock the tests move by hand.
 function manualTimers() {
-  let now = 0;
+  let now = 0, id = 0;
   const due = new Map();
-  let id = 0;
   return {
     setTimeout: (fn, ms) => (due.set(++id, [now + ms, fn]), id),
     clearTimeout: (i) => due.delete(i),
     advance(ms) {
       now += ms;
-      for (const [i, [at, fn]] of [...due].sort((a, b) => a[1][0] - b[1][0])) {
-        if (at <= now && due.delete(i)) fn();
-      }
+      for (const [i, [at, fn]] of [...due].sort((a, b) => a[1][0] - b[1][0])) if (at <= now && due.delete(i)) fn();
     },
   };
 }
 
 // One fake obs-websocket peer per connection.
 function harness() {
-  const timers = manualTimers();
-  const sockets = [];
+  const timers = manualTimers(), sockets = [];
   class FakeSocket {
-    constructor(url) {
-      this.url = url;
-      this.readyState = 1;
-      this.sent = [];
-      sockets.push(this);
-    }
+    constructor(url) { sockets.push(Object.assign(this, { url, readyState: 1, sent: [] })); }
     send(text) { this.sent.push(JSON.parse(text)); }
     close(code) { this.readyState = 3; this.onclose({ code }); }
     receive(message) { this.onmessage({ data: JSON.stringify(message) }); }
   }
-  const connection = new Connection({ url: 'ws://host:4455', WebSocket: FakeSocket, timers });
-  return { connection, timers, socket: () => sockets[sockets.length - 1] };
+  return { connection: new Connection({ url: 'ws://host:4455', WebSocket: FakeSocket, timers }), timers, socket: () => sockets.at(-1) };
 }
 
 const hello = (salt = 'salt', challenge = 'challenge') => ({ op: 0, d: { rpcVersion: 1, authentication: { salt, challenge } } });
-
-test('signing in', async (t) => {
-  const remembered = { salt: 'salt', secret: secretOf('pw', 'salt') };
-  const rows = [
-    ['password', { password: 'pw' }, [hello(), { op: 2, d: {} }], remembered],
-    ['remembered secret with the same salt', { credential: remembered }, [hello(), { op: 2, d: {} }], remembered],
-    ['remembered secret with another salt', { credential: remembered }, [hello('new')], 'authentication'],
-    ['no authentication on the server', { password: 'pw' }, [{ op: 0, d: { rpcVersion: 1 } }], 'password-required'],
-    ['closed with 4009', { password: 'bad' }, [hello(), 4009], 'authentication'],
-    ['closed otherwise', { password: 'pw' }, [1006], 'connection'],
-    ['no hello in 10 s', { password: 'pw' }, [{ wait: 9999 }, { wait: 1 }], 'timeout'],
-  ];
-  for (const [name, options, script, want] of rows) {
-    await t.test(name, async () => {
-      const h = harness();
-      const opened = h.connection.open(options);
-      for (const step of script) {
-        if (typeof step === 'number') h.socket().close(step);
-        else if (step.wait) h.timers.advance(step.wait);
-        else h.socket().receive(step);
-      }
-      if (typeof want === 'string') await assert.rejects(opened, { code: want });
-      else {
-        assert.deepEqual(await opened, want);
-        const identify = h.socket().sent[0];
-        assert.deepEqual(identify, { op: 1, d: { rpcVersion: 1, eventSubscriptions: 512,
-          authentication: authenticationOf(want.secret, 'challenge') } });
-      }
-    });
-  }
-});
 
 async function signedIn() {
   const h = harness();
@@ -126,34 +71,52 @@ async function signedIn() {
   return h;
 }
 
-const response = (id, result, payload, comment) => ({ op: 7, d: { requestId: id, requestType: 'CallVendorRequest',
+const response = (result, payload, comment) => ({ op: 7, d: { requestId: '1', requestType: 'CallVendorRequest',
   requestStatus: { result, code: result ? 100 : 600, comment }, responseData: { vendorName: 'Quillmar', requestType: 'Request',
     responseData: { payload } } } });
 
-test('vendor requests and their failures', async (t) => {
+// What the server sends (a message, a close code, or a wait), and what the page ends with: its
+// sign-in, or (for `call` rows, signed in first) the reply to its one vendor request.
+test('signing in and vendor requests', async (t) => {
+  const remembered = { salt: 'salt', secret: secretOf('pw', 'salt') };
+  const identified = { op: 2, d: {} };
   const rows = [
-    ['reply', (s, id) => s.receive(response(id, true, '{"ok":true,"n":1}')), { ok: true, n: 1 }],
-    ['error reply', (s, id) => s.receive(response(id, true, '{"ok":false,"code":"busy"}')), 'busy'],
-    ['request refused by obs-websocket', (s, id) => s.receive(response(id, false, undefined, 'no vendor')), 'no vendor'],
-    ['refused without a comment', (s, id) => s.receive(response(id, false)), 'request'],
-    ['payload not JSON', (s, id) => s.receive(response(id, true, '<html>')), 'response'],
-    ['no reply in 6 s; the late one is dropped', (s, id, h) => { h.timers.advance(6000); s.receive(response(id, true, '{}')); },
-      'timeout'],
-    ['connection lost', (s) => s.close(1006), 'disconnected'],
+    ['password', { password: 'pw' }, [hello(), identified], remembered],
+    ['remembered secret with the same salt', { credential: remembered }, [hello(), identified], remembered],
+    ['remembered secret with another salt', { credential: remembered }, [hello('new')], 'authentication'],
+    ['no authentication on the server', { password: 'pw' }, [{ op: 0, d: { rpcVersion: 1 } }], 'password-required'],
+    ['closed with 4009', { password: 'bad' }, [hello(), 4009], 'authentication'],
+    ['closed otherwise', { password: 'pw' }, [1006], 'connection'],
+    ['no hello in 10 s', { password: 'pw' }, [{ wait: 9999 }, { wait: 1 }], 'timeout'],
+    ['reply', 'call', [response(true, '{"ok":true,"n":1}')], { ok: true, n: 1 }],
+    ['error reply', 'call', [response(true, '{"ok":false,"code":"busy"}')], 'busy'],
+    ['request refused by obs-websocket', 'call', [response(false, undefined, 'no vendor')], 'no vendor'],
+    ['refused without a comment', 'call', [response(false)], 'request'],
+    ['payload not JSON', 'call', [response(true, '<html>')], 'response'],
+    ['no reply in 6 s; the late one is dropped', 'call', [{ wait: 6000 }, response(true, '{}')], 'timeout'],
+    ['connection lost', 'call', [1006], 'disconnected'],
   ];
-  for (const [name, act, want] of rows) {
+  for (const [name, options, script, want] of rows) {
     await t.test(name, async () => {
-      const h = await signedIn();
+      const call = options === 'call';
+      const h = call ? await signedIn() : harness();
       const closes = [];
       h.connection.onClose = (code) => closes.push(code);
-      const reply = h.connection.call({ action: 'GetState' });
-      const sent = h.socket().sent[0];
-      assert.deepEqual([sent.op, sent.d.requestId], [6, '1']);
-      assert.deepEqual(JSON.parse(sent.d.requestData.requestData.payload), { action: 'GetState' });
-      act(h.socket(), sent.d.requestId, h);
-      if (typeof want === 'string') await assert.rejects(reply, { code: want });
-      else assert.deepEqual(await reply, want);
-      assert.deepEqual(closes, name === 'connection lost' ? [1006] : []);
+      const result = call ? h.connection.call({ action: 'GetState' }) : h.connection.open(options);
+      for (const step of script) {
+        if (typeof step === 'number') h.socket().close(step);
+        else if (step.wait) h.timers.advance(step.wait);
+        else h.socket().receive(step);
+      }
+      if (typeof want === 'string') await assert.rejects(result, { code: want });
+      else assert.deepEqual(await result, want);
+      const { op, d } = h.socket().sent[0] ?? {};
+      if (call) {
+        assert.deepEqual([op, d.requestId, JSON.parse(d.requestData.requestData.payload)], [6, '1', { action: 'GetState' }]);
+        assert.deepEqual(closes, name === 'connection lost' ? [1006] : []);
+      } else if (typeof want !== 'string') {
+        assert.deepEqual({ op, d }, { op: 1, d: { rpcVersion: 1, eventSubscriptions: 512, authentication: authenticationOf(want.secret, 'challenge') } });
+      }
     });
   }
 });
@@ -164,29 +127,21 @@ test('only Quillmar\'s two vendor events with an object payload pass', async () 
   h.connection.onEvent = (type, data) => seen.push([type, data]);
   const event = (vendorName, eventType, payload, outer = 'VendorEvent') => h.socket().receive({ op: 5,
     d: { eventType: outer, eventIntent: 512, eventData: { vendorName, eventType, eventData: { payload } } } });
-  event('Quillmar', 'Changed', '{"epoch":"e"}');
-  event('Quillmar', 'Scroll', '{"position":0.5}');
-  event('Other', 'Changed', '{"epoch":"x"}');
-  event('Quillmar', 'Secret', '{"a":1}');
-  event('Quillmar', 'Changed', 'not json');
-  event('Quillmar', 'Changed', '[1]');
-  event('Quillmar', 'Changed', '{"epoch":"y"}', 'SceneCreated');
+  for (const args of [['Quillmar', 'Changed', '{"epoch":"e"}'], ['Quillmar', 'Scroll', '{"position":0.5}'], ['Other', 'Changed', '{"epoch":"x"}'],
+    ['Quillmar', 'Secret', '{"a":1}'], ['Quillmar', 'Changed', 'not json'], ['Quillmar', 'Changed', '[1]'],
+    ['Quillmar', 'Changed', '{"epoch":"y"}', 'SceneCreated']]) event(...args);
   assert.deepEqual(seen, [['Changed', { epoch: 'e' }], ['Scroll', { position: 0.5 }]]);
 });
 
 // A request function whose replies the test releases one by one.
 function controlled() {
   const calls = [];
-  const send = (arg) => new Promise((resolve, reject) => calls.push({ arg, resolve, reject }));
-  return { calls, send };
+  return { calls, send: (arg) => new Promise((resolve, reject) => calls.push({ arg, resolve, reject })) };
 }
 
 test('a burst of change notices makes at most one more load of the scene', async () => {
-  const c = controlled();
-  const queue = new LoadQueue(c.send);
-  const first = queue.load('A');
-  const burst = [1, 2, 3, 4, 5].map(() => queue.load('A'));
-  const other = queue.load('B');
+  const c = controlled(), queue = new LoadQueue(c.send);
+  const [first, burst, other] = [queue.load('A'), [1, 2, 3, 4, 5].map(() => queue.load('A')), queue.load('B')];
   assert.deepEqual(c.calls.map((x) => x.arg), ['A', 'B']);
   c.calls[0].resolve('A1');
   assert.equal(await first, 'A1');
@@ -201,11 +156,8 @@ test('a burst of change notices makes at most one more load of the scene', async
 });
 
 test('one save in flight; the next quotes the revision the first one got', async () => {
-  const c = controlled();
-  const queue = new SaveQueue(c.send, 7);
-  const first = queue.save();
-  const second = queue.save();
-  const third = queue.save();
+  const c = controlled(), queue = new SaveQueue(c.send, 7);
+  const [first, second, third] = [queue.save(), queue.save(), queue.save()];
   assert.deepEqual(c.calls.map((x) => x.arg), [7]);
   c.calls[0].resolve({ ok: true, revision: 8 });
   await first;
@@ -213,12 +165,10 @@ test('one save in flight; the next quotes the revision the first one got', async
   assert.deepEqual(c.calls.map((x) => x.arg), [7, 8]);
   c.calls[1].resolve({ ok: true, revision: 9 });
   assert.deepEqual([await second, await third].map((r) => r.revision), [9, 9]);
-  assert.equal(queue.revision, 9);
-  assert.equal(queue.busy, false);
+  assert.deepEqual([queue.revision, queue.busy], [9, false]);
 
   const failing = new SaveQueue(c.send, 1);
-  const a = failing.save();
-  const b = failing.save();
+  const [a, b] = [failing.save(), failing.save()];
   c.calls[2].reject(Object.assign(new Error('conflict'), { code: 'conflict' }));
   await assert.rejects(a, { code: 'conflict' });
   await assert.rejects(b, { code: 'conflict' });
@@ -233,9 +183,8 @@ test('keep-alive replies and the lease the page may hold without knowing', async
       const watch = new LeaseWatch();
       let stamp = null;
       for (const step of steps) {
-        if (step === 'sent') watch.acquireSent();
-        else if (step === 'settled') watch.acquireSettled();
-        else stamp = watch.keepAliveSent();
+        if (step === 'stamp') stamp = watch.keepAliveSent();
+        else watch[step === 'sent' ? 'acquireSent' : 'acquireSettled']();
       }
       const page = { editing: false, epoch: 'e', uploading: false, ...state };
       assert.equal(watch.judge(reply, stamp ?? watch.keepAliveSent(), page), want);
@@ -256,9 +205,8 @@ test('a reconnect gives back the lease it left behind before it reads the state'
   const rows = [['the lease left behind', 'me', 'ReleaseEdit', ''], ['no lease', '', 'GetState', ''],
     ['another device edits', 'other', 'GetState', 'other']];
   for (const [name, holder, read, editor] of rows) {
-    await t.test(name, async () => {
-      const m = module(holder);
-      assert.deepEqual([(await resumeSession(m.send, new LeaseWatch())).editor, ...m.sent], [editor, 'KeepAlive', read]);
-    });
+    const m = module(holder);
+    await t.test(name, async () => assert.deepEqual([(await resumeSession(m.send, new LeaseWatch())).editor, ...m.sent],
+      [editor, 'KeepAlive', read]));
   }
 });
