@@ -6,7 +6,9 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <sys/socket.h>
@@ -142,8 +144,16 @@ bool cleanedUp(RemoteRig &rig)
 
 class TestHttpServer : public QObject {
 	Q_OBJECT
+	QTemporaryDir m_temp;
 
 private Q_SLOTS:
+	// Other programs upload into the shared temporary folder too: count only this one's folders.
+	void initTestCase()
+	{
+		QVERIFY(m_temp.isValid());
+		qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
+	}
+
 	void requests_data()
 	{
 		QTest::addColumn<QByteArray>("request");
