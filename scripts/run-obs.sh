@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 scripts/root.sh ensure >/dev/null
 scripts/build.sh build
 mkdir -p out
-inner='cd tests/e2e && { [ -d node_modules/obs-websocket-js ] || npm ci --no-audit --no-fund --loglevel=error; } && cd ../.. && '
+inner='scripts/e2e.sh --node-modules && '
 if [ -n "${DISPLAY:-}" ] && [ -d /tmp/.X11-unix ]; then
   # Share the host's X server with the root.
   [ -n "${XAUTHORITY:-}${HOME:-}" ] && cp -f "${XAUTHORITY:-$HOME/.Xauthority}" out/.Xauthority 2>/dev/null || true

@@ -7,7 +7,10 @@ work=$(mktemp -d /tmp/xvfb.XXXXXX)
 mkfifo "$work/fd"
 Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/fd" >"$work/log" 2>&1 &
 xpid=$!
-trap 'kill $xpid 2>/dev/null; wait $xpid 2>/dev/null || true; rm -rf "$work"' EXIT
+# Input the server had to drop (its event queue overflows when it is starved) explains a lost key.
+trap 'kill $xpid 2>/dev/null; wait $xpid 2>/dev/null || true
+  grep -i -e overflow -e discard "$work/log" | head -5 | sed "s/^/xvfb.sh: Xvfb said: /" >&2 || true
+  rm -rf "$work"' EXIT
 if ! read -r -t 30 display <"$work/fd"; then
   echo "xvfb.sh: Xvfb did not start:" >&2; cat "$work/log" >&2; exit 1
 fi

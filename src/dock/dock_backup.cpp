@@ -60,14 +60,12 @@ int writeRestoredNotes(const std::vector<RestorePlan> &plans, QString &error)
 
 // A scene of this collection with the given UUID; null for anything else (gone, removed, a
 // group or another kind of source).
-obs_source_t *sceneByUuid(const QString &uuid)
+OBSSourceAutoRelease sceneByUuid(const QString &uuid)
 {
-	obs_source_t *source = obs_get_source_by_uuid(uuid.toUtf8().constData());
+	OBSSourceAutoRelease source = obs_get_source_by_uuid(uuid.toUtf8().constData());
 	obs_scene_t *scene = source ? obs_scene_from_source(source) : nullptr;
-	if (!source || obs_source_removed(source) || !scene || obs_scene_is_group(scene)) {
-		obs_source_release(source);
-		return nullptr;
-	}
+	if (!source || obs_source_removed(source) || !scene || obs_scene_is_group(scene))
+		return {};
 	return source;
 }
 
@@ -188,7 +186,7 @@ void Dock::restoreBackup()
 	int unmatched = 0;
 	int existing = 0;
 	for (const RestoreEntry &entry : entries) {
-		OBSSourceAutoRelease scene(single ? currentScene() : sceneByUuid(entry.sceneId));
+		OBSSourceAutoRelease scene = single ? OBSSourceAutoRelease(currentScene()) : sceneByUuid(entry.sceneId);
 		if (!scene || obs_source_removed(scene)) {
 			++unmatched;
 			continue;

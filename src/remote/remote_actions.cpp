@@ -19,27 +19,20 @@ namespace quillmar {
 
 namespace {
 
-// A scene of the current collection by UUID, released at the end of the scope.
-struct SceneRef {
-	obs_source_t *source = nullptr;
-	explicit SceneRef(const QString &uuid)
-	{
-		if (uuid.isEmpty())
-			return;
-		source = obs_get_source_by_uuid(uuid.toUtf8().constData());
-		if (source && !obs_source_is_scene(source)) {
-			obs_source_release(source);
-			source = nullptr;
-		}
-	}
-	~SceneRef() { obs_source_release(source); }
-	SceneRef(const SceneRef &) = delete;
-	SceneRef &operator=(const SceneRef &) = delete;
-};
+// A scene of the current collection by UUID; empty for anything else.
+OBSSourceAutoRelease sceneRef(const QString &uuid)
+{
+	if (uuid.isEmpty())
+		return {};
+	OBSSourceAutoRelease source = obs_get_source_by_uuid(uuid.toUtf8().constData());
+	if (!source || !obs_source_is_scene(source))
+		return {};
+	return source;
+}
 
 bool sceneExists(const QString &uuid)
 {
-	return SceneRef(uuid).source != nullptr;
+	return sceneRef(uuid) != nullptr;
 }
 
 QString key(const char *name)
@@ -167,16 +160,16 @@ bool Remote::readCurrentHtml(const QString &scene, QString &html)
 		html = m_dock->editor()->toHtml();
 		return true;
 	}
-	const SceneRef ref(scene);
+	const OBSSourceAutoRelease ref = sceneRef(scene);
 	QString readError;
-	html = m_dock->noteStore().readNote(ref.source, readError);
+	html = m_dock->noteStore().readNote(ref, readError);
 	return readError.isEmpty();
 }
 
 bool Remote::storeNote(const QString &scene, const QString &html)
 {
-	const SceneRef ref(scene);
-	return ref.source && m_dock->applyRemoteNote(ref.source, html);
+	const OBSSourceAutoRelease ref = sceneRef(scene);
+	return ref && m_dock->applyRemoteNote(ref, html);
 }
 
 QJsonObject Remote::documentReply(const QString &scene)
@@ -292,9 +285,9 @@ QJsonObject Remote::saveDocument(const QString &session, const QJsonObject &requ
 	const QString scene = request.value(key("scene")).toString();
 	QString stored;
 	{
-		const SceneRef ref(scene);
+		const OBSSourceAutoRelease ref = sceneRef(scene);
 		QString readError;
-		stored = m_dock->noteStore().readNote(ref.source, readError);
+		stored = m_dock->noteStore().readNote(ref, readError);
 		if (!readError.isEmpty())
 			return error("read");
 	}

@@ -293,10 +293,9 @@ void Remote::emitEvent()
 
 void Remote::sendEvent(const char *type, const QJsonObject &body)
 {
-	obs_data_t *data = obs_data_create();
+	const OBSDataAutoRelease data = obs_data_create();
 	obs_data_set_string(data, "payload", QJsonDocument(body).toJson(QJsonDocument::Compact).constData());
 	obs_websocket_vendor_emit_event(m_vendor, type, data);
-	obs_data_release(data);
 }
 
 } // namespace quillmar

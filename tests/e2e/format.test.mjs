@@ -63,8 +63,10 @@ async function script(obs, home, theme) {
   await sleep(300);
   screenshot(`format-${theme}-marks`, dock);
 
-  // From the top, the next mark is A's: a character typed before it lands there.
+  // From the top, the next mark is A's: a character typed before it lands there. The hotkey comes
+  // through obs-websocket, which does not wait for the X keys before it: they get time to land.
   keys('ctrl+Home');
+  await sleep(400);
   await obs.hotkey('NextMark');
   await sleep(300);
   screenshot(`format-${theme}-next-mark`, dock);
@@ -72,6 +74,7 @@ async function script(obs, home, theme) {
   xdotool('type', '@');
   // Then it wraps: from the end, the next one is A's again.
   keys('ctrl+End');
+  await sleep(400);
   await obs.hotkey('NextMark');
   await sleep(300);
   keys('Left');

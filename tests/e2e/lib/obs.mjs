@@ -171,6 +171,10 @@ export class Obs {
     const dock = this.dockWindow();
     xdotool('windowsize', dock, width, height);
     xdotool('windowmove', dock, x, y);
+    // Under load Qt has been seen to leave a dock moved like this unpainted: its keys work, the
+    // screen keeps what was there before. Mapping it again exposes all of it, so Qt paints it whole.
+    xdotool('windowunmap', '--sync', dock);
+    xdotool('windowmap', '--sync', dock);
     // Without a window manager nothing keeps a restored floating dock above the main window or
     // hands it the keyboard (OBS 32 maps the main window after the dock).
     xdotool('windowraise', dock);
