@@ -37,8 +37,6 @@ State &state()
 	return s;
 }
 
-void record(const QString &call) { state().calls.append(call); }
-
 QString str(const char *id) { return QString::fromUtf8(id); }
 
 } // namespace
@@ -69,18 +67,16 @@ int saveCallbackCount() { return int(state().saveCallbacks.size()); }
 
 QWidget *dock(const QString &id) { return state().docks.value(id).data(); }
 
+// On copies: callbacks may remove themselves while running.
 void emitEvent(enum obs_frontend_event event)
 {
-	// Callbacks may remove themselves while running.
-	const auto callbacks = state().eventCallbacks;
-	for (const auto &cb : callbacks)
+	for (const auto &cb : decltype(State::eventCallbacks)(state().eventCallbacks))
 		cb.first(event, cb.second);
 }
 
 void emitSave(obs_data_t *saveData, bool saving)
 {
-	const auto callbacks = state().saveCallbacks;
-	for (const auto &cb : callbacks)
+	for (const auto &cb : decltype(State::saveCallbacks)(state().saveCallbacks))
 		cb.first(saveData, saving, cb.second);
 }
 
@@ -125,7 +121,7 @@ void *obs_frontend_get_main_window(void) { return state().windowAvailable ? main
 
 bool obs_frontend_add_dock_by_id(const char *id, const char *title, void *widget)
 {
-	record(QStringLiteral("add_dock_by_id:") + str(id));
+	state().calls.append(QStringLiteral("add_dock_by_id:") + str(id));
 	if (state().refuseDocks || state().docks.value(str(id)))
 		return false;
 	static_cast<QWidget *>(widget)->setWindowTitle(str(title));
@@ -135,7 +131,7 @@ bool obs_frontend_add_dock_by_id(const char *id, const char *title, void *widget
 
 void obs_frontend_remove_dock(const char *id)
 {
-	record(QStringLiteral("remove_dock:") + str(id));
+	state().calls.append(QStringLiteral("remove_dock:") + str(id));
 	// The host destroys the dock's widget with its dock.
 	delete state().docks.take(str(id)).data();
 }
@@ -144,7 +140,7 @@ void obs_frontend_add_event_callback(obs_frontend_event_cb callback, void *data)
 
 void obs_frontend_remove_event_callback(obs_frontend_event_cb callback, void *data)
 {
-	record(QStringLiteral("remove_event_callback"));
+	state().calls.append(QStringLiteral("remove_event_callback"));
 	state().eventCallbacks.removeAll({callback, data});
 }
 
@@ -152,7 +148,7 @@ void obs_frontend_add_save_callback(obs_frontend_save_cb callback, void *data) {
 
 void obs_frontend_remove_save_callback(obs_frontend_save_cb callback, void *data)
 {
-	record(QStringLiteral("remove_save_callback"));
+	state().calls.append(QStringLiteral("remove_save_callback"));
 	state().saveCallbacks.removeAll({callback, data});
 }
 
@@ -188,7 +184,6 @@ void obs_frontend_get_scenes(struct obs_frontend_source_list *sources)
 
 void obs_frontend_save(void)
 {
-	record(QStringLiteral("save"));
 	++state().saveCount;
 	emitSave(OBSDataAutoRelease(obs_data_create()), true);
 }
