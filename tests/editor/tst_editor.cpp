@@ -254,11 +254,9 @@ private Q_SLOTS:
 	void pasteHtml()
 	{
 		load(QStringLiteral("start "), 6);
-		paste(editor(), mimeData(QStringLiteral("bold red\nitem"),
-					 QStringLiteral("<b>bold</b> <span style=\"color:#ff0000\">red</span><ul><li>item</li></ul>")));
+		paste(editor(), mimeData(QStringLiteral("bold\nitem"), QStringLiteral("<b>bold</b><ul><li>item</li></ul>")));
 		QCOMPARE(m_refusals, 0);
 		QCOMPARE(document()->find(QStringLiteral("bold")).charFormat().fontWeight(), int(QFont::Bold));
-		QCOMPARE(document()->find(QStringLiteral("red")).charFormat().foreground().color(), QColor(Qt::red));
 		const QTextCursor item = document()->find(QStringLiteral("item"));
 		QVERIFY(item.block().textList());
 		QCOMPARE(editor().textCursor().position(), item.position());
@@ -279,9 +277,6 @@ private Q_SLOTS:
 			QVERIFY(!drop(editor(), 5, data));
 		QCOMPARE(m_refusals, 1);
 		QCOMPARE(editor().toPlainText(), before);
-
-		QVERIFY(drop(editor(), 30, mimeData(QStringLiteral("plain"), QStringLiteral("<i>rich</i>"))));
-		QVERIFY(document()->find(QStringLiteral("rich")).charFormat().fontItalic());
 	}
 
 	// Loaded paragraphs get the editor's line spacing unless they carry their own; loading an
