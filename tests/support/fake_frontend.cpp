@@ -67,16 +67,18 @@ int saveCallbackCount() { return int(state().saveCallbacks.size()); }
 
 QWidget *dock(const QString &id) { return state().docks.value(id).data(); }
 
-// On copies: callbacks may remove themselves while running.
 void emitEvent(enum obs_frontend_event event)
 {
-	for (const auto &cb : decltype(State::eventCallbacks)(state().eventCallbacks))
+	// Callbacks may remove themselves while running.
+	const auto callbacks = state().eventCallbacks;
+	for (const auto &cb : callbacks)
 		cb.first(event, cb.second);
 }
 
 void emitSave(obs_data_t *saveData, bool saving)
 {
-	for (const auto &cb : decltype(State::saveCallbacks)(state().saveCallbacks))
+	const auto callbacks = state().saveCallbacks;
+	for (const auto &cb : callbacks)
 		cb.first(saveData, saving, cb.second);
 }
 

@@ -32,6 +32,7 @@ public:
 	~HostileImages() { QDir::setCurrent(m_previous); }
 
 	bool ready() const { return m_ready; }
+	QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
 
 	// Row names; resolve() turns them into this fixture's paths.
 	static QStringList sources()
@@ -42,8 +43,7 @@ public:
 	// The src of a row with the placeholders replaced by this fixture's paths.
 	QString resolve(const QString &src) const
 	{
-		return src == QLatin1String("FIFO") ? m_dir.filePath(QStringLiteral("fifo"))
-		       : src == QLatin1String("SPARSE") ? m_dir.filePath(QStringLiteral("sparse.png")) : src;
+		return src == QLatin1String("FIFO") ? path("fifo") : src == QLatin1String("SPARSE") ? path("sparse.png") : src;
 	}
 
 	static QString noteWith(const QString &src)
