@@ -37,8 +37,6 @@ State &state()
 	return s;
 }
 
-void record(const QString &call) { state().calls.append(call); }
-
 QString str(const char *id) { return QString::fromUtf8(id); }
 
 } // namespace
@@ -125,7 +123,7 @@ void *obs_frontend_get_main_window(void) { return state().windowAvailable ? main
 
 bool obs_frontend_add_dock_by_id(const char *id, const char *title, void *widget)
 {
-	record(QStringLiteral("add_dock_by_id:") + str(id));
+	state().calls.append(QStringLiteral("add_dock_by_id:") + str(id));
 	if (state().refuseDocks || state().docks.value(str(id)))
 		return false;
 	static_cast<QWidget *>(widget)->setWindowTitle(str(title));
@@ -135,7 +133,7 @@ bool obs_frontend_add_dock_by_id(const char *id, const char *title, void *widget
 
 void obs_frontend_remove_dock(const char *id)
 {
-	record(QStringLiteral("remove_dock:") + str(id));
+	state().calls.append(QStringLiteral("remove_dock:") + str(id));
 	// The host destroys the dock's widget with its dock.
 	delete state().docks.take(str(id)).data();
 }
@@ -144,7 +142,7 @@ void obs_frontend_add_event_callback(obs_frontend_event_cb callback, void *data)
 
 void obs_frontend_remove_event_callback(obs_frontend_event_cb callback, void *data)
 {
-	record(QStringLiteral("remove_event_callback"));
+	state().calls.append(QStringLiteral("remove_event_callback"));
 	state().eventCallbacks.removeAll({callback, data});
 }
 
@@ -152,7 +150,7 @@ void obs_frontend_add_save_callback(obs_frontend_save_cb callback, void *data) {
 
 void obs_frontend_remove_save_callback(obs_frontend_save_cb callback, void *data)
 {
-	record(QStringLiteral("remove_save_callback"));
+	state().calls.append(QStringLiteral("remove_save_callback"));
 	state().saveCallbacks.removeAll({callback, data});
 }
 
@@ -188,7 +186,6 @@ void obs_frontend_get_scenes(struct obs_frontend_source_list *sources)
 
 void obs_frontend_save(void)
 {
-	record(QStringLiteral("save"));
 	++state().saveCount;
 	emitSave(OBSDataAutoRelease(obs_data_create()), true);
 }

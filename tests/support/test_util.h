@@ -12,8 +12,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
-#include <QString>
+#include <QStringList>
 #include <QTest>
 #include <QTextDocument>
 
@@ -25,13 +24,10 @@ namespace quillmar::test {
 // Paragraphs of the given lengths joined by line feeds; each paragraph repeats its own letter.
 inline QString paragraphs(const QList<int> &lengths)
 {
-	QString text;
-	for (int i = 0; i < lengths.size(); ++i) {
-		if (i > 0)
-			text += u'\n';
-		text += QString(lengths[i], QChar(u'a' + i % 26));
-	}
-	return text;
+	QStringList texts;
+	for (int i = 0; i < lengths.size(); ++i)
+		texts << QString(lengths[i], QChar(u'a' + i % 26));
+	return texts.join(u'\n');
 }
 
 // Plain text of exactly chars characters as a note counts them (separators included), in
@@ -39,12 +35,9 @@ inline QString paragraphs(const QList<int> &lengths)
 inline QString noteOfLength(int chars, int width = 9000)
 {
 	QList<int> lengths;
-	while (chars > width) {
+	for (; chars > width; chars -= width + 1)
 		lengths.append(width);
-		chars -= width + 1;
-	}
-	lengths.append(chars);
-	return paragraphs(lengths);
+	return paragraphs(lengths << chars);
 }
 
 inline int noteChars(const QTextDocument *document) { return document->characterCount() - 1; }
