@@ -65,11 +65,9 @@ private Q_SLOTS:
 		QCOMPARE(p.bar()->value(), p.bar()->maximum() - 3);
 		p.advance(1000);
 		QCOMPARE(p.bar()->value(), p.bar()->maximum());
-		QVERIFY(!p.dock->isScrolling() && !p.bandShown());
-		QCOMPARE(p.status(), text("ReachedEnd"));
+		QVERIFY(!p.dock->isScrolling() && !p.bandShown() && p.status() == text("ReachedEnd"));
 		p.clickPlay();
-		QCOMPARE(p.status(), text("AtEnd"));
-		QVERIFY(!p.dock->isScrolling());
+		QVERIFY(p.status() == text("AtEnd") && !p.dock->isScrolling());
 	}
 
 	void countdown_data()
@@ -86,8 +84,7 @@ private Q_SLOTS:
 		auto *box = p.widget<QCheckBox>("startCountdown");
 		box->setChecked(true);
 		p.clickPlay();
-		QCOMPARE(p.play()->text(), QStringLiteral("3"));
-		QCOMPARE(p.status(), text("CountdownRemaining").arg(3));
+		QVERIFY(p.play()->text() == QStringLiteral("3") && p.status() == text("CountdownRemaining").arg(3));
 		g_now = 1000;
 		QTRY_COMPARE(p.play()->text(), QStringLiteral("2"));
 		if (interruption == 1)
@@ -106,7 +103,7 @@ private Q_SLOTS:
 	{
 		Prompter p;
 		QTest::keyClick(p.editor(), Qt::Key_Space); // types while editable
-		QVERIFY(!p.dock->isScrolling());
+		QVERIFY(!p.dock->isScrolling() && p.plain().startsWith(QLatin1Char(' ')));
 		QTest::mouseClick(p.editor()->viewport(), Qt::LeftButton, Qt::AltModifier);
 		QVERIFY(p.dock->isLocked());
 		p.bar()->setValue(100);
@@ -123,8 +120,7 @@ private Q_SLOTS:
 			if (key == Qt::Key_Down)
 				QVERIFY(p.bar()->value() > before);
 		}
-		QCOMPARE(p.bar()->value(), 0);
-		QCOMPARE(p.status(), text("AtTop"));
+		QVERIFY(p.bar()->value() == 0 && p.status() == text("AtTop"));
 		p.buttonAction("readingGuide")->trigger();
 		QTest::keyClick(p.editor(), Qt::Key_Space);
 		QVERIFY(p.dock->isScrolling() && !p.bandShown());
@@ -134,7 +130,7 @@ private Q_SLOTS:
 	{
 		Prompter p;
 		pressHotkey(HotkeyFaster);
-		pressHotkey(HotkeyFaster, false);
+		pressHotkey(HotkeyFaster, false); // a release does nothing
 		QCOMPARE(p.dock->scrollSpeed(), 1.1);
 		pressHotkey(HotkeyStart);
 		p.advance(2000);
@@ -154,6 +150,7 @@ private Q_SLOTS:
 
 		fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
 		pressHotkey(HotkeyToggleLock);
+		p.dock->runHotkeyAction(HotkeyToggleLock); // nor does a direct call, whoever makes it
 		QVERIFY(p.dock->isLocked());
 	}
 
@@ -167,12 +164,10 @@ private Q_SLOTS:
 		p.show("A");
 		QTRY_COMPARE(p.bar()->value(), p.bar()->maximum());
 		p.clickPlay();
-		QCOMPARE(p.status(), text("AtEnd"));
-		QVERIFY(!p.dock->isLocked());
+		QVERIFY(p.status() == text("AtEnd") && !p.dock->isLocked());
 		p.dock->applyRemoteNote(p.scene("A"), QStringLiteral("<p>short</p>"));
 		p.clickPlay();
-		QCOMPARE(p.status(), text("NoScrollNeeded"));
-		QVERIFY(!p.dock->isLocked() && !p.dock->isScrolling());
+		QVERIFY(p.status() == text("NoScrollNeeded") && !p.dock->isLocked() && !p.dock->isScrolling());
 	}
 
 	// The time left follows the position and the speed, and is gone when the note fits.
@@ -183,7 +178,6 @@ private Q_SLOTS:
 		p.editor()->setPlainText(QStringLiteral("word\n").repeated(400));
 		QTRY_VERIFY(p.bar()->maximum() > 700);
 		auto *label = p.widget<QLabel>("timeLeft");
-		QVERIFY(!label->isHidden());
 		const int max = p.bar()->maximum();
 		// {position from the end, speed, shown}
 		for (const auto &[left, speed, shown] :
@@ -193,13 +187,13 @@ private Q_SLOTS:
 			QCOMPARE(label->text(), QLatin1String(shown));
 		}
 		// The words still to read lie below the reading line, so fewer than the note holds.
+		QVERIFY(!label->isHidden());
 		const QString tip = label->toolTip();
 		const int words = QLocale().toInt(tip.section(QLatin1Char(';'), 1).section(QLatin1Char(' '), 1, 1));
 		QVERIFY2(words > 0 && words < 400, qPrintable(tip));
 		QCOMPARE(tip, text("TimeLeftTip").arg(words));
 		p.editor()->setPlainText(QStringLiteral("short"));
-		QTRY_COMPARE(p.bar()->maximum(), 0);
-		QVERIFY(label->isHidden());
+		QTRY_VERIFY(p.bar()->maximum() == 0 && label->isHidden());
 		QLocale::setDefault(QLocale::c());
 	}
 
