@@ -33,28 +33,23 @@ private Q_SLOTS:
 	void settingsReadBack()
 	{
 		QFETCH(QJsonObject, row);
-		const int expectedSize = row["size"].toInt(PrompterSettings::DefaultTypeSize);
-		const bool expectedMirror = row["mirrored"].toBool();
+		const int size = row["size"].toInt(PrompterSettings::DefaultTypeSize);
+		const bool mirrored = row["mirrored"].toBool();
 		QFile::remove(iniPath());
-		{
-			QSettings settings(iniPath(), QSettings::IniFormat);
-			settings.setValue(QStringLiteral("prompter/typeSize"), row["typeSize"].toString());
-			settings.setValue(QStringLiteral("prompter/mirrorVertical"), row["mirror"].toString());
-			settings.setValue(QStringLiteral("locked"), true);
-		}
 		QSettings settings(iniPath(), QSettings::IniFormat);
+		settings.setValue(QStringLiteral("prompter/typeSize"), row["typeSize"].toString());
+		settings.setValue(QStringLiteral("prompter/mirrorVertical"), row["mirror"].toString());
+		settings.setValue(QStringLiteral("locked"), true);
 		PrompterSettings prefs = PrompterSettings::read(settings);
-		QCOMPARE(prefs.typeSize, expectedSize);
-		QCOMPARE(prefs.mirrorVertical, expectedMirror);
-		// Written and read back, with the fields the file did not hold.
+		QVERIFY(prefs.typeSize == size && prefs.mirrorVertical == mirrored);
+		// Written and read back, with the fields the file did not hold; the dock's own settings stay.
 		prefs.mirrorHorizontal = !prefs.mirrorHorizontal;
 		prefs.screen = QStringLiteral("HDMI-1");
 		prefs.write(settings);
+		settings.sync();
 		const PrompterSettings back = PrompterSettings::read(QSettings(iniPath(), QSettings::IniFormat));
-		QVERIFY(back.typeSize == expectedSize && back.mirrorVertical == expectedMirror && back.mirrorHorizontal);
-		QCOMPARE(back.screen, QStringLiteral("HDMI-1"));
-		// The dock's own settings are left as they were.
-		QCOMPARE(settings.value(QStringLiteral("locked")).toBool(), true);
+		QVERIFY(back.typeSize == size && back.mirrorVertical == mirrored && back.mirrorHorizontal);
+		QVERIFY(back.screen == QStringLiteral("HDMI-1") && settings.value(QStringLiteral("locked")).toBool());
 	}
 
 	void textTop_data() { test::jsonRows("dock/prompter_text_top"); }
@@ -69,39 +64,28 @@ private Q_SLOTS:
 
 	// A mirrored frame is the plain one flipped, band included; glyphs drawn mirrored may differ
 	// from flipped ones only in their antialiasing.
-	void mirroring_data()
-	{
-		QTest::addColumn<bool>("horizontal");
-		QTest::addColumn<bool>("vertical");
-		QTest::newRow("horizontal") << true << false;
-		QTest::newRow("vertical") << false << true;
-		QTest::newRow("both") << true << true;
-	}
 	void mirroring()
 	{
-		QFETCH(bool, horizontal);
-		QFETCH(bool, vertical);
 		QSettings settings(iniPath(), QSettings::IniFormat);
 		settings.clear();
 		QTextDocument source;
 		source.setHtml(QStringLiteral("<p>FRQ 1 2 3 Lead with the story</p><p>Second line</p>"));
-		auto *window = new PrompterWindow(&settings);
-		window->resize(640, 360);
-		window->setSource(&source);
-		const QImage plain = window->renderFrame();
+		PrompterWindow window(&settings);
+		window.resize(640, 360);
+		window.setSource(&source);
+		const QImage plain = window.renderFrame();
 		bool textOnLine = false;
 		for (int x = 0; x < plain.width(); ++x)
 			textOnLine = textOnLine || qGray(plain.pixel(x, readingLineY(360))) > 200;
 		QVERIFY2(textOnLine, "the first line is not on the reading line");
-
-		window->setMirror(horizontal, vertical);
-		const QImage mirrored = window->renderFrame();
-		QVERIFY(mirrored != plain);
-		QVERIFY2(meanDifference(mirrored, plain.mirrored(horizontal, vertical)) < 0.01,
-			 "not the plain frame flipped");
-		const PrompterSettings stored = PrompterSettings::read(settings);
-		QVERIFY(stored.mirrorHorizontal == horizontal && stored.mirrorVertical == vertical);
-		delete window;
+		for (const auto &[horizontal, vertical] : {std::pair(true, false), std::pair(false, true), std::pair(true, true)}) {
+			window.setMirror(horizontal, vertical);
+			const QImage mirrored = window.renderFrame();
+			QVERIFY(mirrored != plain);
+			QVERIFY2(meanDifference(mirrored, plain.mirrored(horizontal, vertical)) < 0.01, "not the plain frame flipped");
+			const PrompterSettings stored = PrompterSettings::read(settings);
+			QVERIFY(stored.mirrorHorizontal == horizontal && stored.mirrorVertical == vertical);
+		}
 	}
 
 	// The window shows the dock's note at the dock's place, glides with its scrolling, and
@@ -117,13 +101,11 @@ private Q_SLOTS:
 
 		note.triggerMenuEntry(text("PrompterWindow"));
 		QPointer<PrompterWindow> window = note.dock->prompterWindow();
-		QVERIFY(window && window->isVisible() && window->isWindow() && !window->parent());
-		QCOMPARE(window->fraction(), 0.0);
+		QVERIFY(window && window->isVisible() && window->isWindow() && !window->parent() && window->fraction() == 0.0);
 
 		bar->setValue(bar->maximum() / 2);
 		QCOMPARE(window->fraction(), double(bar->value()) / bar->maximum());
-		const double half = window->scrollOffset();
-		QVERIFY(half > 0);
+		QVERIFY(window->scrollOffset() > 0);
 
 		// Typing reaches the window once the typist pauses; before that the copy stays.
 		QTest::keyClick(note.editor(), Qt::Key_End, Qt::ControlModifier);
@@ -134,16 +116,13 @@ private Q_SLOTS:
 		bar->setValue(100);
 		note.dock->setScrollSpeed(1.0);
 		note.dock->runHotkeyAction(2); // toggle: start
-		QVERIFY(note.dock->isScrolling());
 		now += 250; // 2.5 px at 1.0x: the window shows the half pixel the dock cannot
 		note.dock->setScrollSpeed(1.0);
-		QCOMPARE(bar->value(), 102);
-		QCOMPARE(window->fraction(), 102.5 / bar->maximum());
+		QVERIFY(bar->value() == 102 && window->fraction() == 102.5 / bar->maximum());
 
 		window->close();
 		QTRY_VERIFY(window.isNull());
-		QVERIFY(note.dock->isScrolling());
-		QCOMPARE(bar->value(), 102);
+		QVERIFY(note.dock->isScrolling() && bar->value() == 102);
 
 		// Reopened, it comes back with its settings; the dock's end takes it along.
 		note.triggerMenuEntry(text("PrompterWindow"));

@@ -48,14 +48,13 @@ private Q_SLOTS:
 	{
 		Prompter p;
 		p.clickPlay();
-		QVERIFY(p.dock->isScrolling() && p.dock->isLocked() && p.bandShown());
-		QVERIFY(p.editor()->viewport()->rect().contains(p.widget("readingBand")->geometry()));
+		QVERIFY(p.dock->isScrolling() && p.dock->isLocked() && p.bandShown() &&
+			p.editor()->viewport()->rect().contains(p.widget("readingBand")->geometry()));
 		p.advance(1000);
 		QCOMPARE(p.bar()->value(), 10);
 		p.widget<QSlider>("scrollSlider")->setValue(25);
-		QCOMPARE(p.widget<QDoubleSpinBox>("scrollSpeed")->value(), 2.5);
 		p.advance(1000);
-		QCOMPARE(p.bar()->value(), 35);
+		QVERIFY(p.bar()->value() == 35 && p.widget<QDoubleSpinBox>("scrollSpeed")->value() == 2.5);
 		// The reader drags the text near the end and lets go.
 		p.bar()->setSliderDown(true);
 		p.bar()->setValue(p.bar()->maximum() - 3);
@@ -64,8 +63,8 @@ private Q_SLOTS:
 		p.advance(999);
 		QCOMPARE(p.bar()->value(), p.bar()->maximum() - 3);
 		p.advance(1000);
-		QCOMPARE(p.bar()->value(), p.bar()->maximum());
-		QVERIFY(!p.dock->isScrolling() && !p.bandShown() && p.status() == text("ReachedEnd"));
+		QVERIFY(p.bar()->value() == p.bar()->maximum() && !p.dock->isScrolling() && !p.bandShown());
+		QCOMPARE(p.status(), text("ReachedEnd"));
 		p.clickPlay();
 		QVERIFY(p.status() == text("AtEnd") && !p.dock->isScrolling());
 	}
@@ -108,17 +107,14 @@ private Q_SLOTS:
 		QVERIFY(p.dock->isLocked());
 		p.bar()->setValue(100);
 		// {key, scrolling after it, speed after it}
-		const QList<std::tuple<Qt::Key, bool, double>> keys = {
-			{Qt::Key_Space, true, 1.0}, {Qt::Key_Plus, true, 1.1}, {Qt::Key_Equal, true, 1.2},
-			{Qt::Key_Minus, true, 1.1}, {Qt::Key_Down, false, 1.1}, {Qt::Key_Space, true, 1.1},
-			{Qt::Key_Home, false, 1.1}};
-		for (const auto &[key, scrolling, speed] : keys) {
+		for (const auto &[key, scrolling, speed] : QList<std::tuple<Qt::Key, bool, double>>{
+			     {Qt::Key_Space, true, 1.0}, {Qt::Key_Plus, true, 1.1}, {Qt::Key_Equal, true, 1.2},
+			     {Qt::Key_Minus, true, 1.1}, {Qt::Key_Down, false, 1.1}, {Qt::Key_Space, true, 1.1},
+			     {Qt::Key_Home, false, 1.1}}) {
 			const int before = p.bar()->value();
 			QTest::keyClick(p.editor(), key);
-			QCOMPARE(p.dock->isScrolling(), scrolling);
-			QCOMPARE(p.dock->scrollSpeed(), speed);
-			if (key == Qt::Key_Down)
-				QVERIFY(p.bar()->value() > before);
+			QVERIFY(p.dock->isScrolling() == scrolling && p.dock->scrollSpeed() == speed);
+			QVERIFY(key != Qt::Key_Down || p.bar()->value() > before);
 		}
 		QVERIFY(p.bar()->value() == 0 && p.status() == text("AtTop"));
 		p.buttonAction("readingGuide")->trigger();
@@ -142,11 +138,10 @@ private Q_SLOTS:
 
 		pressHotkey(HotkeyStart);
 		p.dock->beginRestore(); // a restore stops the scrolling and drops presses
-		QVERIFY(!p.dock->isScrolling());
 		pressHotkey(HotkeyFaster);
 		p.dock->endRestore();
 		QCoreApplication::processEvents();
-		QCOMPARE(p.dock->scrollSpeed(), 1.1);
+		QVERIFY(!p.dock->isScrolling() && p.dock->scrollSpeed() == 1.1);
 
 		fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
 		pressHotkey(HotkeyToggleLock);
