@@ -258,13 +258,17 @@ private Q_SLOTS:
 		QVERIFY(note.editor()->isReadOnly()); // still held by the remote client
 		note.dock->setRemoteEditing(false);
 		QVERIFY(!note.editor()->isReadOnly());
+		note.type(u" more"_s);
+		note.dock->setRemoteEditing(true); // a phone takes the note: the pending edits go first
+		QCOMPARE(storedIn("A"), u"draft more"_s);
+		note.dock->setRemoteEditing(false);
 		note.dock->setLocked(true); // read back at start
 		note.restart();
 		note.show("A");
 		QVERIFY(note.dock->isLocked() && note.editor()->isReadOnly());
 		note.dock->setLocked(false);
 		QVERIFY(note.dock->applyRemoteNote(note.scene("B"), u"<p>from the phone</p>"_s));
-		QVERIFY(note.stored("B") == u"from the phone"_s && note.plain() == u"draft"_s);
+		QVERIFY(note.stored("B") == u"from the phone"_s && note.plain() == u"draft more"_s);
 		note.type(u"local"_s);
 		QVERIFY(note.dock->applyRemoteNote(note.scene("A"), u"<p>remote A</p>"_s));
 		QVERIFY(note.plain() == u"remote A"_s && !note.dock->isDirty());
