@@ -1,7 +1,7 @@
 #pragma once
 
 // The dock as the host shows it: the module loaded against the fake front-end, scenes made on
-// demand, notes stored for them. The one builder of the dock's tests.
+// demand, notes stored for them, dialogs answered by a script. The one builder of the dock's tests.
 
 // Qt's module headers come before libobs's: its SIMD shims break the compiler's intrinsics
 // headers when those come after them.
@@ -27,7 +27,7 @@ namespace quillmar::test {
 // Answers the dock's dialogs from queues and keeps a log of what was asked.
 struct ScriptedDialogs : DockDialogs {
 	QStringList openNames, saveNames, log;
-	QString chosenFilter, suggestedName;
+	QString chosenFilter;
 	QList<QMessageBox::StandardButton> answers;
 	std::function<void()> onQuestion;
 	std::function<void(QMenu *)> onMenu;
@@ -35,9 +35,8 @@ struct ScriptedDialogs : DockDialogs {
 
 	static QString next(QStringList &queue) { return queue.isEmpty() ? QString() : queue.takeFirst(); }
 	QString openFileName(QWidget *, const QString &, const QString &) override { return next(openNames); }
-	QString saveFileName(QWidget *, const QString &, const QString &suggested, const QString &, QString *chosen) override
+	QString saveFileName(QWidget *, const QString &, const QString &, const QString &, QString *chosen) override
 	{
-		suggestedName = suggested;
 		if (chosen)
 			*chosen = chosenFilter;
 		return next(saveNames);
@@ -108,6 +107,15 @@ public:
 			QVERIFY2(dock->noteStore().saveNote(scene(name), html, error), qPrintable(error));
 		fake::setProgramScene(scene(name));
 	}
+	// Scene "A" shown with a stored note that cannot be read.
+	void breakNote()
+	{
+		QVERIFY(writeBytes(notePath(QStringLiteral("A.json")), "{broken"));
+		NoteStore(notesDir()).writeSceneLink(scene("A"), {uuid("A"), QStringLiteral("A"), notePath(QStringLiteral("A.json")), QString()});
+		fake::setProgramScene(nullptr);
+		show("A");
+		QVERIFY(dock->hasLoadError());
+	}
 	// The plain text stored for a scene (empty without a note), "<error>" for a bad one.
 	QString stored(const char *name)
 	{
@@ -121,17 +129,20 @@ public:
 		document.setHtml(html);
 		return document.toPlainText();
 	}
+	// A file a person picks, outside the notes folder, and their answer to the question after it.
+	QString path(const QString &name) const { return files.filePath(name); }
+	void pick(const QString &file, bool yes = true)
+	{
+		dialogs->openNames << file;
+		dialogs->answers << (yes ? QMessageBox::Yes : QMessageBox::No);
+	}
 
 	Editor *editor() const { return dock->editor(); }
-	template <typename T = QWidget> T *widget(const char *name) const
-	{
-		return dock->findChild<T *>(QLatin1String(name));
-	}
+	template <typename T = QWidget> T *widget(const char *name) const { return dock->findChild<T *>(QLatin1String(name)); }
 	QAction *action(const char *name) const { return widget<QAction>(name); }
 	QAction *buttonAction(const char *name) const { return widget<QToolButton>(name)->defaultAction(); }
-	QString label(const char *name) const { return widget<QLabel>(name)->text(); }
 	QString status() const { return dock->statusMessage(); }
-	QString shown() const { return label("sceneLabel"); }
+	QString shown() const { return widget<QLabel>("sceneLabel")->text(); }
 	QString plain() const { return editor()->toPlainText(); }
 	QScrollBar *bar() const { return editor()->verticalScrollBar(); }
 
@@ -172,6 +183,7 @@ public:
 
 	Dock *dock = nullptr;
 	ScriptedDialogs *dialogs = nullptr;
+	QTemporaryDir files;
 
 private:
 	std::map<QByteArray, std::unique_ptr<Scene>> m_scenes;

@@ -1,5 +1,6 @@
 #include "dock/dock_theme.h"
 #include "dock/marks.h"
+#include "dock/search_match.h"
 #include "json_rows.h"
 #include "note_dock.h"
 
@@ -9,8 +10,25 @@ namespace {
 const QString Mark = QString(QChar(kMarkGlyph));
 } // namespace
 
+// Formatting, marks and search: what a person does to the text of a note.
 class FormatTest : public QObject {
 	Q_OBJECT
+
+	// The counter, and whether the editor paints its selection as a hit.
+	static QString counter(const test::NoteDock &note)
+	{
+		auto *status = note.widget<QLabel>("searchStatus");
+		return status->isHidden() ? QStringLiteral("hidden")
+					  : status->text() + (note.editor()->searchMatch() ? QStringLiteral(" hit") : QString());
+	}
+
+	// The recount waits for a pause in typing; the test ends the pause at once.
+	static void fireSearchTimer(const test::NoteDock &note)
+	{
+		auto *timer = note.widget<QTimer>("searchTimer");
+		QVERIFY(timer->isActive());
+		QMetaObject::invokeMethod(timer, "timeout");
+	}
 
 private Q_SLOTS:
 	void markSpan_data() { test::jsonRows("dock/mark_spans"); }
@@ -30,8 +48,7 @@ private Q_SLOTS:
 		QVERIFY(!bold->isChecked());
 		bold->trigger();
 		for (int i = 0; i < 4; ++i)
-			QCOMPARE(note.formatAt(i).fontWeight(), 700);
-		QVERIFY(bold->isChecked());
+			QVERIFY(note.formatAt(i).fontWeight() == 700 && bold->isChecked());
 		note.editor()->undo();
 		QVERIFY(note.formatAt(1).fontWeight() == 700 && note.formatAt(2).fontWeight() != 700);
 	}
@@ -50,15 +67,13 @@ private Q_SLOTS:
 			QVERIFY(!block.textList() && block.blockFormat() == plain && block.charFormat().properties().isEmpty());
 		QVERIFY(note.formatAt(0).properties().isEmpty() && note.formatAt(8).properties().isEmpty());
 		note.editor()->undo();
-		QVERIFY(document->begin().textList() && note.formatAt(0).fontWeight() == 700);
-		QCOMPARE(document->lastBlock().blockFormat().indent(), 2);
+		QVERIFY(document->begin().textList() && note.formatAt(0).fontWeight() == 700 && document->lastBlock().blockFormat().indent() == 2);
 	}
 
 	void listsAndIndents()
 	{
 		test::NoteDock note(QStringLiteral("<p>one</p><p>two</p>"));
-		QAction *increase = note.action("increaseIndent");
-		QAction *decrease = note.action("decreaseIndent");
+		QAction *increase = note.action("increaseIndent"), *decrease = note.action("decreaseIndent");
 		decrease->trigger();
 		QCOMPARE(note.editor()->textCursor().blockFormat().indent(), 0);
 		for (int i = 0; i < 14; ++i)
@@ -83,14 +98,12 @@ private Q_SLOTS:
 		const QColor orange = markColor(theme::isDark(note.dock->palette().color(QPalette::Window)));
 		note.select(2);
 		note.action("insertMark")->trigger();
-		QCOMPARE(note.plain(), QStringLiteral("wo") + Mark + QStringLiteral("[]rd"));
-		QCOMPARE(note.editor()->textCursor().position(), 4); // between the brackets
+		QVERIFY(note.plain() == QStringLiteral("wo") + Mark + QStringLiteral("[]rd") &&
+			note.editor()->textCursor().position() == 4); // between the brackets
 		QTest::keyClicks(note.editor(), QStringLiteral("x"));
-		QCOMPARE(note.formatAt(4).foreground().color(), orange);
 		note.select(6); // after the closing bracket: the colour of what follows
 		QTest::keyClicks(note.editor(), QStringLiteral("y"));
-		QVERIFY(!note.formatAt(6).hasProperty(QTextFormat::ForegroundBrush));
-
+		QVERIFY(note.formatAt(4).foreground().color() == orange && !note.formatAt(6).hasProperty(QTextFormat::ForegroundBrush));
 		note.select(6);
 		QTest::keyClick(note.editor(), Qt::Key_Backspace); // the whole mark goes
 		QCOMPARE(note.plain(), QStringLiteral("woyrd"));
@@ -105,8 +118,7 @@ private Q_SLOTS:
 		QAction *next = note.action("nextMark");
 		for (int expected : {1, 11, 1}) {
 			next->trigger();
-			QCOMPARE(note.editor()->textCursor().selectionStart(), expected);
-			QCOMPARE(field->text(), Mark);
+			QVERIFY(note.editor()->textCursor().selectionStart() == expected && field->text() == Mark);
 		}
 		note.select(0);
 		QTest::keyClicks(note.editor(), QStringLiteral("z"));
@@ -132,15 +144,13 @@ private Q_SLOTS:
 		QTest::keyClick(note.editor(), Qt::Key_Escape);
 		QVERIFY(!painter->isChecked());
 		paint(12, 17);
-		QVERIFY(note.formatAt(5).fontWeight() == 700 && note.formatAt(9).fontWeight() == 700);
-		QVERIFY(note.formatAt(13).fontWeight() != 700);
+		QVERIFY(note.formatAt(5).fontWeight() == 700 && note.formatAt(9).fontWeight() == 700 && note.formatAt(13).fontWeight() != 700);
 
 		// A single click paints once.
 		note.select(1);
 		painter->trigger();
 		paint(12, 17);
-		QCOMPARE(note.formatAt(13).fontWeight(), 700);
-		QVERIFY(!painter->isChecked());
+		QVERIFY(note.formatAt(13).fontWeight() == 700 && !painter->isChecked());
 	}
 
 	void guardedStates_data()
@@ -199,8 +209,7 @@ private Q_SLOTS:
 		note.editor()->moveCursor(QTextCursor::End);
 		note.dock->setStatus(QString());
 		insert();
-		QCOMPARE(note.dock->statusMessage(), text("TextLimit"));
-		QCOMPARE(note.plain(), content);
+		QVERIFY(note.status() == text("TextLimit") && note.plain() == content);
 
 		// With room to spare, the same insertion goes in whole.
 		note.editor()->setPlainText(QStringLiteral("ok "));
@@ -209,6 +218,83 @@ private Q_SLOTS:
 		const QRegularExpression whole(mark ? QStringLiteral("^ok \u25c6\\[\\]$")
 						    : QStringLiteral("^ok \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d $"));
 		QVERIFY2(whole.match(note.plain()).hasMatch(), qPrintable(note.plain()));
+	}
+
+	void matching_data() { test::jsonRows("dock/search_matches"); }
+	void matching()
+	{
+		QFETCH(QJsonObject, row);
+		QTextDocument document(row["note"].toString());
+		QJsonArray starts;
+		for (const TextMatch &match : findTextMatches(document, row["needle"].toString()))
+			starts << match.start;
+		QCOMPARE(starts, row["hits"].toArray());
+	}
+
+	void searchField()
+	{
+		test::NoteDock note(QStringLiteral("<p>one two</p><p>ONE two one</p>"));
+		auto *field = note.widget<QLineEdit>("searchText");
+		note.select(4, 7); // "two" becomes the search text
+		note.action("findText")->trigger();
+		QCOMPARE(field->text(), QStringLiteral("two"));
+
+		field->clear();
+		QTest::keyClicks(field, QStringLiteral("one"));
+		QCOMPARE(counter(note), QStringLiteral("hidden"));
+		fireSearchTimer(note); // the first hit in the note, wherever the cursor was
+		QVERIFY(note.editor()->textCursor().selectionStart() == 0 && counter(note) == QStringLiteral("1/3 hit"));
+
+		const auto click = [&](const char *button) { QTest::mouseClick(note.widget<QToolButton>(button), Qt::LeftButton); };
+		click("findNext");
+		click("findNext");
+		QCOMPARE(counter(note), QStringLiteral("3/3 hit"));
+		click("findNext"); // wraps to the first
+		click("findPrevious");
+		QCOMPARE(counter(note), QStringLiteral("3/3 hit"));
+
+		// An edit recounts without moving the selection.
+		note.select(0);
+		QTest::keyClicks(note.editor(), QStringLiteral("one "));
+		QCOMPARE(counter(note), QStringLiteral("hidden"));
+		fireSearchTimer(note);
+		QVERIFY(counter(note) == QStringLiteral("0/4") && note.editor()->textCursor().position() == 4);
+
+		field->setText(QStringLiteral("zzz"));
+		QTest::keyClick(field, Qt::Key_Return);
+		QVERIFY(counter(note) == QStringLiteral("0/0") && note.editor()->textCursor().position() == 4);
+
+		QTest::mouseClick(note.widget<QToolButton>("clearSearch"), Qt::LeftButton);
+		QVERIFY(field->text().isEmpty() && counter(note) == QStringLiteral("hidden"));
+	}
+
+	void goTo_data() { test::jsonRows("dock/go_to"); }
+	void goTo()
+	{
+		QFETCH(QJsonObject, row);
+		const int percent = row["percent"].toInt(-1), paragraph = row["paragraph"].toInt(-1);
+		const bool accepted = percent >= 0 || paragraph >= 0;
+		test::NoteDock note(test::numberedLines(200), true);
+		QScrollBar *bar = note.bar();
+		bar->setValue(bar->maximum() / 2);
+
+		QTest::mouseClick(note.widget<QLabel>("scrollPercent"), Qt::LeftButton);
+		auto *field = note.widget<QLineEdit>("goToInput");
+		QCOMPARE(field->text(), QStringLiteral("50%"));
+		field->setText(row["input"].toString());
+		QTest::keyClick(field, Qt::Key_Return);
+
+		QVERIFY(field->isVisible() == !accepted && field->property("invalid").toBool() == !accepted);
+		if (!accepted) {
+			QCOMPARE(bar->value(), bar->maximum() / 2);
+			QTest::keyClick(field, Qt::Key_Escape);
+			QVERIFY(!field->isVisible());
+		} else if (percent >= 0) {
+			QCOMPARE(bar->value(), bar->maximum() * percent / 100);
+		} else {
+			QCOMPARE(note.editor()->textCursor().blockNumber() + 1, paragraph);
+			QVERIFY(note.editor()->cursorRect().intersects(note.editor()->viewport()->rect()));
+		}
 	}
 };
 

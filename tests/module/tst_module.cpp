@@ -76,45 +76,38 @@ private Q_SLOTS:
 		fake::setMainWindowAvailable(cause != QLatin1String("window"));
 		QFile blocker(test::moduleConfigDir());
 		QVERIFY(cause != QLatin1String("folder") || blocker.open(QIODevice::WriteOnly));
-		QVERIFY(!module::load());
-		QVERIFY(!module::dock());
+		QVERIFY(!module::load() && !module::dock());
 		QCOMPARE(fake::eventCallbackCount() + fake::saveCallbackCount() + registeredHotkeys(), 0);
-		QCOMPARE(g_log.join(u'\n'), log);
-		QCOMPARE(fake::calls().contains(QStringLiteral("add_dock_by_id:Quillmar")), cause == QLatin1String("refused"));
+		QVERIFY(g_log.join(u'\n') == log && fake::calls().contains(QStringLiteral("add_dock_by_id:Quillmar")) == (cause == QLatin1String("refused")));
 	}
 
-	void loadThenShutDownOnce_data()
-	{
-		QTest::addColumn<bool>("exitFirst");
-		QTest::newRow("exit, then unload") << true;
-		QTest::newRow("unload without exit") << false;
-	}
 	// Loading registers everything; after the exit the host tears its side down itself, so the
-	// unload must not touch it again.
+	// unload must not touch it again. First exit then unload, then an unload without exit.
 	void loadThenShutDownOnce()
 	{
-		QFETCH(bool, exitFirst);
-		QVERIFY(module::load());
-		const QPointer<Dock> dock = module::dock();
-		QVERIFY(dock && fake::dock(QStringLiteral("Quillmar")) == dock);
-		QVERIFY(fake::eventCallbackCount() == 1 && fake::saveCallbackCount() == 1);
-		QCOMPARE(registeredHotkeys(), HotkeyCount);
-		QVERIFY(QDir(test::moduleConfigDir()).exists());
-		QVERIFY(g_log.contains(QStringLiteral("%1 [Quillmar] Loaded " QUILLMAR_VERSION).arg(LOG_INFO)));
-		QSignalSpy spy(dock.data(), &Dock::shutDown);
-		fake::clearCalls();
-		if (exitFirst) {
-			fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
-			QVERIFY(spy.count() == 1 && dock->isClosing());
+		for (const bool exitFirst : {true, false}) {
+			init();
+			QVERIFY(module::load());
+			const QPointer<Dock> dock = module::dock();
+			QVERIFY(dock && fake::dock(QStringLiteral("Quillmar")) == dock);
+			QVERIFY(fake::eventCallbackCount() == 1 && fake::saveCallbackCount() == 1);
+			QVERIFY(registeredHotkeys() == HotkeyCount && QDir(test::moduleConfigDir()).exists());
+			QVERIFY(g_log.contains(QStringLiteral("%1 [Quillmar] Loaded " QUILLMAR_VERSION).arg(LOG_INFO)));
+			QSignalSpy spy(dock.data(), &Dock::shutDown);
+			fake::clearCalls();
+			if (exitFirst) {
+				fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
+				QVERIFY(spy.count() == 1 && dock->isClosing());
+			}
+			module::unload();
+			QVERIFY(spy.count() == 1 && (exitFirst || dock.isNull())); // after the exit the host deletes it
+			const QStringList all{"remove_event_callback", "remove_save_callback", "remove_dock:Quillmar"};
+			QCOMPARE(fake::calls().filter(QStringLiteral("remove_")), exitFirst ? QStringList() : all);
+			QCOMPARE(registeredHotkeys(), 0);
+			for (int i = 0; i < HotkeyCount; ++i)
+				QCOMPARE(hotkeyTable()[i].id, OBS_INVALID_HOTKEY_ID);
+			cleanup();
 		}
-		module::unload();
-		QVERIFY(spy.count() == 1 && (exitFirst || dock.isNull())); // after the exit the host deletes it
-		const QStringList removed = fake::calls().filter(QStringLiteral("remove_"));
-		const QStringList all{"remove_event_callback", "remove_save_callback", "remove_dock:Quillmar"};
-		QCOMPARE(removed, exitFirst ? QStringList() : all);
-		QCOMPARE(registeredHotkeys(), 0);
-		for (int i = 0; i < HotkeyCount; ++i)
-			QCOMPARE(hotkeyTable()[i].id, OBS_INVALID_HOTKEY_ID);
 	}
 
 	void renamesReachTheDockOnlyForLiveScenes()
@@ -172,8 +165,7 @@ private Q_SLOTS:
 
 	void textLookupFallsBackToTheKey()
 	{
-		QVERIFY(text("HotkeyStart") != QStringLiteral("HotkeyStart"));
-		QCOMPARE(text("NoSuchKeyAnywhere"), QStringLiteral("NoSuchKeyAnywhere"));
+		QVERIFY(text("HotkeyStart") != QStringLiteral("HotkeyStart") && text("NoSuch") == QStringLiteral("NoSuch"));
 		module::freeLocale();
 		QCOMPARE(text("HotkeyStart"), QStringLiteral("HotkeyStart"));
 		module::setLocale("de-DE"); // falls back to en-US
