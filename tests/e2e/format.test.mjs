@@ -64,9 +64,9 @@ async function script(obs, home, theme) {
   screenshot(`format-${theme}-marks`, dock);
 
   // From the top, the next mark is A's: a character typed before it lands there. The hotkey comes
-  // through obs-websocket, which does not wait for the X keys before it: they get time to land.
+  // through obs-websocket, which does not wait for the X keys sent before it.
   keys('ctrl+Home');
-  await sleep(400);
+  await obs.settle();
   await obs.hotkey('NextMark');
   await sleep(300);
   screenshot(`format-${theme}-next-mark`, dock);
@@ -74,7 +74,7 @@ async function script(obs, home, theme) {
   xdotool('type', '@');
   // Then it wraps: from the end, the next one is A's again.
   keys('ctrl+End');
-  await sleep(400);
+  await obs.settle();
   await obs.hotkey('NextMark');
   await sleep(300);
   keys('Left');
