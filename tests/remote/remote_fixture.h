@@ -55,10 +55,7 @@ public:
 	}
 	bool registered() { return lastCallback(false).callback != nullptr; }
 
-	struct Event {
-		QString type;
-		QJsonObject body;
-	};
+	struct Event { QString type; QJsonObject body; };
 	std::vector<Event> takeEvents()
 	{
 		const QMutexLocker locker(&m_mutex);

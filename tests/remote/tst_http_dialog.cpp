@@ -62,9 +62,7 @@ private Q_SLOTS:
 	}
 	void qrImages()
 	{
-		QFETCH(int, widths);
-		QFETCH(int, pixels);
-		QFETCH(bool, readable);
+		QFETCH(int, widths); QFETCH(int, pixels); QFETCH(bool, readable);
 		const int modules = qrcodegen::QrCode::encodeText(Link.toUtf8().constData(), qrcodegen::QrCode::Ecc::LOW).getSize();
 		const int side = widths * (modules + 8) + pixels;
 		const QImage image = qrImage(Link, side);

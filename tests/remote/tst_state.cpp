@@ -78,8 +78,7 @@ private Q_SLOTS:
 	}
 	void deviceNames()
 	{
-		QFETCH(QString, raw);
-		QFETCH(QString, expected);
+		QFETCH(QString, raw); QFETCH(QString, expected);
 		QCOMPARE(RemoteState::cleanDeviceName(raw), expected);
 	}
 

@@ -71,31 +71,10 @@ async function signedIn() {
   return h;
 }
 
-const response = (result, payload, comment) => ({ op: 7, d: { requestId: '1', requestType: 'CallVendorRequest',
-  requestStatus: { result, code: result ? 100 : 600, comment }, responseData: { vendorName: 'Quillmar', requestType: 'Request',
-    responseData: { payload } } } });
-
 // What the server sends (a message, a close code, or a wait), and what the page ends with: its
 // sign-in, or (for `call` rows, signed in first) the reply to its one vendor request.
 test('signing in and vendor requests', async (t) => {
-  const remembered = { salt: 'salt', secret: secretOf('pw', 'salt') };
-  const identified = { op: 2, d: {} };
-  const rows = [
-    ['password', { password: 'pw' }, [hello(), identified], remembered],
-    ['remembered secret with the same salt', { credential: remembered }, [hello(), identified], remembered],
-    ['remembered secret with another salt', { credential: remembered }, [hello('new')], 'authentication'],
-    ['no authentication on the server', { password: 'pw' }, [{ op: 0, d: { rpcVersion: 1 } }], 'password-required'],
-    ['closed with 4009', { password: 'bad' }, [hello(), 4009], 'authentication'],
-    ['closed otherwise', { password: 'pw' }, [1006], 'connection'],
-    ['no hello in 10 s', { password: 'pw' }, [{ wait: 9999 }, { wait: 1 }], 'timeout'],
-    ['reply', 'call', [response(true, '{"ok":true,"n":1}')], { ok: true, n: 1 }],
-    ['error reply', 'call', [response(true, '{"ok":false,"code":"busy"}')], 'busy'],
-    ['request refused by obs-websocket', 'call', [response(false, undefined, 'no vendor')], 'no vendor'],
-    ['refused without a comment', 'call', [response(false)], 'request'],
-    ['payload not JSON', 'call', [response(true, '<html>')], 'response'],
-    ['no reply in 6 s; the late one is dropped', 'call', [{ wait: 6000 }, response(true, '{}')], 'timeout'],
-    ['connection lost', 'call', [1006], 'disconnected'],
-  ];
+  const rows = JSON.parse(readFileSync(new URL('../../data/remote/sign_in.json', import.meta.url), 'utf8'));
   for (const [name, options, script, want] of rows) {
     await t.test(name, async () => {
       const call = options === 'call';
