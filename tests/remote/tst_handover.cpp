@@ -131,7 +131,7 @@ private Q_SLOTS:
 		QVERIFY(goOn());
 		rig->dock->shutdown();
 		shut = true;
-		QVERIFY(!FakeWebsocket::instance().registered());
+		QVERIFY(!FakeWebsocket::instance().lastCallback(false).callback);
 		QVERIFY(goOn());
 		rig.reset();
 		QVERIFY(goOn());

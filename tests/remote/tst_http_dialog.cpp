@@ -128,8 +128,7 @@ private Q_SLOTS:
 		QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
 		static_cast<QSpinBox *>(child("remotePort"))->setValue(taken.serverPort());
 		apply->click();
-		QVERIFY(status->text().startsWith(text("RemoteListenFailed") + QLatin1Char(' ')));
-		QVERIFY(status->text().size() > text("RemoteListenFailed").size() + 1);
+		QVERIFY(status->text().startsWith(text("RemoteListenFailed") + QLatin1Char(' ')) && status->text().size() > text("RemoteListenFailed").size() + 1);
 		QVERIFY(!rig.remote->isListening());
 		QCOMPARE(rig.dock->settings()->value(QStringLiteral("remote/port")).toInt(), int(port));
 		QCOMPARE(rig.remote->accessToken(), token);
