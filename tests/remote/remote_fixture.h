@@ -53,12 +53,8 @@ public:
 		const QMutexLocker locker(&m_mutex);
 		return evenUnregistered ? m_last : m_callback;
 	}
-	bool registered() { return lastCallback(false).callback != nullptr; }
 
-	struct Event {
-		QString type;
-		QJsonObject body;
-	};
+	struct Event { QString type; QJsonObject body; };
 	std::vector<Event> takeEvents()
 	{
 		const QMutexLocker locker(&m_mutex);
@@ -70,12 +66,9 @@ private:
 	{
 		m_ph = proc_handler_create();
 		proc_handler_add(m_ph, "void vendor_register(in string name, out ptr vendor)", vendorRegister, this);
-		proc_handler_add(m_ph, "void vendor_request_register(in ptr vendor, in string type, in ptr callback, out bool success)",
-				 requestRegister, this);
-		proc_handler_add(m_ph, "void vendor_request_unregister(in ptr vendor, in string type, out bool success)",
-				 requestUnregister, this);
-		proc_handler_add(m_ph, "void vendor_event_emit(in ptr vendor, in string type, in ptr data, out bool success)",
-				 eventEmit, this);
+		proc_handler_add(m_ph, "void vendor_request_register(in ptr vendor, in string type, in ptr callback, out bool success)", requestRegister, this);
+		proc_handler_add(m_ph, "void vendor_request_unregister(in ptr vendor, in string type, out bool success)", requestUnregister, this);
+		proc_handler_add(m_ph, "void vendor_event_emit(in ptr vendor, in string type, in ptr data, out bool success)", eventEmit, this);
 		proc_handler_add(obs_get_proc_handler(), "void obs_websocket_api_get_ph(out ptr ph)", getPh, this);
 	}
 	static FakeWebsocket *self(void *data) { return static_cast<FakeWebsocket *>(data); }

@@ -12,29 +12,18 @@ using namespace quillmar::test;
 
 namespace {
 
-// Runs a function on the first event of a kind that reaches an object.
-class Intercept : public QObject {
-public:
-	Intercept(QObject *target, QEvent::Type type, std::function<void()> action)
-		: m_target(target), m_type(type), m_action(std::move(action))
-	{
-		target->installEventFilter(this);
-	}
-	~Intercept() override { m_target->removeEventFilter(this); }
+// Runs a function on the first event of a kind that reaches an object; Qt drops the filter with it.
+struct Intercept : QObject {
+	QObject *target;
+	QEvent::Type type;
+	std::function<void()> action;
+	Intercept(QObject *t, QEvent::Type k, std::function<void()> a) : target(t), type(k), action(std::move(a)) { t->installEventFilter(this); }
 	bool eventFilter(QObject *watched, QEvent *event) override
 	{
-		if (watched == m_target && event->type() == m_type && m_action) {
-			auto action = std::move(m_action);
-			m_action = nullptr;
-			action();
-		}
+		if (watched == target && event->type() == type && action)
+			std::exchange(action, nullptr)();
 		return false;
 	}
-
-private:
-	QObject *m_target;
-	QEvent::Type m_type;
-	std::function<void()> m_action;
 };
 
 bool waitFor(const std::function<bool()> &condition, int ms = 20000)
@@ -142,7 +131,7 @@ private Q_SLOTS:
 		QVERIFY(goOn());
 		rig->dock->shutdown();
 		shut = true;
-		QVERIFY(!FakeWebsocket::instance().registered());
+		QVERIFY(!FakeWebsocket::instance().lastCallback(false).callback);
 		QVERIFY(goOn());
 		rig.reset();
 		QVERIFY(goOn());

@@ -62,9 +62,7 @@ private Q_SLOTS:
 	}
 	void qrImages()
 	{
-		QFETCH(int, widths);
-		QFETCH(int, pixels);
-		QFETCH(bool, readable);
+		QFETCH(int, widths); QFETCH(int, pixels); QFETCH(bool, readable);
 		const int modules = qrcodegen::QrCode::encodeText(Link.toUtf8().constData(), qrcodegen::QrCode::Ecc::LOW).getSize();
 		const int side = widths * (modules + 8) + pixels;
 		const QImage image = qrImage(Link, side);
@@ -130,8 +128,7 @@ private Q_SLOTS:
 		QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
 		static_cast<QSpinBox *>(child("remotePort"))->setValue(taken.serverPort());
 		apply->click();
-		QVERIFY(status->text().startsWith(text("RemoteListenFailed") + QLatin1Char(' ')));
-		QVERIFY(status->text().size() > text("RemoteListenFailed").size() + 1);
+		QVERIFY(status->text().startsWith(text("RemoteListenFailed") + QLatin1Char(' ')) && status->text().size() > text("RemoteListenFailed").size() + 1);
 		QVERIFY(!rig.remote->isListening());
 		QCOMPARE(rig.dock->settings()->value(QStringLiteral("remote/port")).toInt(), int(port));
 		QCOMPARE(rig.remote->accessToken(), token);

@@ -36,9 +36,7 @@ private Q_SLOTS:
 	}
 	void headEnd()
 	{
-		QFETCH(QByteArray, buffered);
-		QFETCH(int, result);
-		QFETCH(int, length);
+		QFETCH(QByteArray, buffered); QFETCH(int, result); QFETCH(int, length);
 		qsizetype found = -1;
 		QCOMPARE(int(findHeadEnd(buffered, &found)), result);
 		if (result == int(HeadEnd::Complete))

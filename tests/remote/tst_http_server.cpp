@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -48,11 +49,6 @@ Reply parse(const QByteArray &raw)
 QByteArray hostOf(const RemoteRig &rig)
 {
 	return "127.0.0.1:" + QByteArray::number(QUrl(rig.remote->url()).port());
-}
-
-QByteArray get(const QByteArray &path, const QByteArray &host)
-{
-	return "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
 }
 
 // One client connection in the test's own thread.
@@ -118,16 +114,24 @@ UploadFields leaseholderUpload(RemoteRig &rig, const QByteArray &body)
 	const QString session = rig.open();
 	if (rig.acquire(session) != QLatin1String("ok"))
 		qFatal("no lease");
-	UploadFields upload{{{"Host", hostOf(rig)}, {"Origin", "http://" + hostOf(rig)}, {"Content-Type", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+	return {{{"Host", hostOf(rig)}, {"Origin", "http://" + hostOf(rig)}, {"Content-Type", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
 			     {"Content-Length", QByteArray::number(body.size())},
 			     {"X-Quillmar-Access", rig.remote->accessToken().toUtf8()}, {"X-Quillmar-Session", session.toUtf8()},
 			     {"X-Quillmar-Scene", rig.scene().toUtf8()}, {"X-Quillmar-Epoch", rig.remote->state().epoch().toUtf8()},
 			     {"X-Quillmar-Revision", QByteArray::number(rig.remote->state().revision(rig.scene()))}},
-			    body};
-	return upload;
+		body};
 }
 
 const QByteArray Docx = fileBytes(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/docx/pandoc.docx"));
+
+void rows(const char *table)
+{
+	QTest::addColumn<QJsonObject>("row");
+	const QJsonDocument data = QJsonDocument::fromJson(fileBytes(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/remote/http_server.json")));
+	for (const QJsonValue &row : data[QLatin1String(table)].toArray())
+		QTest::newRow(qPrintable(row[QStringLiteral("name")].toString())) << row.toObject();
+}
+QByteArray field(const QJsonObject &row, const char *key) { return row.value(QLatin1String(key)).toString().toUtf8(); }
 
 qsizetype uploadDirectories()
 {
@@ -154,41 +158,18 @@ private Q_SLOTS:
 		qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
 	}
 
-	void requests_data()
-	{
-		QTest::addColumn<QByteArray>("request");
-		QTest::addColumn<int>("status");
-		QTest::addColumn<QByteArray>("type");
-		QTest::addColumn<QByteArray>("websocket"); // obs-websocket's settings file; null: none
-		QTest::addColumn<int>("port"); // the port the page is to reach obs-websocket on
-		const QByteArray h = "HOST"; // the listening address and port
-		const QByteArray text = "text/plain", utf8 = "text/plain; charset=utf-8";
-		const QByteArray json = "application/json";
-		QTest::newRow("config") << get("/config.json", h) << 200 << json << QByteArray() << 4455;
-		QTest::newRow("config, websocket port") << get("/config.json", h) << 200 << json << QByteArray(R"({"server_port":4460,"server_enabled":true})") << 4460;
-		QTest::newRow("config, websocket port out of range") << get("/config.json", h) << 200 << json << QByteArray(R"({"server_port":70000})") << 4455;
-		QTest::newRow("index by name") << get("/index.html", h) << 404 << utf8 << QByteArray() << 4455;
-		QTest::newRow("http/2.0") << QByteArray("GET / HTTP/2.0\r\nHost: HOST\r\n\r\n") << 400 << text << QByteArray() << 4455;
-		QTest::newRow("put root") << QByteArray("PUT / HTTP/1.1\r\nHost: HOST\r\n\r\n") << 405 << text << QByteArray() << 4455;
-		QTest::newRow("foreign host") << get("/config.json", "attacker.example:80") << 400 << text << QByteArray() << 4455;
-		QTest::newRow("folded line") << QByteArray("GET / HTTP/1.1\r\nHost: HOST\r\nX-A: a\r\n b\r\n\r\n") << 400 << text << QByteArray() << 4455;
-		QTest::newRow("foreign host before a bad method") << QByteArray("PUT / HTTP/1.1\r\nHost: a.example\r\n\r\n") << 400 << text << QByteArray() << 4455;
-		QTest::newRow("head over 8 KiB: dropped") << "GET / HTTP/1.1\r\nHost: HOST\r\nX-Pad: " + QByteArray(8192, 'a') + "\r\n\r\n" << 0 << QByteArray() << QByteArray() << 4455;
-		// Each file of the browser app, its type and its bytes: the end-to-end HTTP test.
-		QTest::newRow("the app") << get("/", h) << 200 << QByteArray("text/html; charset=utf-8") << QByteArray() << 4455;
-	}
+	// Requests and uploads: tests/data/remote/http_server.json.
+	void requests_data() { rows("requests"); }
 	void requests()
 	{
-		QFETCH(QByteArray, request);
-		QFETCH(int, status);
-		QFETCH(QByteArray, type);
-		QFETCH(QByteArray, websocket);
-		QFETCH(int, port);
+		QFETCH(QJsonObject, row);
+		const int status = row.value(QStringLiteral("status")).toInt(), port = row.value(QStringLiteral("port")).toInt(4455);
+		const QByteArray type = field(row, "type"), websocket = field(row, "websocket");
 		RemoteRig rig;
 		const QString settings = QDir::cleanPath(moduleConfigDir() + QStringLiteral("/../obs-websocket/config.json"));
 		QFile::remove(settings);
-		QVERIFY(websocket.isNull() || writeBytes(settings, websocket));
-		const Reply reply = exchange(rig, request.replace("HOST", hostOf(rig)));
+		QVERIFY(websocket.isEmpty() || writeBytes(settings, websocket));
+		const Reply reply = exchange(rig, field(row, "request").replace("HOST", hostOf(rig)).replace("PAD", QByteArray(8192, 'a')));
 		QFile::remove(settings);
 		QCOMPARE(reply.status, status);
 		QVERIFY(cleanedUp(rig));
@@ -206,7 +187,6 @@ private Q_SLOTS:
 			QVERIFY2(policy.contains(rule), policy.constData());
 		if (type == "application/json") {
 			const QJsonObject config = QJsonDocument::fromJson(reply.body).object();
-			QCOMPARE(config, rig.remote->configObject());
 			QCOMPARE(config[QStringLiteral("port")].toInt(), port);
 			QCOMPARE(config[QStringLiteral("labels")][QStringLiteral("TextLimit")].toString(), text("TextLimit"));
 		} else {
@@ -217,33 +197,17 @@ private Q_SLOTS:
 	// A refused upload loses nothing; an accepted one is the note. A head refused at once is
 	// answered while the client still sends, and the body is taken in full before the connection
 	// closes, so no reset swallows the reply.
-	void uploads_data()
-	{
-		QTest::addColumn<QByteArray>("change");
-		QTest::addColumn<QByteArray>("value");
-		QTest::addColumn<qint64>("junk"); // a body of this many bytes instead of a Word file
-		QTest::addColumn<QString>("code");
-		QTest::newRow("accepted") << QByteArray() << QByteArray() << qint64(0) << QStringLiteral("ok");
-		QTest::newRow("foreign origin") << QByteArray("Origin") << QByteArray("http://attacker.example") << qint64(0) << QStringLiteral("format");
-		QTest::newRow("second length") << QByteArray("content-length") << QByteArray("12") << qint64(0) << QStringLiteral("format");
-		QTest::newRow("wrong token") << QByteArray("X-Quillmar-Access") << QByteArray("AAAAAAAAAAAAAAAAAAAAAA") << qint64(0) << QStringLiteral("access");
-		QTest::newRow("stale revision") << QByteArray("X-Quillmar-Revision") << QByteArray("7") << qint64(0) << QStringLiteral("conflict");
-		QTest::newRow("foreign host") << QByteArray("Host") << QByteArray("attacker.example") << qint64(0) << QStringLiteral("400");
-		QTest::newRow("exactly 5 MiB of junk") << QByteArray() << QByteArray() << qint64(HttpUploadLimit) << QStringLiteral("word");
-		QTest::newRow("one byte more") << QByteArray() << QByteArray() << qint64(HttpUploadLimit + 1) << QStringLiteral("size");
-	}
+	void uploads_data() { rows("uploads"); }
 	void uploads()
 	{
-		QFETCH(QByteArray, change);
-		QFETCH(QByteArray, value);
-		QFETCH(qint64, junk);
-		QFETCH(QString, code);
+		QFETCH(QJsonObject, row);
+		const QByteArray change = field(row, "change"), value = field(row, "value");
+		const qint64 junk = row.contains(QStringLiteral("junk")) ? HttpUploadLimit + row.value(QStringLiteral("junk")).toInteger() : 0;
+		const QString code = row.value(QStringLiteral("code")).toString();
 		RemoteRig rig;
 		const QString before = rig.stored();
 		UploadFields upload = leaseholderUpload(rig, junk ? QByteArray(junk, 'x') : Docx);
-		if (change == "content-length")
-			upload.fields.append({change, value});
-		else if (!change.isEmpty())
+		if (!change.isEmpty()) // names match case by case: "content-length" comes as a second length
 			upload.set(change, value);
 		Client client(rig);
 		client.send(upload.head() + upload.body.left(65536));
@@ -306,7 +270,7 @@ private Q_SLOTS:
 	{
 		RemoteRig rig;
 		rig.remote->setHttpDeadlines(500, 30000);
-		const QByteArray head = get("/config.json", hostOf(rig));
+		const QByteArray head = "GET /config.json HTTP/1.1\r\nHost: " + hostOf(rig) + "\r\n\r\n";
 		QElapsedTimer clock;
 		clock.start();
 		std::vector<std::unique_ptr<Client>> slow;

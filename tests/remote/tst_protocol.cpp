@@ -47,13 +47,9 @@ private Q_SLOTS:
 		for (const QJsonValue &value : steps) {
 			// Names for what only the run knows.
 			const QByteArray where = QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
-			const QJsonObject step = QJsonDocument::fromJson(QByteArray(where)
-									 .replace("$scene0", rig.scene(0).toUtf8())
-									 .replace("$scene1", rig.scene(1).toUtf8())
-									 .replace("$firstEpoch", firstEpoch)
-									 .replace("$epoch", rig.remote->state().epoch().toUtf8())
-									 .replace("$device", text("RemoteDevice").toUtf8()))
-							 .object();
+			const QJsonObject step = QJsonDocument::fromJson(QByteArray(where).replace("$scene0", rig.scene(0).toUtf8()).replace("$scene1", rig.scene(1).toUtf8())
+									 .replace("$firstEpoch", firstEpoch).replace("$epoch", rig.remote->state().epoch().toUtf8())
+									 .replace("$device", text("RemoteDevice").toUtf8())).object();
 			const auto has = [&](const char *key) { return step.contains(QLatin1String(key)); };
 			const auto at = [&](const char *key) { return step.value(QLatin1String(key)); };
 			rig.now += at("advance").toInteger();

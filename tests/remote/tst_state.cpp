@@ -70,16 +70,13 @@ private Q_SLOTS:
 		QTest::newRow("pair straddling the cut is left out") << QString(31, QLatin1Char('a')) + pair << QString(31, QLatin1Char('a'));
 		QTest::newRow("pair inside is kept") << QString(30, QLatin1Char('a')) + pair << QString(30, QLatin1Char('a')) + pair;
 		QTest::newRow("lone surrogate dropped") << QStringLiteral("a") + QChar(0xd800) + QStringLiteral("b") << QStringLiteral("ab");
-		QTest::newRow("nul and controls dropped") << QStringLiteral("a") + QChar(0) + QChar(0x1b) + QChar(0x9f) + QStringLiteral("b")
-							 << QStringLiteral("ab");
-		QTest::newRow("direction overrides dropped")
-			<< QChar(0x202e) + QStringLiteral("enohp") + QChar(0x2066) + QChar(0x200f) << QStringLiteral("enohp");
+		QTest::newRow("nul and controls dropped") << QStringLiteral("a") + QChar(0) + QChar(0x1b) + QChar(0x9f) + QStringLiteral("b") << QStringLiteral("ab");
+		QTest::newRow("direction overrides dropped") << QChar(0x202e) + QStringLiteral("enohp") + QChar(0x2066) + QChar(0x200f) << QStringLiteral("enohp");
 		QTest::newRow("dropped characters do not use up the length") << QString(10, QChar(0x202e)) + forty << forty.left(32);
 	}
 	void deviceNames()
 	{
-		QFETCH(QString, raw);
-		QFETCH(QString, expected);
+		QFETCH(QString, raw); QFETCH(QString, expected);
 		QCOMPARE(RemoteState::cleanDeviceName(raw), expected);
 	}
 

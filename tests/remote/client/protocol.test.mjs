@@ -2,7 +2,7 @@
 // that keeps saves, loads and the lease straight.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { createHash, randomBytes, randomInt } from 'node:crypto';
+import { createHash, randomBytes } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import {
   sha256, base64, secretOf, authenticationOf, Connection, LoadQueue, SaveQueue, LeaseWatch,
@@ -11,20 +11,16 @@ import {
 
 const hex = (bytes) => Buffer.from(bytes).toString('hex');
 
-test('SHA-256 agrees with Node around every block boundary, on text and on a million bytes; so does the sign-in', () => {
+// Text (one to four UTF-8 bytes a character) goes through the sign-in.
+test('SHA-256 agrees with Node around every block boundary and on a million bytes; so does the sign-in', () => {
   for (let length = 0; length < 300; length++) {
     const bytes = randomBytes(length);
     assert.equal(hex(sha256(bytes)), createHash('sha256').update(bytes).digest('hex'), `length ${length}`);
   }
-  for (let i = 0; i < 50; i++) {
-    const text = Array.from({ length: randomInt(1, 80) }, () => String.fromCodePoint(randomInt(0x20, 0x1F600))
-      .replace(/[\uD800-\uDFFF]/g, 'x')).join('');
-    assert.equal(hex(sha256(text)), createHash('sha256').update(text, 'utf8').digest('hex'));
-  }
   assert.equal(hex(sha256('a'.repeat(1000000))), 'cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0');
   // The authentication string follows obs-websocket's formula.
   const b64 = (s) => createHash('sha256').update(s, 'utf8').digest('base64');
-  const password = 'pässwörd \u{1F511}';
+  const password = 'pässwörd € \u{1F511}';
   const salt = 'lM1GncleQOaCu9lT1yeUZhFYnqhsLLP1G5lAGo3ixaI=';
   const challenge = '+IxH4CnCiqpX1rM9scsNynZzbOe4KhDeYcTNS3PDaeY=';
   const secret = secretOf(password, salt);
@@ -71,31 +67,10 @@ async function signedIn() {
   return h;
 }
 
-const response = (result, payload, comment) => ({ op: 7, d: { requestId: '1', requestType: 'CallVendorRequest',
-  requestStatus: { result, code: result ? 100 : 600, comment }, responseData: { vendorName: 'Quillmar', requestType: 'Request',
-    responseData: { payload } } } });
-
 // What the server sends (a message, a close code, or a wait), and what the page ends with: its
 // sign-in, or (for `call` rows, signed in first) the reply to its one vendor request.
 test('signing in and vendor requests', async (t) => {
-  const remembered = { salt: 'salt', secret: secretOf('pw', 'salt') };
-  const identified = { op: 2, d: {} };
-  const rows = [
-    ['password', { password: 'pw' }, [hello(), identified], remembered],
-    ['remembered secret with the same salt', { credential: remembered }, [hello(), identified], remembered],
-    ['remembered secret with another salt', { credential: remembered }, [hello('new')], 'authentication'],
-    ['no authentication on the server', { password: 'pw' }, [{ op: 0, d: { rpcVersion: 1 } }], 'password-required'],
-    ['closed with 4009', { password: 'bad' }, [hello(), 4009], 'authentication'],
-    ['closed otherwise', { password: 'pw' }, [1006], 'connection'],
-    ['no hello in 10 s', { password: 'pw' }, [{ wait: 9999 }, { wait: 1 }], 'timeout'],
-    ['reply', 'call', [response(true, '{"ok":true,"n":1}')], { ok: true, n: 1 }],
-    ['error reply', 'call', [response(true, '{"ok":false,"code":"busy"}')], 'busy'],
-    ['request refused by obs-websocket', 'call', [response(false, undefined, 'no vendor')], 'no vendor'],
-    ['refused without a comment', 'call', [response(false)], 'request'],
-    ['payload not JSON', 'call', [response(true, '<html>')], 'response'],
-    ['no reply in 6 s; the late one is dropped', 'call', [{ wait: 6000 }, response(true, '{}')], 'timeout'],
-    ['connection lost', 'call', [1006], 'disconnected'],
-  ];
+  const rows = JSON.parse(readFileSync(new URL('../../data/remote/sign_in.json', import.meta.url), 'utf8'));
   for (const [name, options, script, want] of rows) {
     await t.test(name, async () => {
       const call = options === 'call';
