@@ -13,8 +13,6 @@
 
 using namespace quillmar;
 
-using Ticks = QList<int>;
-
 class ScrollMotionTest : public QObject {
 	Q_OBJECT
 
@@ -26,23 +24,16 @@ class ScrollMotionTest : public QObject {
 	}
 
 private Q_SLOTS:
-	void positionFollowsMeasuredTime_data()
-	{
-		QTest::addColumn<double>("speed");
-		QTest::addColumn<Ticks>("ticks"); // milliseconds between timeouts
-		QTest::newRow("1.0 steady") << 1.0 << Ticks(63, 16);
-		QTest::newRow("1.0 late and skipped") << 1.0 << Ticks{16, 90, 16, 250, 33, 1000, 400, 2000};
-		QTest::newRow("2.5 bursty") << 2.5 << Ticks{0, 0, 1, 48, 0, 0, 2, 16, 16, 700, 0, 1};
-	}
+	void positionFollowsMeasuredTime_data() { test::jsonRows("dock/motion_ticks"); }
 	void positionFollowsMeasuredTime()
 	{
-		QFETCH(double, speed);
-		QFETCH(Ticks, ticks);
+		QFETCH(QJsonObject, row);
+		const double speed = row["speed"].toDouble();
 		ScrollMotion motion(clock());
 		motion.start(7);
 		int value = 7;
-		for (int dt : ticks) {
-			m_now += dt;
+		for (const QJsonValue dt : row["ticks"].toArray()) {
+			m_now += dt.toInt();
 			value = motion.tick(value, 100000, false, speed).value;
 			// Fractions add up, and every tick shows the pixel the elapsed time has reached.
 			QVERIFY(qAbs(motion.position() - (7 + speed * 10.0 * double(m_now) / 1000.0)) < 1e-6);
@@ -50,22 +41,18 @@ private Q_SLOTS:
 		}
 	}
 
-	void heldTimeIsNotMadeUpAndTheEndIsExact()
+	// Held time is not made up, time going back moves nothing, and the end is exact.
+	void heldAndLateTicks_data() { test::jsonRows("dock/scroll_steps"); }
+	void heldAndLateTicks()
 	{
+		QFETCH(QJsonObject, row);
 		ScrollMotion motion(clock());
 		motion.start(0);
-		// {time, scroll bar value, slider held, speed, value shown after the tick}
-		const QList<std::array<double, 5>> steps = {
-			{500, 0, 0, 1, 5},        {900, 5, 1, 1, 5},     // held
-			{1000, 200, 0, 1, 200},   {1999, 200, 0, 1, 200}, // dropped at 200: hold-off
-			{3000, 200, 0, 1, 210},   {2900, 210, 0, 5, 210}, // time going back moves nothing
-			{3400, 210, 0, 5, 235},   {9000, 235, 0, 5, 500}, // a late tick stops at the maximum
-		};
-		for (const auto &[time, value, held, speed, shown] : steps) {
-			m_now = qint64(time);
-			const ScrollMotion::Step step = motion.tick(int(value), 500, held != 0, speed);
-			QCOMPARE(step.value, int(shown));
-			QCOMPARE(step.reachedEnd, shown == 500);
+		for (const QJsonValue step : row["rows"].toArray()) {
+			const QJsonArray s = step.toArray(); // time, value, held, speed, shown
+			m_now = s[0].toInteger();
+			const ScrollMotion::Step next = motion.tick(s[1].toInt(), 500, s[2].toInt() != 0, s[3].toDouble());
+			QVERIFY(next.value == s[4].toInt() && next.reachedEnd == (s[4].toInt() == 500));
 		}
 	}
 
