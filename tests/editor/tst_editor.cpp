@@ -404,8 +404,8 @@ private Q_SLOTS:
 		const QColor plain = centre();
 		QList<QColor> seen;
 		for (const auto &[search, readOnly] : {std::pair(true, false), {false, false}, {false, true}, {false, false}}) {
+			m_editor->setReadOnly(readOnly); // first, so that it cannot restyle for the match
 			m_editor->setSearchMatch(search);
-			m_editor->setReadOnly(readOnly);
 			seen << centre();
 		}
 		QCOMPARE(seen, (QList<QColor>{QColor(255, 242, 0), plain, QColor(0, 128, 0), plain}));
