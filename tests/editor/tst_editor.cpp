@@ -79,8 +79,6 @@ class EditorTest : public QObject {
 	Editor *m_editor = nullptr;
 	int m_refusals = 0;
 
-	Editor &editor() { return *m_editor; }
-	QTextDocument *document() { return m_editor->document(); }
 	void load(const QString &plain, int from = 0, int to = -1)
 	{
 		m_editor->setPlainText(plain);
@@ -122,12 +120,10 @@ private Q_SLOTS:
 		QTest::newRow("AltGr") << full << end << end << keys("Ctrl+Alt+Q") << 1 << N << fullBlocks;
 		QTest::newRow("Shift+Return") << full << end << end << keys("Shift+Return") << 1 << N << fullBlocks;
 		QTest::newRow("Ctrl+B") << full << end << end << keys("Ctrl+B") << 0 << N << fullBlocks;
-		QTest::newRow("typing over a selection, deleting makes room")
-			<< full << 100 << 101 << keys("Z Ctrl+End Backspace Ctrl+Home Del Shift+Return Y Y") << 1 << N << fullBlocks;
+		QTest::newRow("typing over a selection, deleting makes room") << full << 100 << 101 << keys("Z Ctrl+End Backspace Ctrl+Home Del Shift+Return Y Y") << 1 << N << fullBlocks;
 		// Shift+Return breaks the line, not the paragraph.
 		QTest::newRow("breaks at the paragraph limit") << breaks << P - 1 << P - 1 << keys("Return Num+Enter Shift+Return") << 2 << P << P;
-		QTest::newRow("checked plain text")
-			<< QString(P - 4, u'\n') << 0 << 0 << Edit([](Editor &e) {
+		QTest::newRow("checked plain text") << QString(P - 4, u'\n') << 0 << 0 << Edit([](Editor &e) {
 				   QVERIFY(e.checkedInsertPlainText(QStringLiteral("a\r\nb\rc")) && !e.checkedInsertPlainText(QStringLiteral("\r\n\r\n")));
 				   QVERIFY(!e.checkedDelete()); // nothing selected
 			   })
@@ -157,8 +153,7 @@ private Q_SLOTS:
 		QTest::newRow("table at the limit") << QString(P - 6, u'\n') << 0 << 0 << pasted("a\tb\nc\td", table, true) << 0 << -1 << P;
 		QTest::newRow("list in a paragraph, one over") << noteOfLength(N - 1) << 3 << 3 << pasted("a", list, false) << 1 << N - 1 << -1;
 		QTest::newRow("list in a paragraph, at the limit") << noteOfLength(N - 2) << 3 << 3 << pasted("a", list, true) << 0 << -1 << -1;
-		QTest::newRow("too many paragraphs by itself")
-			<< QString() << 0 << 0 << pasted("x", QStringLiteral("<p>x</p>").repeated(P + 1), false) << 1 << 0 << 1;
+		QTest::newRow("too many paragraphs by itself") << QString() << 0 << 0 << pasted("x", QStringLiteral("<p>x</p>").repeated(P + 1), false) << 1 << 0 << 1;
 		// Composing inserts nothing yet and is not checked; committing is, also where the commit
 		// replaces text before the cursor (the widget removes a selection first), as dead keys
 		// and correction do.
@@ -176,10 +171,8 @@ private Q_SLOTS:
 			QVERIFY(sendInputMethod(e, QString(), QStringLiteral("\u65e5\u672c")));
 			QVERIFY(e.textCursor().block().layout()->preeditAreaText().isEmpty());
 		}) << 1 << N << fullBlocks;
-		QTest::newRow("input method replacing before a selection")
-			<< full << 0 << 0 << commits(50, 51, -2, 2, "xyz", "wxyz") << 1 << N << fullBlocks;
-		QTest::newRow("input method replacing before the cursor")
-			<< full << 0 << 0 << commits(20, 20, -1, 1, "\u00e9", "\u00e9\u00e9") << 1 << N << fullBlocks;
+		QTest::newRow("input method replacing before a selection") << full << 0 << 0 << commits(50, 51, -2, 2, "xyz", "wxyz") << 1 << N << fullBlocks;
+		QTest::newRow("input method replacing before the cursor") << full << 0 << 0 << commits(20, 20, -1, 1, "\u00e9", "\u00e9\u00e9") << 1 << N << fullBlocks;
 		// Starting to compose over a selection deletes it: here joining 6000 and 4001 characters.
 		const Edit compose = [](Editor &e) { sendInputMethod(e, QStringLiteral("\u304b"), QString()); };
 		QTest::newRow("composing would join too long") << paragraphs({6000, 4001}) << 6000 << 6001 << compose << 1 << 10002 << 2;
@@ -240,43 +233,31 @@ private Q_SLOTS:
 		QFETCH(int, chars);
 		QFETCH(int, blocks);
 		load(note, from, to);
-		edit(editor());
+		edit(*m_editor);
 		QCOMPARE(m_refusals, refusals);
 		if (chars >= 0)
-			QCOMPARE(noteChars(document()), chars);
+			QCOMPARE(noteChars(m_editor->document()), chars);
 		if (blocks >= 0)
-			QCOMPARE(document()->blockCount(), blocks);
-		QVERIFY(fitsNoteLimits(*document()));
-		QVERIFY(!editor().toPlainText().contains(u'\r'));
-	}
-
-	// A paste keeps its formatting and lists.
-	void pasteHtml()
-	{
-		load(QStringLiteral("start "), 6);
-		paste(editor(), mimeData(QStringLiteral("bold\nitem"), QStringLiteral("<b>bold</b><ul><li>item</li></ul>")));
-		QCOMPARE(m_refusals, 0);
-		QCOMPARE(document()->find(QStringLiteral("bold")).charFormat().fontWeight(), int(QFont::Bold));
-		const QTextCursor item = document()->find(QStringLiteral("item"));
-		QVERIFY(item.block().textList());
-		QCOMPARE(editor().textCursor().position(), item.position());
+			QCOMPARE(m_editor->document()->blockCount(), blocks);
+		QVERIFY(fitsNoteLimits(*m_editor->document()));
+		QVERIFY(!m_editor->toPlainText().contains(u'\r'));
 	}
 
 	void drops()
 	{
 		show(m_window->palette());
 		load(paragraphs({20, 20}));
-		QVERIFY(drop(editor(), 5, mimeData(QStringLiteral("DROP"))));
-		QCOMPARE(editor().toPlainText().mid(5, 4), QStringLiteral("DROP"));
+		QVERIFY(drop(*m_editor, 5, mimeData(QStringLiteral("DROP"))));
+		QCOMPARE(m_editor->toPlainText().mid(5, 4), QStringLiteral("DROP"));
 
 		// Content that can never fit is refused without a message.
-		const QString before = editor().toPlainText();
+		const QString before = m_editor->toPlainText();
 		for (QMimeData *data : {mimeData(noteOfLength(kNoteCharLimit + 1)), mimeData(QString(kParagraphCharLimit + 1, u'x')),
 					mimeData(QString(), QStringLiteral("<p>x</p>").repeated(kNoteParagraphLimit + 1)),
 					mimeData(QString(kParagraphCharLimit - 10, u'x'))}) // the last fits alone, but not here
-			QVERIFY(!drop(editor(), 5, data));
+			QVERIFY(!drop(*m_editor, 5, data));
 		QCOMPARE(m_refusals, 1);
-		QCOMPARE(editor().toPlainText(), before);
+		QCOMPARE(m_editor->toPlainText(), before);
 	}
 
 	// Loaded paragraphs get the editor's line spacing unless they carry their own; loading an
@@ -333,9 +314,7 @@ private Q_SLOTS:
 		QCOMPARE(undoSteps.size(), 1);
 		const auto sizes = [document] { return QList<qreal>{pointSizeAt(document, 0), pointSizeAt(document, 1), pointSizeAt(document, 2), pointSizeAt(document, 3), pointSizeAt(document, 4)}; };
 		QCOMPARE(sizes(), (QList<qreal>{12, 20 * 72.0 / editor.logicalDpiY() + 2, 142, 9, document->defaultFont().pointSizeF() + 2}));
-		QTextCursor atB(document);
-		atB.setPosition(2);
-		QVERIFY(!atB.charFormat().hasProperty(QTextFormat::FontPixelSize));
+		QVERIFY(!document->find(QStringLiteral("b")).charFormat().hasProperty(QTextFormat::FontPixelSize));
 		editor.zoomBy(5);
 		editor.zoomBy(-20);
 		QCOMPARE(sizes().mid(2, 2), (QList<qreal>{124, 6}));
@@ -382,7 +361,7 @@ private Q_SLOTS:
 		palette.setColor(QPalette::Highlight, Qt::blue);
 		palette.setColor(QPalette::Base, Qt::white);
 		m_editor->setPlainText(QStringLiteral("one\n%1\nthree").arg(QStringLiteral("wrapped words ").repeated(30)));
-		select(editor(), 10, 10);
+		select(*m_editor, 10, 10);
 		show(palette);
 		QApplication::processEvents();
 		const QTextDocument *document = m_editor->document();
@@ -425,12 +404,11 @@ private Q_SLOTS:
 		const QColor plain = centre();
 		QList<QColor> seen;
 		for (const auto &[search, readOnly] : {std::pair(true, false), {false, false}, {false, true}, {false, false}}) {
+			m_editor->setReadOnly(readOnly); // first, so that it cannot restyle for the match
 			m_editor->setSearchMatch(search);
-			m_editor->setReadOnly(readOnly);
 			seen << centre();
 		}
 		QCOMPARE(seen, (QList<QColor>{QColor(255, 242, 0), plain, QColor(0, 128, 0), plain}));
-		QVERIFY(plain != seen[0] && plain != seen[2]);
 	}
 };
 

@@ -16,7 +16,6 @@ private Q_SLOTS:
 	{
 		QTest::addColumn<QString>("text");
 		QTest::addColumn<bool>("fits");
-		QTest::newRow("empty") << QString() << true;
 		QTest::newRow("characters at the limit") << noteOfLength(kNoteCharLimit) << true;
 		QTest::newRow("one character over") << noteOfLength(kNoteCharLimit + 1) << false;
 		const QString paragraph = QStringLiteral("x\n");
@@ -26,10 +25,7 @@ private Q_SLOTS:
 		QTest::newRow("paragraph one over") << paragraphs({5, kParagraphCharLimit + 1, 5}) << false;
 		QTest::newRow("last paragraph one over") << paragraphs({5, 5, kParagraphCharLimit + 1}) << false;
 		// Line separators keep a paragraph together, so they count towards its length.
-		QTest::newRow("line separators do not split")
-			<< QString(kParagraphCharLimit / 2, u'a') + QChar(QChar::LineSeparator) +
-				   QString(kParagraphCharLimit / 2, u'b')
-			<< false;
+		QTest::newRow("line separators do not split") << QString(kParagraphCharLimit / 2, u'a') + QChar(QChar::LineSeparator) + QString(kParagraphCharLimit / 2, u'b') << false;
 	}
 	void wholeNotes()
 	{
@@ -60,8 +56,7 @@ private Q_SLOTS:
 		QTest::addColumn<bool>("fits");
 		QTest::newRow("reversed range") << paragraphs({6000, 4001}) << 6001 << 6000 << "" << false;
 		QTest::newRow("range past the end") << paragraphs({5}) << 3 << 99 << "x" << true;
-		QTest::newRow("inserted paragraph one over, then a break")
-			<< paragraphs({5}) << 0 << 0 << QString(kParagraphCharLimit + 1, u'x') + u'\n' << false;
+		QTest::newRow("inserted paragraph one over, then a break") << paragraphs({5}) << 0 << 0 << QString(kParagraphCharLimit + 1, u'x') + u'\n' << false;
 		const QString almost = QString(kNoteParagraphLimit - 3, u'\n');
 		QTest::newRow("two frame boundaries") << almost << 0 << 0 << "a\ufdd0b\ufdd1" << true;
 		QTest::newRow("three frame boundaries") << almost << 0 << 0 << "a\ufdd0b\ufdd0c\ufdd1" << false;
@@ -102,8 +97,7 @@ private Q_SLOTS:
 		for (int round = 0; round < 1500; ++round) {
 			// Most edits land near the long paragraph, where the limits bite.
 			const int size = noteChars(&document);
-			const int start = round % 3 ? qBound(0, longStart + random.bounded(-30, kParagraphCharLimit + 30), size)
-						    : random.bounded(size + 1);
+			const int start = round % 3 ? qBound(0, longStart + random.bounded(-30, kParagraphCharLimit + 30), size) : random.bounded(size + 1);
 			const int end = std::min(size, start + (random.bounded(4) ? random.bounded(3) : random.bounded(12000)));
 			QString text;
 			for (int n = random.bounded(16); n > 0; --n)
