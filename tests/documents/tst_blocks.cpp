@@ -15,8 +15,6 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <iterator>
-
 using namespace quillmar;
 
 namespace {
@@ -77,40 +75,6 @@ QJsonArray randomBlocks(Random &r)
 	return blocks;
 }
 
-// One fault: a key of a block or of a run set to a bad value or, when undefined, removed.
-struct Fault {
-	bool run;
-	const char *key;
-	QJsonValue value;
-};
-
-const Fault kFaults[] = {
-	{false, "align", 3}, {false, "list", 1}, {false, "indent", 13}, {false, "listIndent", 0},
-	{false, "listStart", 10001}, {false, "align", QJsonValue::Undefined}, {false, "runs", QJsonValue::Undefined},
-	{true, "weight", 0}, {true, "size", -1}, {true, "color", QStringLiteral("aquamarine")}, {true, "text", 7},
-	{true, "text", QStringLiteral("a\nb")}, {true, "text", QString(QChar(0xD800))},
-	{true, "text", QString(QChar::ObjectReplacementCharacter)}, {true, "text", QString(QChar::ParagraphSeparator)}};
-
-// The blocks with one fault in a random block or in a run added to it.
-QJsonArray broken(Random &r, QJsonArray blocks)
-{
-	const Fault &fault = kFaults[r.below(int(std::size(kFaults)))];
-	const int b = r.below(int(blocks.size()));
-	QJsonObject block = blocks.at(b).toObject();
-	QJsonObject run = randomRun(r);
-	QJsonObject &target = fault.run ? run : block;
-	if (fault.value.isUndefined())
-		target.remove(QLatin1String(fault.key));
-	else
-		target.insert(QLatin1String(fault.key), fault.value);
-	QJsonArray runs = block.value(QLatin1String("runs")).toArray(); // operator[] would add the key
-	runs.insert(r.below(int(runs.size()) + 1), run);
-	if (block.contains(QLatin1String("runs")))
-		block.insert(QLatin1String("runs"), runs);
-	blocks.replace(b, block);
-	return blocks;
-}
-
 } // namespace
 
 class TestBlocks : public QObject {
@@ -134,8 +98,6 @@ private Q_SLOTS:
 		QFETCH(QString, html);
 		QFETCH(bool, fits);
 		QTextDocument doc;
-		doc.setLayoutEnabled(false);
-		doc.setUndoRedoEnabled(false);
 		doc.setHtml(html);
 		const QJsonObject blocks = documentToBlocks(doc, false);
 		QCOMPARE(blocks.isEmpty(), !fits);
@@ -185,19 +147,16 @@ private Q_SLOTS:
 	// Only plain, fully opaque colours belong to the model.
 	void brushes()
 	{
-		const struct {
-			const char *name;
-			QBrush brush;
-			bool editable;
-		} brushes[] = {{"opaque", QColor(250, 251, 252), true}, {"alpha 254", QColor(1, 2, 3, 254), false},
-			       {"pattern", QBrush(Qt::blue, Qt::CrossPattern), false}, {"gradient", QLinearGradient(0, 0, 1, 1), false}};
-		for (const auto &[name, brush, editable] : brushes)
+		const std::pair<QBrush, bool> brushes[] = {{QColor(250, 251, 252), true}, {QColor(1, 2, 3, 254), false},
+							   {QBrush(Qt::blue, Qt::CrossPattern), false}, {QLinearGradient(0, 0, 1, 1), false}};
+		for (const auto &[brush, editable] : brushes)
 			for (bool background : {false, true}) {
 				QTextDocument doc;
 				QTextCharFormat format;
-				background ? format.setBackground(brush) : format.setForeground(brush);
+				format.setProperty(background ? QTextFormat::BackgroundBrush : QTextFormat::ForegroundBrush, brush);
 				QTextCursor(&doc).insertText(QStringLiteral("text"), format);
-				QVERIFY2(isRemoteEditable(doc) == editable && documentToBlocks(doc, false)[QLatin1String("editable")].toBool() == editable, name);
+				QCOMPARE(isRemoteEditable(doc), editable);
+				QCOMPARE(documentToBlocks(doc, false)[QLatin1String("editable")].toBool(), editable);
 			}
 	}
 
@@ -461,14 +420,6 @@ private Q_SLOTS:
 			const QJsonArray blocks = result[QLatin1String("blocks")].toArray();
 			QVERIFY2(blocktest::sameBlocks(blocks, sent, {true, false}, &why) && blocktest::listsAgree(blocks, sent, &why),
 				 qPrintable(context(why, sent)));
-
-			// The same document with one fault anywhere changes nothing.
-			const QJsonArray bad = broken(r, sent);
-			out = QStringLiteral("untouched");
-			QVERIFY2(!applyBlocks(stored, {{QStringLiteral("blocks"), bad}}, out, &limit),
-				 qPrintable(context(QStringLiteral("accepted"), bad)));
-			QVERIFY(!limit);
-			QCOMPARE(out, QStringLiteral("untouched"));
 		}
 	}
 };
