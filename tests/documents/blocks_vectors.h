@@ -111,30 +111,4 @@ inline bool sameBlocks(const QJsonArray &actual, const QJsonArray &expected, con
 	return true;
 }
 
-// Consecutive list blocks with the same group, style and indent share one list, numbered from
-// the first one's start; any other neighbour starts a list of its own.
-inline bool listsAgree(const QJsonArray &stored, const QJsonArray &sent, QString *why)
-{
-	auto key = [](const QJsonValue &b) {
-		return QStringLiteral("%1/%2/%3").arg(b[QLatin1String("listGroup")].toDouble()).arg(
-			b[QLatin1String("list")].toInt()).arg(b[QLatin1String("listIndent")].toInt());
-	};
-	const QLatin1String group("listGroup"), list("list"), start("listStart");
-	for (qsizetype i = 0; i < sent.size(); ++i) {
-		const QJsonObject s = sent.at(i).toObject();
-		const QJsonObject t = stored.at(i).toObject();
-		const bool isList = s[list].toInt() != 0;
-		const bool continues = isList && i > 0 && sent.at(i - 1)[list].toInt() != 0 &&
-				       key(sent.at(i - 1)) == key(s);
-		const bool sharesList = i > 0 && t[group].toDouble() != 0 && stored.at(i - 1)[group] == t[group];
-		// Qt's HTML keeps a start number for numbered lists only.
-		const bool startOk = s[list].toInt() > -4 || continues || t[start] == s[start];
-		if ((t[group].toDouble() != 0) != isList || continues != sharesList || !startOk) {
-			*why = QStringLiteral("lists differ at block %1").arg(i);
-			return false;
-		}
-	}
-	return true;
-}
-
 } // namespace blocktest

@@ -15,8 +15,6 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <iterator>
-
 using namespace quillmar;
 
 namespace {
@@ -53,14 +51,15 @@ QJsonObject randomRun(Random &r)
 		{"background", r.pick({"", "", "", "#ffff00"})}};
 }
 
-// Paragraphs and lists; blocks of one list share group, style, indent and start.
+// Paragraphs and lists; blocks of one list share group, style, indent and start, every list has
+// a group of its own, and only numbered lists (as Qt's HTML) keep a start.
 QJsonArray randomBlocks(Random &r)
 {
 	QJsonArray blocks;
 	for (int n = 1 + r.below(7); n > 0; --n) {
-		const bool list = r.chance(40);
-		const QJsonObject shared{{"list", list ? -1 - r.below(8) : 0}, {"listIndent", list ? 1 + r.below(3) : 1},
-					 {"listGroup", list ? 1 + r.below(50) : 0}, {"listStart", list ? 1 + r.below(20) : 1}};
+		const int list = r.chance(40) ? -1 - r.below(8) : 0;
+		const QJsonObject shared{{"list", list}, {"listIndent", list ? 1 + r.below(3) : 1},
+					 {"listGroup", list ? n : 0}, {"listStart", list < -3 ? 1 + r.below(20) : 1}};
 		for (int k = list ? 1 + r.below(3) : 1; k > 0; --k) {
 			QJsonArray runs;
 			for (int m = r.below(4); m > 0; --m)
@@ -74,40 +73,6 @@ QJsonArray randomBlocks(Random &r)
 			blocks.append(block);
 		}
 	}
-	return blocks;
-}
-
-// One fault: a key of a block or of a run set to a bad value or, when undefined, removed.
-struct Fault {
-	bool run;
-	const char *key;
-	QJsonValue value;
-};
-
-const Fault kFaults[] = {
-	{false, "align", 3}, {false, "list", 1}, {false, "indent", 13}, {false, "listIndent", 0},
-	{false, "listStart", 10001}, {false, "align", QJsonValue::Undefined}, {false, "runs", QJsonValue::Undefined},
-	{true, "weight", 0}, {true, "size", -1}, {true, "color", QStringLiteral("aquamarine")}, {true, "text", 7},
-	{true, "text", QStringLiteral("a\nb")}, {true, "text", QString(QChar(0xD800))},
-	{true, "text", QString(QChar::ObjectReplacementCharacter)}, {true, "text", QString(QChar::ParagraphSeparator)}};
-
-// The blocks with one fault in a random block or in a run added to it.
-QJsonArray broken(Random &r, QJsonArray blocks)
-{
-	const Fault &fault = kFaults[r.below(int(std::size(kFaults)))];
-	const int b = r.below(int(blocks.size()));
-	QJsonObject block = blocks.at(b).toObject();
-	QJsonObject run = randomRun(r);
-	QJsonObject &target = fault.run ? run : block;
-	if (fault.value.isUndefined())
-		target.remove(QLatin1String(fault.key));
-	else
-		target.insert(QLatin1String(fault.key), fault.value);
-	QJsonArray runs = block.value(QLatin1String("runs")).toArray(); // operator[] would add the key
-	runs.insert(r.below(int(runs.size()) + 1), run);
-	if (block.contains(QLatin1String("runs")))
-		block.insert(QLatin1String("runs"), runs);
-	blocks.replace(b, block);
 	return blocks;
 }
 
@@ -134,8 +99,6 @@ private Q_SLOTS:
 		QFETCH(QString, html);
 		QFETCH(bool, fits);
 		QTextDocument doc;
-		doc.setLayoutEnabled(false);
-		doc.setUndoRedoEnabled(false);
 		doc.setHtml(html);
 		const QJsonObject blocks = documentToBlocks(doc, false);
 		QCOMPARE(blocks.isEmpty(), !fits);
@@ -170,44 +133,20 @@ private Q_SLOTS:
 		QCOMPARE(runTexts, (QStringList{QStringLiteral("x") + pair, QStringLiteral("y"), QStringLiteral("x") + pair, QStringLiteral("w")}));
 	}
 
-	// A family name too long for a run is cut for the resolved export, never inside a pair.
-	void longFamilyCutWhole()
-	{
-		const QString kept(blocks::kMaxFamily - 1, QLatin1Char('f'));
-		QTextDocument doc;
-		QTextCharFormat format;
-		format.setFontFamilies({kept + QStringLiteral("\U0001F600")});
-		QTextCursor(&doc).insertText(QStringLiteral("x"), format);
-		const QJsonObject exported = documentToBlocks(doc, true);
-		QCOMPARE(exported[QLatin1String("blocks")][0][QLatin1String("runs")][0][QLatin1String("family")].toString(), kept);
-	}
-
 	// Only plain, fully opaque colours belong to the model.
 	void brushes()
 	{
-		const struct {
-			const char *name;
-			QBrush brush;
-			bool editable;
-		} brushes[] = {{"opaque", QColor(250, 251, 252), true}, {"alpha 254", QColor(1, 2, 3, 254), false},
-			       {"pattern", QBrush(Qt::blue, Qt::CrossPattern), false}, {"gradient", QLinearGradient(0, 0, 1, 1), false}};
-		for (const auto &[name, brush, editable] : brushes)
+		const std::pair<QBrush, bool> brushes[] = {{QColor(250, 251, 252), true}, {QColor(1, 2, 3, 254), false},
+							   {QBrush(Qt::blue, Qt::CrossPattern), false}, {QLinearGradient(0, 0, 1, 1), false}};
+		for (const auto &[brush, editable] : brushes)
 			for (bool background : {false, true}) {
 				QTextDocument doc;
 				QTextCharFormat format;
-				background ? format.setBackground(brush) : format.setForeground(brush);
+				format.setProperty(background ? QTextFormat::BackgroundBrush : QTextFormat::ForegroundBrush, brush);
 				QTextCursor(&doc).insertText(QStringLiteral("text"), format);
-				QVERIFY2(isRemoteEditable(doc) == editable && documentToBlocks(doc, false)[QLatin1String("editable")].toBool() == editable, name);
+				QCOMPARE(isRemoteEditable(doc), editable);
+				QCOMPARE(documentToBlocks(doc, false)[QLatin1String("editable")].toBool(), editable);
 			}
-	}
-
-	void plainText()
-	{
-		QCOMPARE(htmlToPlainText(QStringLiteral(
-				 "<p>a<img src=\"x.png\" />b</p><p>c<br />d&nbsp;e</p>"
-				 "<table><tr><td>f</td><td>g</td></tr></table>")),
-			 QStringLiteral("ab\nc\nd e\nf\ng\n"));
-		QCOMPARE(htmlToPlainText(QString()), QString());
 	}
 
 	// Everything the model cannot express goes and every value is brought into range; the
@@ -216,13 +155,18 @@ private Q_SLOTS:
 	{
 		QTextDocument doc;
 		doc.setDefaultFont(QFont(QStringLiteral("Serif"), 15));
-		doc.setHtml(QStringLiteral(
+		// A family too long for a run is cut, never inside a pair.
+		const QString family(blocks::kMaxFamily - 1, QLatin1Char('f')), source = QStringLiteral(
 			"<p>plain <a href=\"https://example.org/\">link</a> x<sup>2</sup>"
 			"<span style=\"font-size:16px\">px</span><span style=\"color:rgba(255,0,0,128)\">half</span>"
-			"<img src=\"none.png\" /><span style=\"font-size:600pt; font-family:Mono\">big</span></p>"
+			"<img src=\"none.png\" /><span style=\"font-size:600pt; font-family:%1\U0001F600\">big</span></p>"
 			"<table><tr><td>one</td><td>two</td></tr><tr><td>three</td><td>four</td></tr></table>"
 			"<p style=\"-qt-block-indent:15\">far</p><ol start=\"0\"><li>zero</li></ol>"
-			"<ul style=\"list-style-type:none\"><li>bare</li></ul><p>a&#0;b&#xD800;c</p>"));
+			"<ul style=\"list-style-type:none\"><li>bare</li></ul><p>a&#0;b&#xD800;c<br />d&nbsp;e</p>").arg(family);
+		doc.setHtml(source);
+		const QString plain = htmlToPlainText(source);
+		QVERIFY2(plain.startsWith(QLatin1String("plain link x2pxhalfbig\none\ntwo\nthree\nfour\n")) && plain.endsWith(QLatin1String("c\nd e")),
+			 qPrintable(plain));
 		QTextCharFormat patterned;
 		patterned.setForeground(QBrush(Qt::red, Qt::Dense4Pattern));
 		patterned.setBackground(QBrush(Qt::green, Qt::Dense3Pattern));
@@ -241,7 +185,7 @@ private Q_SLOTS:
 		for (QTextBlock b = basic.begin(); b.isValid(); b = b.next())
 			if (!b.text().isEmpty())
 				texts << b.text();
-		QCOMPARE(texts.join(QLatin1Char('|')), QStringLiteral("plain link x2pxhalfbig|one|two|three|four|far|zero|bare|abcdots"));
+		QCOMPARE(texts.join(QLatin1Char('|')), QStringLiteral("plain link x2pxhalfbig|one|two|three|four|far|zero|bare|abc\u2028d\u00a0edots"));
 		// The basic note holds just what the resolved export showed.
 		const QJsonObject resolved = documentToBlocks(doc, true);
 		QVERIFY(!resolved[QLatin1String("editable")].toBool());
@@ -264,7 +208,7 @@ private Q_SLOTS:
 				{run(0, QStringLiteral("px")), "size", 12}, // 16 px
 				{run(0, QStringLiteral("half")), "color", QString()},
 				{run(0, QStringLiteral("big")), "size", 500},
-				{run(0, QStringLiteral("big")), "family", QStringLiteral("Mono")},
+				{run(0, QStringLiteral("big")), "family", family},
 				{blocks.at(last - 3).toObject(), "indent", 12},
 				{blocks.at(last - 2).toObject(), "list", -4},
 				{blocks.at(last - 2).toObject(), "listStart", 1},
@@ -459,16 +403,8 @@ private Q_SLOTS:
 			const QJsonObject result = htmlToBlocks(out);
 			QVERIFY2(result[QLatin1String("editable")].toBool(), qPrintable(context(QString(), sent)));
 			const QJsonArray blocks = result[QLatin1String("blocks")].toArray();
-			QVERIFY2(blocktest::sameBlocks(blocks, sent, {true, false}, &why) && blocktest::listsAgree(blocks, sent, &why),
+			QVERIFY2(blocktest::sameBlocks(blocks, sent, {true, true}, &why),
 				 qPrintable(context(why, sent)));
-
-			// The same document with one fault anywhere changes nothing.
-			const QJsonArray bad = broken(r, sent);
-			out = QStringLiteral("untouched");
-			QVERIFY2(!applyBlocks(stored, {{QStringLiteral("blocks"), bad}}, out, &limit),
-				 qPrintable(context(QStringLiteral("accepted"), bad)));
-			QVERIFY(!limit);
-			QCOMPARE(out, QStringLiteral("untouched"));
 		}
 	}
 };

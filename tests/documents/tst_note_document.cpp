@@ -23,11 +23,10 @@ QImage shownImage(const QTextDocument &document)
 
 QString dataUrl(const QImage &image)
 {
-	QByteArray png;
-	QBuffer buffer(&png);
+	QBuffer buffer;
 	buffer.open(QIODevice::WriteOnly);
 	image.save(&buffer, "PNG");
-	return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
+	return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(buffer.data().toBase64());
 }
 
 } // namespace

@@ -54,12 +54,11 @@ ZipFileList parts(const QByteArray &body, const QByteArray &styles = {}, const Q
 QString describe(const QTextCharFormat &f, const QString &property)
 {
 	const auto color = [](const QBrush &b) { return b.style() == Qt::NoBrush ? QStringLiteral("none") : b.color().name(); };
-	const auto yes = [](bool on) { return on ? QStringLiteral("yes") : QStringLiteral("no"); };
 	const QHash<QString, std::function<QString()>> of{
 		{"weight", [&] { return QString::number(f.fontWeight()); }},
-		{"italic", [&] { return yes(f.fontItalic()); }},
+		{"italic", [&] { return QString::fromLatin1(f.fontItalic() ? "yes" : "no"); }},
 		{"underline", [&] { return QStringList{"none", "single"}.value(int(f.underlineStyle()), QString::number(int(f.underlineStyle()))); }},
-		{"strike", [&] { return yes(f.fontStrikeOut()); }},
+		{"strike", [&] { return QString::fromLatin1(f.fontStrikeOut() ? "yes" : "no"); }},
 		{"size", [&] { return f.hasProperty(QTextFormat::FontPointSize) ? QString::number(f.fontPointSize()) : QStringLiteral("unset"); }},
 		{"family", [&] { return f.fontFamilies().toStringList().join(u','); }},
 		{"color", [&] { return color(f.foreground()); }},
@@ -138,7 +137,6 @@ void packageRows()
 	file("named pipe", "WordSizeError", kFifo);
 	file("101 MiB", "WordSizeError", kWordMaxFileSize + (1 << 20));
 	file("exactly 100 MiB, not a zip", "WordOpenError", kWordMaxFileSize);
-	file("text file", "WordOpenError", -1, "Just some words, not a package.\n");
 	QTemporaryDir dir;
 	QString error;
 	QVERIFY(writeZip(dir.filePath("d"), parts(paragraph("x")), error));
@@ -193,8 +191,6 @@ class TestWord : public QObject {
 	QTemporaryDir m_dir;
 
 private Q_SLOTS:
-	void initTestCase() { QVERIFY(m_dir.isValid()); }
-
 	void import_data()
 	{
 		QTest::addColumn<QString>("fixture");
@@ -223,18 +219,14 @@ private Q_SLOTS:
 						       : QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/docx/") + fixture;
 		const QByteArray native = QFile::encodeName(path);
 		QString writeError;
-		if (!parts.isEmpty()) {
+		if (!parts.isEmpty())
 			QVERIFY2(writeZip(path, parts, writeError), qPrintable(writeError));
-		} else if (size == kDirectory) {
+		else if (size == kDirectory)
 			QVERIFY(QDir(m_dir.path()).mkpath(path));
-		} else if (size == kFifo) {
+		else if (size == kFifo)
 			QCOMPARE(::mkfifo(native.constData(), 0600), 0);
-		} else if (!raw.isEmpty() || size >= 0) {
-			QFile f(path);
-			QVERIFY(f.open(QIODevice::WriteOnly));
-			QCOMPARE(f.write(raw), raw.size());
-			QVERIFY(size < 0 || f.resize(size));
-		}
+		else if (!raw.isEmpty() || size >= 0)
+			QVERIFY(test::writeBytes(path, raw) && (size < 0 || QFile::resize(path, size)));
 		auto import = std::async(std::launch::async, [path] { return importWordDocument(path); });
 		if (import.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
 			// Release a reader blocked on the pipe so that the test can end.
