@@ -60,15 +60,6 @@ int writeRestoredNotes(const std::vector<RestorePlan> &plans, QString &error)
 
 // A scene of this collection with the given UUID; null for anything else (gone, removed, a
 // group or another kind of source).
-OBSSourceAutoRelease sceneByUuid(const QString &uuid)
-{
-	OBSSourceAutoRelease source = obs_get_source_by_uuid(uuid.toUtf8().constData());
-	obs_scene_t *scene = source ? obs_scene_from_source(source) : nullptr;
-	if (!source || obs_source_removed(source) || !scene || obs_scene_is_group(scene))
-		return {};
-	return source;
-}
-
 bool hasSuffix(const QString &name, const char *suffix)
 {
 	return name.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);

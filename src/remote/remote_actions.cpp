@@ -19,20 +19,9 @@ namespace quillmar {
 
 namespace {
 
-// A scene of the current collection by UUID; empty for anything else.
-OBSSourceAutoRelease sceneRef(const QString &uuid)
-{
-	if (uuid.isEmpty())
-		return {};
-	OBSSourceAutoRelease source = obs_get_source_by_uuid(uuid.toUtf8().constData());
-	if (!source || !obs_source_is_scene(source))
-		return {};
-	return source;
-}
-
 bool sceneExists(const QString &uuid)
 {
-	return sceneRef(uuid) != nullptr;
+	return sceneByUuid(uuid) != nullptr;
 }
 
 QString key(const char *name)
@@ -160,7 +149,7 @@ bool Remote::readCurrentHtml(const QString &scene, QString &html)
 		html = m_dock->editor()->toHtml();
 		return true;
 	}
-	const OBSSourceAutoRelease ref = sceneRef(scene);
+	const OBSSourceAutoRelease ref = sceneByUuid(scene);
 	QString readError;
 	html = m_dock->noteStore().readNote(ref, readError);
 	return readError.isEmpty();
@@ -168,7 +157,7 @@ bool Remote::readCurrentHtml(const QString &scene, QString &html)
 
 bool Remote::storeNote(const QString &scene, const QString &html)
 {
-	const OBSSourceAutoRelease ref = sceneRef(scene);
+	const OBSSourceAutoRelease ref = sceneByUuid(scene);
 	return ref && m_dock->applyRemoteNote(ref, html);
 }
 
@@ -285,7 +274,7 @@ QJsonObject Remote::saveDocument(const QString &session, const QJsonObject &requ
 	const QString scene = request.value(key("scene")).toString();
 	QString stored;
 	{
-		const OBSSourceAutoRelease ref = sceneRef(scene);
+		const OBSSourceAutoRelease ref = sceneByUuid(scene);
 		QString readError;
 		stored = m_dock->noteStore().readNote(ref, readError);
 		if (!readError.isEmpty())

@@ -351,4 +351,16 @@ bool NoteStore::writeFileAtomically(const QString &path, const QByteArray &bytes
 	return true;
 }
 
+OBSSourceAutoRelease sceneByUuid(const QString &uuid)
+{
+	if (uuid.isEmpty())
+		return {};
+	OBSSourceAutoRelease source = obs_get_source_by_uuid(uuid.toUtf8().constData());
+	obs_scene_t *scene = source ? obs_scene_from_source(source) : nullptr;
+	// A group is a scene inside, but obs_scene_from_source() refuses it.
+	if (!scene || obs_source_removed(source))
+		return {};
+	return source;
+}
+
 } // namespace quillmar

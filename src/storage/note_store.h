@@ -2,7 +2,7 @@
 
 #include "storage/note_file.h"
 
-#include <obs.h>
+#include <obs.hpp>
 
 #include <QDateTime>
 #include <QSet>
@@ -65,5 +65,8 @@ private:
 	bool m_collectionDirty = false;
 	QString m_notesDirectory;
 };
+
+// A scene of the current collection by UUID; empty for a group, a removed scene or anything else.
+OBSSourceAutoRelease sceneByUuid(const QString &uuid);
 
 } // namespace quillmar

@@ -139,6 +139,17 @@ private Q_SLOTS:
 		QCOMPARE(m_error, text("SelectScene"));
 	}
 
+	// Restores and phones name scenes by UUID: only a live scene of the collection answers.
+	void scenesAreFoundByUuidWhileLive()
+	{
+		QCOMPARE(sceneByUuid(m_a->uuid()).Get(), m_a->source());
+		obs_source_t *group = obs_sceneitem_get_source(obs_scene_add_group(m_a->scene(), "G"));
+		test::Scene removed("R");
+		obs_source_remove(removed.source());
+		for (const QString &uuid : {QString(), removed.uuid(), QString::fromUtf8(obs_source_get_uuid(group))})
+			QVERIFY2(!sceneByUuid(uuid), qPrintable(uuid));
+	}
+
 	void fileNamesAreAllocatedCaseFolded()
 	{
 		QStringList files;
