@@ -40,9 +40,12 @@ private Q_SLOTS:
 		QCOMPARE(span ? span->end : -1, row["end"].toInt());
 	}
 
-	void boldOnMixedWeightsIsOneUndoStep()
+	// Bold over mixed weights and clearing the formats of a paragraph are one undo step each.
+	void boldAndClearFormat()
 	{
-		test::NoteDock note(QStringLiteral("<b>ab</b>cd"));
+		test::NoteDock note(QStringLiteral("<b>ab</b>cd<ul><li><b>one</b></li><li>two</li></ul>"
+						   "<p align=\"center\" style=\"margin-left: 40px; -qt-block-indent: 2\">"
+						   "<span style=\"color: #ff0000\">three</span></p>"));
 		note.select(0, 4);
 		QAction *bold = note.action("formatBold");
 		QVERIFY(!bold->isChecked());
@@ -51,23 +54,19 @@ private Q_SLOTS:
 			QVERIFY(note.formatAt(i).fontWeight() == 700 && bold->isChecked());
 		note.editor()->undo();
 		QVERIFY(note.formatAt(1).fontWeight() == 700 && note.formatAt(2).fontWeight() != 700);
-	}
 
-	void clearFormatWithoutSelection()
-	{
-		test::NoteDock note(QStringLiteral("<ul><li><b>one</b></li><li>two</li></ul>"
-						   "<p align=\"center\" style=\"margin-left: 40px; -qt-block-indent: 2\">"
-						   "<span style=\"color: #ff0000\">three</span></p>"));
-		note.select(2);
+		// Without a selection, every paragraph loses its formats.
+		note.select(7);
 		note.action("clearFormat")->trigger();
 		QTextDocument *document = note.editor()->document();
 		QTextBlockFormat plain;
 		plain.setLineHeight(140, QTextBlockFormat::ProportionalHeight);
 		for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
 			QVERIFY(!block.textList() && block.blockFormat() == plain && block.charFormat().properties().isEmpty());
-		QVERIFY(note.formatAt(0).properties().isEmpty() && note.formatAt(8).properties().isEmpty());
+		QVERIFY(note.formatAt(5).properties().isEmpty() && note.formatAt(13).properties().isEmpty());
 		note.editor()->undo();
-		QVERIFY(document->begin().textList() && note.formatAt(0).fontWeight() == 700 && document->lastBlock().blockFormat().indent() == 2);
+		QVERIFY(document->findBlockByNumber(1).textList() && note.formatAt(5).fontWeight() == 700);
+		QCOMPARE(document->lastBlock().blockFormat().indent(), 2);
 	}
 
 	void listsAndIndents()
@@ -106,6 +105,21 @@ private Q_SLOTS:
 		QVERIFY(note.formatAt(4).foreground().color() == orange && !note.formatAt(6).hasProperty(QTextFormat::ForegroundBrush));
 		note.select(6);
 		QTest::keyClick(note.editor(), Qt::Key_Backspace); // the whole mark goes
+		QCOMPARE(note.plain(), QStringLiteral("woyrd"));
+		note.editor()->undo();
+		QCOMPARE(note.plain(), QStringLiteral("wo") + Mark + QStringLiteral("[x]yrd"));
+
+		// The context menu offers to delete a mark only on one, and takes it whole in one step.
+		const auto offered = [&](const QPoint &at) {
+			bool found = false;
+			note.dialogs->onMenu = [&](QMenu *menu) { found = menu->findChild<QAction *>(QStringLiteral("ctxDeleteMark")); };
+			note.dock->showContextMenu(at);
+			return found;
+		};
+		note.select(3);
+		const QPoint mark = note.editor()->cursorRect().center() + QPoint(2, 0);
+		QVERIFY(!offered(QPoint(2, 2)) && offered(mark));
+		note.triggerMenuEntry(QStringLiteral("ctxDeleteMark"), mark);
 		QCOMPARE(note.plain(), QStringLiteral("woyrd"));
 		note.editor()->undo();
 		QCOMPARE(note.plain(), QStringLiteral("wo") + Mark + QStringLiteral("[x]yrd"));
@@ -153,56 +167,15 @@ private Q_SLOTS:
 		QVERIFY(note.formatAt(13).fontWeight() == 700 && !painter->isChecked());
 	}
 
-	void guardedStates_data()
-	{
-		QTest::addColumn<QString>("state");
-		for (const char *state : {"read mode", "remote editing", "load error", "no scene"})
-			QTest::newRow(state) << state;
-	}
-	void guardedStates()
-	{
-		QFETCH(QString, state);
-		test::NoteDock note(QStringLiteral("<p>text</p>"));
-		note.dock->setLocked(state == QLatin1String("read mode"));
-		note.dock->setRemoteEditing(state == QLatin1String("remote editing"));
-		if (state == QLatin1String("no scene") || state == QLatin1String("load error"))
-			fake::setProgramScene(nullptr);
-		if (state == QLatin1String("load error")) // a stored note over the limits cannot be loaded
-			note.show("A", QString(kParagraphCharLimit + 1, QLatin1Char('z')));
-		QCOMPARE(note.dock->hasLoadError(), state == QLatin1String("load error"));
-		const QString before = note.editor()->toHtml();
-		note.select(0, 2);
-		note.dock->insertMark();
-		note.dock->insertTime();
-		note.action("formatBold")->trigger();
-		note.action("clearFormat")->trigger();
-		QCOMPARE(note.editor()->toHtml(), before);
-
-		if (state == QLatin1String("read mode"))
-			QVERIFY(!note.action("formatBold")->isEnabled() && note.action("nextMark")->isEnabled());
-		if (state == QLatin1String("no scene")) { // nothing to format or search, until a scene comes
-			for (bool enabled : {false, true}) {
-				for (const char *name : {"formatToolbar", "paragraphToolbar", "searchText"})
-					QVERIFY2(note.widget(name)->isEnabled() == enabled, name);
-				QCOMPARE(note.action("findText")->isEnabled(), enabled);
-				note.show("A");
-			}
-		}
-	}
-
-	void insertionsAtTheLimitsAreRefused_data()
-	{
-		QTest::addColumn<QString>("content");
-		QTest::addColumn<bool>("mark");
-		QTest::newRow("mark, paragraph full") << QString(9999, QLatin1Char('p')) << true;
-		QTest::newRow("time, paragraph full") << QString(9990, QLatin1Char('p')) << false;
-		QTest::newRow("mark, note full") << test::noteOfLength(kNoteCharLimit - 2) << true;
-		QTest::newRow("time, note full") << test::noteOfLength(kNoteCharLimit - 10) << false;
-	}
+	// A paragraph of "paragraph" characters, else a note "room" characters short of its limit.
+	void insertionsAtTheLimitsAreRefused_data() { test::jsonRows("dock/limit_insertions"); }
 	void insertionsAtTheLimitsAreRefused()
 	{
-		QFETCH(QString, content);
-		QFETCH(bool, mark);
+		QFETCH(QJsonObject, row);
+		const bool mark = row["mark"].toBool();
+		const int paragraph = row["paragraph"].toInt();
+		const QString content =
+			paragraph ? QString(paragraph, QLatin1Char('p')) : test::noteOfLength(kNoteCharLimit - row["room"].toInt());
 		test::NoteDock note;
 		const auto insert = [&] { mark ? note.dock->insertMark() : note.dock->insertTime(); };
 		note.editor()->setPlainText(content);
@@ -268,33 +241,37 @@ private Q_SLOTS:
 		QVERIFY(field->text().isEmpty() && counter(note) == QStringLiteral("hidden"));
 	}
 
+	// The go-to field's text among 200 paragraphs.
 	void goTo_data() { test::jsonRows("dock/go_to"); }
 	void goTo()
 	{
 		QFETCH(QJsonObject, row);
-		const int percent = row["percent"].toInt(-1), paragraph = row["paragraph"].toInt(-1);
-		const bool accepted = percent >= 0 || paragraph >= 0;
+		const std::optional<GoToTarget> target = parseGoTo(row["input"].toString(), 200);
+		QCOMPARE(target && target->percent ? target->value : -1, row["percent"].toInt(-1));
+		QCOMPARE(target && !target->percent ? target->value : -1, row["paragraph"].toInt(-1));
+	}
+
+	// Clicking the percentage opens the field on it; what it refuses stays open, marked, until Escape.
+	void goToField()
+	{
 		test::NoteDock note(test::numberedLines(200), true);
 		QScrollBar *bar = note.bar();
 		bar->setValue(bar->maximum() / 2);
-
 		QTest::mouseClick(note.widget<QLabel>("scrollPercent"), Qt::LeftButton);
 		auto *field = note.widget<QLineEdit>("goToInput");
 		QCOMPARE(field->text(), QStringLiteral("50%"));
-		field->setText(row["input"].toString());
-		QTest::keyClick(field, Qt::Key_Return);
-
-		QVERIFY(field->isVisible() == !accepted && field->property("invalid").toBool() == !accepted);
-		if (!accepted) {
-			QCOMPARE(bar->value(), bar->maximum() / 2);
-			QTest::keyClick(field, Qt::Key_Escape);
-			QVERIFY(!field->isVisible());
-		} else if (percent >= 0) {
-			QCOMPARE(bar->value(), bar->maximum() * percent / 100);
-		} else {
-			QCOMPARE(note.editor()->textCursor().blockNumber() + 1, paragraph);
-			QVERIFY(note.editor()->cursorRect().intersects(note.editor()->viewport()->rect()));
-		}
+		const auto go = [&](const char *input) {
+			QTest::mouseClick(note.widget<QLabel>("scrollPercent"), Qt::LeftButton);
+			field->setText(QLatin1String(input));
+			QTest::keyClick(field, Qt::Key_Return);
+			return field->isVisible() || field->property("invalid").toBool();
+		};
+		QVERIFY(go("201") && field->isVisible() && field->property("invalid").toBool());
+		QCOMPARE(bar->value(), bar->maximum() / 2);
+		QTest::keyClick(field, Qt::Key_Escape);
+		QVERIFY(!field->isVisible() && !go("100%") && bar->value() == bar->maximum());
+		QVERIFY(!go(" 12 ") && note.editor()->textCursor().blockNumber() == 11);
+		QVERIFY(note.editor()->cursorRect().intersects(note.editor()->viewport()->rect()));
 	}
 };
 

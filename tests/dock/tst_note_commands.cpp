@@ -76,9 +76,9 @@ private Q_SLOTS:
 		QCOMPARE(d.editor()->toHtml(), before);
 	}
 
-	// Three notes in the archive: two scenes whose names sanitise alike, and one scene gone.
-	// Cancelled first, then confirmed.
-	void restore()
+	// Three notes in an archive: two scenes whose names sanitise alike, and one scene gone; cancelled
+	// first, then confirmed. Then a backup made by the dock, restored after the notes changed.
+	void backupAndRestore()
 	{
 		test::NoteDock d(u"<p>shown</p>"_s);
 		QStringList notes;
@@ -113,56 +113,47 @@ private Q_SLOTS:
 		QVERIFY(restoringMeanwhile && readOnlyMeanwhile);
 		QVERIFY(!d.dock->isRestoring() && !d.editor()->isReadOnly());
 		QCOMPARE(d.plain(), u"shown"_s);
-	}
+		d.dialogs->onQuestion = nullptr;
 
-	// Backing up through the dock, then restoring that file after the notes changed.
-	void backupThenRestore()
-	{
-		test::NoteDock d(u"<p>ay</p>"_s);
-		QString error;
-		QVERIFY(d.dock->noteStore().saveNote(d.scene("B"), u"<p>bee</p>"_s, error));
+		// Backed up through the dock, then restored after the notes changed.
 		d.dialogs->saveNames << test::notePath(u"inside.zip"_s) << d.path(u"notes"_s) << d.path(u"one"_s);
 		d.dock->backup(true);
 		QVERIFY(d.dialogs->log.last().endsWith(text("BackupChooseFolder")));
 		d.triggerMenuEntry("ctxBackupAll"); // the extension is added
 		QCOMPARE(d.status(), text("BackupSaved"));
 		d.dock->backup(false);
-
 		d.editor()->setPlainText(u"changed"_s);
 		QVERIFY(d.dock->saveNote(true, true));
-		QVERIFY(QFile::remove(d.dock->noteStore().resolveNotePath(d.scene("B"))));
+		QVERIFY(QFile::remove(d.dock->noteStore().resolveNotePath(d.scene("X*"))));
 		d.pick(d.path(u"notes.zip"_s));
 		d.dock->restoreBackup();
-		QCOMPARE(d.status(), text("RestoreResult").arg(2).arg(0));
-		QVERIFY(d.plain() == u"ay"_s && d.stored("B") == u"bee"_s);
+		QCOMPARE(d.status(), text("RestoreResult").arg(3).arg(0));
+		QVERIFY(d.plain() == u"shown"_s && d.stored("X*") == u"why"_s);
 
 		// A single-note backup goes to the scene shown now, whichever it came from.
-		d.show("B");
+		d.show("X?");
 		d.pick(d.path(u"one.json"_s));
 		d.dock->restoreBackup();
-		QVERIFY(d.plain() == u"ay"_s && d.stored("A") == u"ay"_s);
+		QVERIFY(d.plain() == u"shown"_s && d.stored("A") == u"shown"_s);
 	}
 
-	// However the note arrives (every kind of source is tried in documents_note_document), its
-	// image shows as a placeholder and keeps its src on disk.
+	// Loaded or imported (every kind of source is tried in documents_note_document), a note's image
+	// shows as a placeholder and keeps its src on disk.
 	void hostileImages()
 	{
 		const test::HostileImages images;
 		QVERIFY(images.ready());
 		const QString resolved = images.resolve(u"real.png"_s);
 		const QString html = test::HostileImages::noteWith(resolved);
-		for (const QString &entry : {u"note file"_s, u"import"_s, u"restore"_s}) {
-			const bool import = entry == u"import"_s;
-			test::NoteDock d(entry == u"note file"_s ? html : QString());
-			const QString file = d.path(import ? u"in.html"_s : u"one.json"_s);
-			QVERIFY(test::writeBytes(file, import ? html.toUtf8() : encodeNoteFile(d.uuid("A"), u"A"_s, html)));
-			d.pick(file);
-			if (import)
+		for (const bool import : {false, true}) {
+			test::NoteDock d(import ? QString() : html);
+			if (import) {
+				QVERIFY(test::writeBytes(d.path(u"in.html"_s), html.toUtf8()));
+				d.pick(d.path(u"in.html"_s));
 				d.dock->importDocument();
-			else if (entry == u"restore"_s)
-				d.dock->restoreBackup();
+			}
 			d.editor()->grab();
-			QVERIFY2(d.plain() == u"before \uFFFC after"_s, qPrintable(entry));
+			QVERIFY2(d.plain() == u"before \uFFFC after"_s, import ? "import" : "load");
 			QCOMPARE(d.editor()->document()->resource(QTextDocument::ImageResource, QUrl(resolved)).value<QImage>(),
 				 NoteDocument::placeholderImage());
 			QString error;
@@ -170,23 +161,26 @@ private Q_SLOTS:
 		}
 	}
 
-	// One mark per entry in menu order, '+' enabled.
-	void contextMenu_data() { test::jsonRows("dock/context_menu"); }
-	void contextMenu()
+	// What each state lets a person do: the context menu (one mark per entry in menu order, '+'
+	// enabled), and the editing commands, which change nothing where they are refused.
+	void guardedStates_data() { test::jsonRows("dock/guarded_states"); }
+	void guardedStates()
 	{
 		QFETCH(QJsonObject, row);
 		const QString state = row["state"].toString();
 		QApplication::clipboard()->clear();
-		test::NoteDock d(state == u"image"_s ? u"<p>text</p>"_s : QString());
+		test::NoteDock d(u"<p>text</p>"_s);
 		if (state == u"broken"_s)
 			d.breakNote();
 		if (state == u"none"_s)
 			fake::setProgramScene(nullptr);
-		if (state == u"edit"_s || state == u"read"_s) {
+		const bool typed = state == u"edit"_s || state == u"read"_s || state == u"remote"_s;
+		if (typed)
 			QTest::keyClicks(d.editor(), u"x"_s);
-			d.dock->setLocked(state == u"read"_s);
+		d.dock->setLocked(state == u"read"_s);
+		d.dock->setRemoteEditing(state == u"remote"_s);
+		if (typed)
 			d.editor()->selectAll();
-		}
 		if (state == u"image"_s) {
 			auto *mime = new QMimeData;
 			mime->setImageData(QImage(4, 4, QImage::Format_RGB32));
@@ -200,25 +194,24 @@ private Q_SLOTS:
 		};
 		d.dock->showContextMenu(QPoint(2, 2));
 		QCOMPARE(shown, row["enabled"].toString());
-	}
 
-	// The entry shows only on a mark, and takes the whole mark in one undoable step.
-	void deleteMark()
-	{
-		test::NoteDock d(u"<p>before \u25C6[cue] after</p>"_s);
-		const auto offered = [&](const QPoint &at) {
-			bool found = false;
-			d.dialogs->onMenu = [&](QMenu *menu) { found = menu->findChild<QAction *>(u"ctxDeleteMark"_s); };
-			d.dock->showContextMenu(at);
-			return found;
-		};
-		d.select(8);
-		const QPoint mark = d.editor()->cursorRect().center() + QPoint(2, 0);
-		QVERIFY(!offered(QPoint(2, 2)) && offered(mark));
-		d.triggerMenuEntry(u"ctxDeleteMark"_s, mark);
-		QCOMPARE(d.plain(), u"before  after"_s);
-		d.editor()->undo();
-		QCOMPARE(d.plain(), u"before \u25C6[cue] after"_s);
+		const QString before = d.editor()->toHtml();
+		d.select(0, 2);
+		d.dock->insertMark();
+		d.dock->insertTime();
+		d.action("formatBold")->trigger();
+		d.action("clearFormat")->trigger();
+		QCOMPARE(d.editor()->toHtml() != before, state == u"edit"_s || state == u"image"_s);
+		if (state == u"read"_s)
+			QVERIFY(!d.action("formatBold")->isEnabled() && d.action("nextMark")->isEnabled());
+		if (state == u"none"_s) { // nothing to format or search, until a scene comes
+			for (bool enabled : {false, true}) {
+				for (const char *name : {"formatToolbar", "paragraphToolbar", "searchText"})
+					QVERIFY2(d.widget(name)->isEnabled() == enabled, name);
+				QCOMPARE(d.action("findText")->isEnabled(), enabled);
+				d.show("A");
+			}
+		}
 	}
 
 	// Where the scene is while the pass runs, and whether its note goes.

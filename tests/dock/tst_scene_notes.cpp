@@ -1,3 +1,4 @@
+#include "json_rows.h"
 #include "note_dock.h"
 
 using namespace quillmar;
@@ -61,11 +62,16 @@ private Q_SLOTS:
 		note.type(u"alpha"_s);
 		QCOMPARE(note.status(), text("Saving"));
 		const int saves = fake::frontendSaveCount();
-		note.show("B"); // switching saves first, and the new link must reach the collection
-		QVERIFY(storedIn("A") == u"alpha"_s && linkOf(note.scene("A")) == u"A.json"_s);
+		test::hostSave();
+		QCOMPARE(storedIn("A"), u"alpha"_s);
+		// The new link missed the data being saved: the collection is saved again afterwards, once.
+		QCOMPARE(fake::frontendSaveCount(), saves);
+		QCoreApplication::processEvents();
+		QCoreApplication::processEvents();
 		QCOMPARE(fake::frontendSaveCount(), saves + 1);
 
 		// Every edit restarts the autosave delay; only its end writes.
+		note.show("B");
 		QTimer &delay = note.dock->autosaveTimer();
 		for (const char *key : {"b", "e"}) {
 			delay.stop();
@@ -80,33 +86,23 @@ private Q_SLOTS:
 		note.type(u"!"_s);
 		QVERIFY(note.dock->saveNote(true, true));
 		QCOMPARE(fake::frontendSaveCount(), linked);
-		note.show("A");
-		QVERIFY(note.plain() == u"alpha"_s && !note.dock->isDirty()); // loading is not an edit
-	}
+		note.show("C");
+		note.type(u"gamma"_s);
+		note.show("A"); // switching saves first, and the new link must reach the collection
+		QVERIFY(storedIn("C") == u"gamma"_s && linkOf(note.scene("C")) == u"C.json"_s);
+		QVERIFY(fake::frontendSaveCount() == linked + 1 && !note.dock->isDirty()); // loading is not an edit
 
-	void hostSaveHideAndExitSaveTheNote()
-	{
-		test::NoteDock note;
-		note.type(u"one"_s);
-		const int saves = fake::frontendSaveCount();
-		test::hostSave();
-		QCOMPARE(storedIn("A"), u"one"_s);
-		// The new link missed the data being saved: the collection is saved again afterwards, once.
-		QCOMPARE(fake::frontendSaveCount(), saves);
-		QCoreApplication::processEvents();
-		QCoreApplication::processEvents();
-		QCOMPARE(fake::frontendSaveCount(), saves + 1);
+		// Hiding the dock and the exit save; nothing is followed or saved after the exit.
 		note.type(u" two"_s);
 		note.dock->hide();
-		QCOMPARE(storedIn("A"), u"one two"_s);
+		QCOMPARE(storedIn("A"), u"alpha two"_s);
 		note.dock->show();
 		note.type(u" three"_s);
 		fake::emitEvent(OBS_FRONTEND_EVENT_EXIT);
-		QCOMPARE(storedIn("A"), u"one two three"_s);
-		// Nothing is followed or saved after the exit.
+		QCOMPARE(storedIn("A"), u"alpha two three"_s);
 		note.type(u" four"_s);
 		fake::setProgramScene(nullptr);
-		QVERIFY(note.shown() == u"A"_s && storedIn("A") == u"one two three"_s);
+		QVERIFY(note.shown() == u"A"_s && storedIn("A") == u"alpha two three"_s);
 	}
 
 	void failedSavesKeepTheNoteAndRefuseTheSwitch()
@@ -141,15 +137,12 @@ private Q_SLOTS:
 		QVERIFY(note.shown() == u"B"_s && note.status() == text("TextLimit") && !QFile::exists(file("B")));
 	}
 
-	void unreadableNotesAreLoadErrors_data()
-	{
-		QTest::addColumn<QByteArray>("content"); // empty: a readable note too long to show
-		QTest::newRow("malformed") << QByteArray("{\"format\":\"OBS-Quillmar\"");
-		QTest::newRow("paragraph over the limit") << QByteArray();
-	}
+	// An empty "content": a readable note too long to show.
+	void unreadableNotesAreLoadErrors_data() { test::jsonRows("dock/unreadable_notes"); }
 	void unreadableNotesAreLoadErrors()
 	{
-		QFETCH(QByteArray, content);
+		QFETCH(QJsonObject, row);
+		const QByteArray content = row["content"].toString().toUtf8();
 		test::NoteDock note;
 		note.show("B", u"<p>mine</p>"_s);
 		const QString tooLong(kParagraphCharLimit + 1, u'x');

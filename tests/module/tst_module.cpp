@@ -58,27 +58,26 @@ private Q_SLOTS:
 		fake::reset();
 	}
 
+	// "folder": a file where the module's folder belongs, so that the folder cannot be made.
 	void failedLoadLeavesNothingRegistered_data()
 	{
 		QTest::addColumn<QString>("cause");
-		QTest::addColumn<QString>("log"); // empty: nothing logged
-		QTest::newRow("dock refused") << "refused" << QString();
-		QTest::newRow("no main window") << "window" << QString();
-		// A file where the module's folder belongs: the folder cannot be made.
-		QTest::newRow("settings folder blocked")
-			<< "folder" << QStringLiteral("%1 [Quillmar] Could not create settings directory").arg(LOG_ERROR);
+		for (const char *cause : {"dock refused", "no main window", "folder"})
+			QTest::newRow(cause) << QString::fromLatin1(cause);
 	}
 	void failedLoadLeavesNothingRegistered()
 	{
 		QFETCH(QString, cause);
-		QFETCH(QString, log);
-		fake::setRefuseDocks(cause == QLatin1String("refused"));
-		fake::setMainWindowAvailable(cause != QLatin1String("window"));
+		const bool folder = cause == QLatin1String("folder"), refused = cause == QLatin1String("dock refused");
+		fake::setRefuseDocks(refused);
+		fake::setMainWindowAvailable(cause != QLatin1String("no main window"));
 		QFile blocker(test::moduleConfigDir());
-		QVERIFY(cause != QLatin1String("folder") || blocker.open(QIODevice::WriteOnly));
+		QVERIFY(!folder || blocker.open(QIODevice::WriteOnly));
 		QVERIFY(!module::load() && !module::dock());
 		QCOMPARE(fake::eventCallbackCount() + fake::saveCallbackCount() + registeredHotkeys(), 0);
-		QVERIFY(g_log.join(u'\n') == log && fake::calls().contains(QStringLiteral("add_dock_by_id:Quillmar")) == (cause == QLatin1String("refused")));
+		const QString logged = QStringLiteral("%1 [Quillmar] Could not create settings directory").arg(LOG_ERROR);
+		QCOMPARE(g_log.join(u'\n'), folder ? logged : QString());
+		QCOMPARE(fake::calls().contains(QStringLiteral("add_dock_by_id:Quillmar")), refused);
 	}
 
 	// Loading registers everything; after the exit the host tears its side down itself, so the
