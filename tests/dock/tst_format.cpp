@@ -112,7 +112,9 @@ private Q_SLOTS:
 		// The context menu offers to delete a mark only on one, and takes it whole in one step.
 		const auto offered = [&](const QPoint &at) {
 			bool found = false;
-			note.dialogs->onMenu = [&](QMenu *menu) { found = menu->findChild<QAction *>(QStringLiteral("ctxDeleteMark")); };
+			note.dialogs->onMenu = [&](QMenu *menu) {
+				found = menu->findChild<QAction *>(QStringLiteral("ctxDeleteMark"));
+			};
 			note.dock->showContextMenu(at);
 			return found;
 		};
