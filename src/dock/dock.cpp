@@ -55,8 +55,6 @@ Dock::Dock(const QString &settingsPath, QWidget *parent)
 	markControlRows();
 
 	setStatus(text("InitialStatus"));
-	applyTheme();
-	applySizeRules();
 	setUpTimers();
 	connectSignals();
 

@@ -112,7 +112,7 @@ public:
 	// The time the teleprompter needs to the end at the current speed; hidden when the note fits.
 	void updateTimeLeft();
 
-	// Layout and theme.
+	// Layout and theme; both wait until the dock is first shown.
 	void applyTheme();
 	void applySizeRules();
 	void updateToolEnabling();
@@ -313,6 +313,11 @@ private:
 	// Tick, hold-off and countdown clocks, and the fractional scroll position.
 	ScrollMotion m_motion;
 	double m_scrollSpeedValue = 1.0;
+
+	// Layout and theme: style sheets, icons' palette and size rules wait for the first show.
+	// The host reparents the hidden dock at start-up (into its dock widget, then floating),
+	// and each reparenting repolishes every widget that carries a style sheet.
+	bool m_styled = false;
 	bool m_themeRefreshQueued = false;
 
 	int m_autoClearDays = 0;

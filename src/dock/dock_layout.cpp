@@ -53,7 +53,6 @@ QToolButton *controlButton(const char *name, QWidget *parent)
 	button->setToolButtonStyle(Qt::ToolButtonIconOnly);
 	button->setFixedSize(theme::ToolButtonWidth, theme::ToolButtonHeight);
 	button->setIconSize(QSize(theme::ToolIconSize, theme::ToolIconSize));
-	button->setStyleSheet(QStringLiteral("QToolButton { padding: 0px; }"));
 	return button;
 }
 
@@ -169,7 +168,6 @@ void Dock::buildBottomControls()
 	m_startCountdown->setToolTip(text("Countdown"));
 	m_startCountdown->setAccessibleName(text("Countdown"));
 	m_startCountdown->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-	m_startCountdown->setStyleSheet(QStringLiteral("QCheckBox { padding: 0px; spacing: 3px; }"));
 	m_startCountdown->setChecked(m_settings->value(QStringLiteral("startCountdown"), false).toBool());
 	reading->addWidget(m_startCountdown);
 
@@ -196,8 +194,6 @@ void Dock::buildBottomControls()
 	m_scrollSpeed->setToolTip(text("SpeedTip"));
 	m_scrollSpeed->setButtonSymbols(QAbstractSpinBox::NoButtons);
 	m_scrollSpeed->setAlignment(Qt::AlignCenter);
-	m_scrollSpeed->setStyleSheet(
-		QStringLiteral("QDoubleSpinBox { min-height: 0px; min-width: 0px; padding: 2px 6px; }"));
 	reading->addWidget(m_scrollSpeed);
 
 	m_speedEndSeparator = separator("speedEndSeparator", m_readingControls);
@@ -347,7 +343,7 @@ void Dock::connectSignals()
 
 void Dock::applySizeRules()
 {
-	if (!m_bottomControls)
+	if (!m_styled || !m_bottomControls)
 		return;
 	const QFontMetrics metrics(font());
 	const int boxHeight = qMax(metrics.height() + 10, 28);
@@ -378,6 +374,8 @@ void Dock::updateSearchMargins()
 
 void Dock::relayoutBottomControls()
 {
+	if (!m_styled)
+		return;
 	auto *layout = static_cast<QBoxLayout *>(m_bottomControls->layout());
 	const int sideBySide = m_readingControls->minimumSizeHint().width() + m_readingMetrics->sizeHint().width() +
 			       layout->spacing();
@@ -455,6 +453,8 @@ bool Dock::eventFilter(QObject *watched, QEvent *event)
 void Dock::changeEvent(QEvent *event)
 {
 	QWidget::changeEvent(event);
+	if (!m_styled)
+		return;
 	switch (event->type()) {
 	case QEvent::PaletteChange:
 	case QEvent::ApplicationPaletteChange:

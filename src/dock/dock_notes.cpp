@@ -412,6 +412,11 @@ void Dock::hideEvent(QHideEvent *event)
 
 void Dock::showEvent(QShowEvent *event)
 {
+	if (!m_styled) {
+		m_styled = true;
+		applyTheme();
+		applySizeRules();
+	}
 	QWidget::showEvent(event);
 	if (m_currentUuid.isEmpty())
 		return;

@@ -127,6 +127,8 @@ void Dock::showLimitMessage()
 
 void Dock::applySceneLabelStyle()
 {
+	if (!m_styled)
+		return;
 	const QString sheet = theme::sceneLabelSheet(m_locked);
 	if (m_sceneLabel->styleSheet() != sheet)
 		m_sceneLabel->setStyleSheet(sheet);

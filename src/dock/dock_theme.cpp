@@ -8,10 +8,12 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QSpinBox>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -168,10 +170,21 @@ void setIconKind(QToolButton *button, int kind, const QPalette &palette)
 void Dock::applyTheme()
 {
 	// The theme can arrive through a palette change before construction has finished.
-	if (!m_formatToolbar || !m_paragraphToolbar || !m_bottomControls)
+	if (!m_styled || !m_formatToolbar || !m_paragraphToolbar || !m_bottomControls)
 		return;
 	const QPalette pal = palette();
 	applySceneLabelStyle();
+	// Sheets that never change are set here too, so that none is set before the first show.
+	setSheet(m_fontSize, QStringLiteral("QSpinBox { min-height: 0px; min-width: 0px; padding: 2px 6px; } "
+					    "QSpinBox QLineEdit { background: transparent; border: 0px; "
+					    "border-radius: 0px; padding: 0px; margin: 0px; min-height: 0px; "
+					    "min-width: 0px; }"));
+	setSheet(m_scrollSpeed,
+		 QStringLiteral("QDoubleSpinBox { min-height: 0px; min-width: 0px; padding: 2px 6px; }"));
+	for (QToolButton *button : {m_findPrevious, m_findNext, m_clearSearch})
+		setSheet(button, QStringLiteral("QToolButton { min-width: 0px; min-height: 0px; padding: 0px; "
+						"margin: 0px; border: 0px; background: transparent; } "
+						"QToolButton:hover { background: palette(button); }"));
 	setSheet(m_saveError, theme::saveErrorSheet(theme::isDark(pal.color(QPalette::Window))));
 	applyEditorSheet();
 	setSheet(m_scrollSlider, theme::sliderSheet(pal));

@@ -39,9 +39,6 @@ QToolButton *searchButton(const char *name, const char *tipKey, int icon, QWidge
 	button->setProperty(IconProperty, icon);
 	button->setFixedSize(20, 20);
 	button->setFocusPolicy(Qt::NoFocus);
-	button->setStyleSheet(QStringLiteral(
-		"QToolButton { min-width: 0px; min-height: 0px; padding: 0px; margin: 0px; border: 0px; "
-		"background: transparent; } QToolButton:hover { background: palette(button); }"));
 	return button;
 }
 
@@ -90,10 +87,6 @@ void Dock::buildFormatToolbar()
 	// The box is sized for three digits; step arrows would hide them (wheel and arrow keys still step).
 	m_fontSize->setButtonSymbols(QAbstractSpinBox::NoButtons);
 	m_fontSize->setAlignment(Qt::AlignCenter);
-	m_fontSize->setStyleSheet(QStringLiteral(
-		"QSpinBox { min-height: 0px; min-width: 0px; padding: 2px 6px; } QSpinBox QLineEdit { background: "
-		"transparent; border: 0px; border-radius: 0px; padding: 0px; margin: 0px; min-height: 0px; "
-		"min-width: 0px; }"));
 	bar->addWidget(m_fontSize);
 	bar->addSeparator();
 	// Character styles answer their usual keys anywhere inside the dock.
