@@ -76,7 +76,12 @@ QJsonArray randomBlocks(Random &r)
 	return blocks;
 }
 
+// Stored pieces with their word spacing, the runs sent back, the spacing of every character after.
+using DiffRow = std::tuple<QStringList, QList<qreal>, QStringList, QList<qreal>>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(DiffRow)
 
 class TestBlocks : public QObject {
 	Q_OBJECT
@@ -305,10 +310,7 @@ private Q_SLOTS:
 	// found where it goes in.
 	void replacesOnlyWhatDiffers_data()
 	{
-		QTest::addColumn<QStringList>("pieces");
-		QTest::addColumn<QList<qreal>>("spacing");
-		QTest::addColumn<QStringList>("sent");
-		QTest::addColumn<QList<qreal>>("expected");
+		QTest::addColumn<DiffRow>("row");
 		// One changed letter and one word made bold in a long note.
 		QStringList pieces, sent;
 		QList<qreal> spacing, expected;
@@ -324,27 +326,23 @@ private Q_SLOTS:
 			expected << QList<qreal>(text.size(), 1 + word % 97);
 			sent << (word == 1204 ? QStringLiteral("lorum1204 ") : word == 72 ? QLatin1Char('*') + text : text);
 		}
-		QTest::newRow("one word of a long note") << pieces << spacing << sent << expected;
+		QTest::newRow("one word of a long note") << DiffRow{pieces, spacing, sent, expected};
 		// The stored line separator faces the new paragraph break: the break replaces just the
 		// separator and both halves keep what they had.
 		QTest::newRow("line separator to paragraph break")
-			<< QStringList{QStringLiteral("first"), QStringLiteral("\u2028second")} << QList<qreal>{12, 14}
-			<< QStringList{QStringLiteral("first"), QStringLiteral("\n"), QStringLiteral("second")}
-			<< QList<qreal>(5, 12) + QList<qreal>(6, 14);
+			<< DiffRow{{QStringLiteral("first"), QStringLiteral("\u2028second")}, {12, 14},
+				   {QStringLiteral("first"), QStringLiteral("\n"), QStringLiteral("second")},
+				   QList<qreal>(5, 12) + QList<qreal>(6, 14)};
 		// A pair is replaced whole, never keeping half the old pair's format.
 		const QStringList pair{QStringLiteral("x"), QStringLiteral("\U0001F600"), QStringLiteral("y")};
-		QTest::newRow("pair, low half differs") << pair << QList<qreal>{15, 30, 20}
-							<< QStringList{QStringLiteral("x\U0001F601y")} << QList<qreal>{15, 15, 15, 20};
-		QTest::newRow("pair, high half differs") << pair << QList<qreal>{15, 30, 20}
-							 << QStringList{QStringLiteral("x\U0001FA00y")} << QList<qreal>{15, 15, 15, 20};
+		QTest::newRow("pair, low half differs") << DiffRow{pair, {15, 30, 20}, {QStringLiteral("x\U0001F601y")}, {15, 15, 15, 20}};
+		QTest::newRow("pair, high half differs") << DiffRow{pair, {15, 30, 20}, {QStringLiteral("x\U0001FA00y")}, {15, 15, 15, 20}};
 	}
 
 	void replacesOnlyWhatDiffers()
 	{
-		QFETCH(QStringList, pieces);
-		QFETCH(QList<qreal>, spacing);
-		QFETCH(QStringList, sent);
-		QFETCH(QList<qreal>, expected);
+		QFETCH(DiffRow, row);
+		auto [pieces, spacing, sent, expected] = row;
 		QTextDocument doc;
 		QTextCursor cursor(&doc);
 		QTextCharFormat spaced;

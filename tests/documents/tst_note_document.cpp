@@ -14,13 +14,6 @@ using namespace quillmar;
 
 namespace {
 
-// The image the document would draw for the first image in it.
-QImage shownImage(const QTextDocument &document)
-{
-	const QTextCursor image = document.find(QString(QChar::ObjectReplacementCharacter));
-	return document.resource(QTextDocument::ImageResource, QUrl(image.charFormat().toImageFormat().name())).value<QImage>();
-}
-
 QString dataUrl(const QImage &image)
 {
 	QBuffer buffer;
@@ -46,8 +39,8 @@ private Q_SLOTS:
 		QTest::addColumn<QSize>("shown");
 		const QSize placeholder = NoteDocument::placeholderImage().size();
 		for (const char *path : {"document", "limit check", "blocks", "paste", "drop"})
-			for (const QString &src : test::HostileImages::sources())
-				QTest::addRow("%s %s", path, qPrintable(src)) << QString::fromLatin1(path) << src << placeholder;
+			for (const char *src : {"/dev/zero", "FIFO", "SPARSE", "real.png"})
+				QTest::addRow("%s %s", path, src) << QString::fromLatin1(path) << QString::fromLatin1(src) << placeholder;
 		// Images the note holds itself are decoded, within bounds.
 		QImage small(20, 10, QImage::Format_RGB32);
 		small.fill(Qt::blue);
@@ -83,7 +76,10 @@ private Q_SLOTS:
 			test::drop(editor, 0, test::mimeData(QString(), html));
 		editor.grab(); // lays out and paints the image
 		QVERIFY(editor.toPlainText().contains(QLatin1String("after")));
-		const QImage image = shownImage(*editor.document());
+		// The image the document draws for the first image in it.
+		const QTextCursor at = editor.document()->find(QString(QChar::ObjectReplacementCharacter));
+		const QUrl name(at.charFormat().toImageFormat().name());
+		const QImage image = editor.document()->resource(QTextDocument::ImageResource, name).value<QImage>();
 		QCOMPARE(image.size(), shown);
 		QVERIFY(shown != NoteDocument::placeholderImage().size() || image == NoteDocument::placeholderImage());
 		QVERIFY(editor.toHtml().contains(m_files.resolve(src).toHtmlEscaped()));

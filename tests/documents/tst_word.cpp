@@ -10,13 +10,9 @@
 #include "module/text.h"
 #include "test_util.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDocument>
 #include <QTextList>
 
 #include <chrono>
@@ -115,16 +111,28 @@ QString mismatch(const QTextDocument &document, const QString &row)
 	return got == f[3] ? QString() : row + QStringLiteral(": got ") + got;
 }
 
-// Sizes that stand for files of another kind.
-constexpr qint64 kDirectory = -2, kFifo = -3;
+// A size that stands for a named pipe.
+constexpr qint64 kFifo = -3;
 
-// What a row expects: a failure whose text starts with error (the bare "WordXmlError" needs the
-// parser's detail after it), or these paragraphs, flag and checks.
+// A file: the fixture, else a package of the parts, else the bytes (of size bytes if not
+// negative). It fails with a text that starts with error (the bare "WordXmlError" needs the
+// parser's detail after it), or gives these paragraphs, flag and checks.
+struct Case {
+	QString fixture;
+	ZipFileList parts;
+	QByteArray raw;
+	qint64 size;
+	QString error;
+	QStringList paragraphs;
+	bool simplified;
+	QStringList checks;
+};
+
 void row(const char *name, const ZipFileList &parts, const QString &error, const QStringList &paragraphs = {},
 	 bool simplified = false, const QStringList &checks = {}, const QString &file = {}, const QByteArray &raw = {},
 	 qint64 size = -1)
 {
-	QTest::newRow(name) << file << parts << raw << size << error << paragraphs << simplified << checks;
+	QTest::newRow(name) << Case{file, parts, raw, size, error, paragraphs, simplified, checks};
 }
 QString xmlError(const char *detail = nullptr) { return text("WordXmlError") + (detail ? text(detail) : QString()); }
 
@@ -132,7 +140,6 @@ void packageRows()
 {
 	const auto file = [](const char *name, const char *error, qint64 size, const QByteArray &raw = {}) { row(name, {}, text(error), {}, false, {}, {}, raw, size); };
 	file("missing", "WordSizeError", -1);
-	file("directory", "WordSizeError", kDirectory);
 	// A FIFO has no end: opening it must neither block nor read from it.
 	file("named pipe", "WordSizeError", kFifo);
 	file("101 MiB", "WordSizeError", kWordMaxFileSize + (1 << 20));
@@ -185,6 +192,8 @@ void dataRows()
 
 } // namespace
 
+Q_DECLARE_METATYPE(Case)
+
 class TestWord : public QObject {
 	Q_OBJECT
 
@@ -193,36 +202,21 @@ class TestWord : public QObject {
 private Q_SLOTS:
 	void import_data()
 	{
-		QTest::addColumn<QString>("fixture");
-		QTest::addColumn<ZipFileList>("parts");  // a package of these parts
-		QTest::addColumn<QByteArray>("raw");     // else a file of these bytes
-		QTest::addColumn<qint64>("size");        // of this size, if not negative; or of another kind
-		QTest::addColumn<QString>("error");
-		QTest::addColumn<QStringList>("paragraphs");
-		QTest::addColumn<bool>("simplified");
-		QTest::addColumn<QStringList>("checks");
+		QTest::addColumn<Case>("c");
 		dataRows();
 		packageRows();
 	}
 
 	void import()
 	{
-		QFETCH(QString, fixture);
-		QFETCH(ZipFileList, parts);
-		QFETCH(QByteArray, raw);
-		QFETCH(qint64, size);
-		QFETCH(QString, error);
-		QFETCH(QStringList, paragraphs);
-		QFETCH(bool, simplified);
-		QFETCH(QStringList, checks);
+		QFETCH(Case, c);
+		const auto &[fixture, parts, raw, size, error, paragraphs, simplified, checks] = c;
 		const QString path = fixture.isEmpty() ? m_dir.filePath(QLatin1String(QTest::currentDataTag()) + QStringLiteral(".docx"))
 						       : QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/docx/") + fixture;
 		const QByteArray native = QFile::encodeName(path);
 		QString writeError;
 		if (!parts.isEmpty())
 			QVERIFY2(writeZip(path, parts, writeError), qPrintable(writeError));
-		else if (size == kDirectory)
-			QVERIFY(QDir(m_dir.path()).mkpath(path));
 		else if (size == kFifo)
 			QCOMPARE(::mkfifo(native.constData(), 0600), 0);
 		else if (!raw.isEmpty() || size >= 0)

@@ -11,13 +11,9 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDirIterator>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <functional>
 
@@ -47,24 +43,6 @@ std::pair<QString, QStringList> readArchive(const QString &path)
 
 const auto readAll = test::fileBytes;
 const QString kData = QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/zip/");
-
-// Empty, incompressible, long and many files, names in folders and beyond ASCII.
-ZipFileList sampleFiles()
-{
-	QRandomGenerator gen(42);
-	const auto noise = [&gen](qsizetype size) {
-		QByteArray out(size, Qt::Uninitialized);
-		for (char &c : out)
-			c = char(gen.generate() & 0xFF);
-		return out;
-	};
-	ZipFileList files{{"empty.json", QByteArray()}, {"random.json", noise(1 << 20)},
-			  {QStringLiteral("Ünïcode 名前 🎬.json"), QStringLiteral("Grüße ◆[cue]").toUtf8().repeated(200)},
-			  {"sub/deep/b.json", QByteArray("<p>Line of the show notes</p>").repeated(10000)}};
-	for (int i = 0; i < 300; ++i)
-		files.append({QStringLiteral("scene %1.json").arg(i), noise(i * 7)});
-	return files;
-}
 
 } // namespace
 
@@ -96,7 +74,19 @@ private Q_SLOTS:
 		QFETCH(QString, program);
 		QFETCH(QStringList, arguments);
 		QTemporaryDir dir;
-		const ZipFileList files = sampleFiles();
+		// Empty, incompressible, long and many files, names in folders and beyond ASCII.
+		QRandomGenerator gen(42);
+		const auto noise = [&gen](qsizetype size) {
+			QByteArray out(size, Qt::Uninitialized);
+			for (char &c : out)
+				c = char(gen.generate() & 0xFF);
+			return out;
+		};
+		ZipFileList files{{"empty.json", QByteArray()}, {"random.json", noise(1 << 20)},
+				  {QStringLiteral("Ünïcode 名前 🎬.json"), QStringLiteral("Grüße ◆[cue]").toUtf8().repeated(200)},
+				  {"sub/deep/b.json", QByteArray("<p>Line of the show notes</p>").repeated(10000)}};
+		for (int i = 0; i < 300; ++i)
+			files.append({QStringLiteral("scene %1.json").arg(i), noise(i * 7)});
 		const QString archive = dir.filePath("ours.zip"), out = dir.filePath("out");
 		QString error;
 		QVERIFY2(writeZip(archive, files, error), qPrintable(error));
@@ -125,30 +115,23 @@ private Q_SLOTS:
 		QCOMPARE(extracted, expected);
 	}
 
-	void archivesRead_data()
-	{
-		QTest::addColumn<QJsonObject>("archive");
-		const QJsonArray archives = QJsonDocument::fromJson(readAll(kData + "manifest.json")).object().value("archives").toArray();
-		QVERIFY(archives.size() >= 50);
-		for (const QJsonValue &v : archives)
-			QTest::newRow(qPrintable(v["file"].toString())) << v.toObject();
-	}
+	void archivesRead_data() { test::jsonTable("zip/manifest.json", "archives", "file"); }
 
 	// As the generator's manifest says from Python's own reading of each archive, or the entries
 	// passed on before the fault; what a tool made restores in full as a backup.
 	void archivesRead()
 	{
-		QFETCH(QJsonObject, archive);
-		QString file = kData + archive["file"].toString();
-		const QString error = archive["error"].toString();
-		if (archive.contains("prefix")) { // a sparse prefix puts the archive at the size it names
+		QFETCH(QJsonObject, row);
+		QString file = kData + row["file"].toString();
+		const QString error = row["error"].toString();
+		if (row.contains("prefix")) { // a sparse prefix puts the archive at the size it names
 			const QByteArray bytes = readAll(file);
 			QFile big(file = path("big.zip"));
-			QVERIFY(big.open(QIODevice::WriteOnly | QIODevice::Truncate) && big.resize(archive["prefix"].toInteger()));
+			QVERIFY(big.open(QIODevice::WriteOnly | QIODevice::Truncate) && big.resize(row["prefix"].toInteger()));
 			QVERIFY(big.seek(big.size()) && big.write(bytes) == bytes.size());
 		}
 		QStringList expected;
-		for (const QJsonValue &e : archive["entries"].toArray())
+		for (const QJsonValue &e : row["entries"].toArray())
 			expected << e["name"].toString() + " " + QString::number(e["size"].toInt()) + " " + e["sha256"].toString();
 		QCOMPARE(readArchive(file), std::make_pair(error.isEmpty() ? QString() : text(qPrintable(error)), expected));
 		if (!error.isEmpty() || !file.contains("/tools/"))

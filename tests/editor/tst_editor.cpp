@@ -16,7 +16,10 @@ using namespace quillmar;
 using namespace quillmar::test;
 
 using Edit = std::function<void(Editor &)>;
-Q_DECLARE_METATYPE(Edit)
+// A note, the selection, the edit; then the messages, and the note's characters and paragraphs
+// (-1: not checked).
+using EditRow = std::tuple<QString, int, int, Edit, int, int, int>;
+Q_DECLARE_METATYPE(EditRow)
 
 namespace {
 
@@ -107,29 +110,22 @@ private Q_SLOTS:
 	// refused edit gives one message and changes nothing; shortcuts are not typing.
 	void edits_data()
 	{
-		QTest::addColumn<QString>("note");
-		QTest::addColumn<int>("from");
-		QTest::addColumn<int>("to");
-		QTest::addColumn<Edit>("edit");
-		QTest::addColumn<int>("refusals");
-		QTest::addColumn<int>("chars"); // -1: not checked
-		QTest::addColumn<int>("blocks"); // -1: not checked
+		QTest::addColumn<EditRow>("row");
 		const QString full = noteOfLength(kNoteCharLimit), breaks(kNoteParagraphLimit - 1, u'\n');
 		const int N = kNoteCharLimit, P = kNoteParagraphLimit, end = kNoteCharLimit;
 		const int fullBlocks = int(full.count(u'\n')) + 1;
-		QTest::newRow("AltGr") << full << end << end << keys("Ctrl+Alt+Q") << 1 << N << fullBlocks;
-		QTest::newRow("Shift+Return") << full << end << end << keys("Shift+Return") << 1 << N << fullBlocks;
-		QTest::newRow("Ctrl+B") << full << end << end << keys("Ctrl+B") << 0 << N << fullBlocks;
-		QTest::newRow("typing over a selection, deleting makes room") << full << 100 << 101 << keys("Z Ctrl+End Backspace Ctrl+Home Del Shift+Return Y Y") << 1 << N << fullBlocks;
+		QTest::newRow("AltGr") << EditRow{full, end, end, keys("Ctrl+Alt+Q"), 1, N, fullBlocks};
+		QTest::newRow("Shift+Return") << EditRow{full, end, end, keys("Shift+Return"), 1, N, fullBlocks};
+		QTest::newRow("Ctrl+B") << EditRow{full, end, end, keys("Ctrl+B"), 0, N, fullBlocks};
+		QTest::newRow("typing over a selection, deleting makes room") << EditRow{full, 100, 101, keys("Z Ctrl+End Backspace Ctrl+Home Del Shift+Return Y Y"), 1, N, fullBlocks};
 		// Shift+Return breaks the line, not the paragraph.
-		QTest::newRow("breaks at the paragraph limit") << breaks << P - 1 << P - 1 << keys("Return Num+Enter Shift+Return") << 2 << P << P;
-		QTest::newRow("checked plain text") << QString(P - 4, u'\n') << 0 << 0 << Edit([](Editor &e) {
+		QTest::newRow("breaks at the paragraph limit") << EditRow{breaks, P - 1, P - 1, keys("Return Num+Enter Shift+Return"), 2, P, P};
+		QTest::newRow("checked plain text") << EditRow{QString(P - 4, u'\n'), 0, 0, Edit([](Editor &e) {
 				   QVERIFY(e.checkedInsertPlainText(QStringLiteral("a\r\nb\rc")) && !e.checkedInsertPlainText(QStringLiteral("\r\n\r\n")));
 				   QVERIFY(!e.checkedDelete()); // nothing selected
-			   })
-			<< 1 << P + 1 << P - 1;
+			   }), 1, P + 1, P - 1};
 		// Read-only: keys are taken without a message, and nothing changes through any path.
-		QTest::newRow("read-only") << full << 0 << 3 << Edit([](Editor &e) {
+		QTest::newRow("read-only") << EditRow{full, 0, 3, Edit([](Editor &e) {
 			e.setReadOnly(true);
 			for (const Qt::Key k : {Qt::Key_X, Qt::Key_Delete})
 				QTest::keyClick(&e, k);
@@ -137,7 +133,7 @@ private Q_SLOTS:
 			QCOMPARE(QApplication::clipboard()->text(), e.toPlainText().left(3));
 			paste(e, mimeData(QStringLiteral("more")));
 			QVERIFY(!e.checkedInsertPlainText(QStringLiteral("x")) && !e.checkedDelete() && !e.checkedCut());
-		}) << 0 << N << fullBlocks;
+		}), 0, N, fullBlocks};
 		// Pastes whose plain text or HTML may carry more than it seems; a refused one leaves no
 		// undo step. A 2 x 2 table adds 4 cells and the end of its frame; inside a paragraph a
 		// pasted list starts a paragraph of its own.
@@ -149,11 +145,11 @@ private Q_SLOTS:
 		};
 		const QString table = QStringLiteral("<table><tr><td>a</td><td>b</td></tr><tr><td>c</td><td>d</td></tr></table>");
 		const QString list = QStringLiteral("<ul><li>a</li></ul>");
-		QTest::newRow("table one over") << QString(P - 5, u'\n') << 0 << 0 << pasted("a\tb\nc\td", table, false) << 1 << P - 5 << P - 4;
-		QTest::newRow("table at the limit") << QString(P - 6, u'\n') << 0 << 0 << pasted("a\tb\nc\td", table, true) << 0 << -1 << P;
-		QTest::newRow("list in a paragraph, one over") << noteOfLength(N - 1) << 3 << 3 << pasted("a", list, false) << 1 << N - 1 << -1;
-		QTest::newRow("list in a paragraph, at the limit") << noteOfLength(N - 2) << 3 << 3 << pasted("a", list, true) << 0 << -1 << -1;
-		QTest::newRow("too many paragraphs by itself") << QString() << 0 << 0 << pasted("x", QStringLiteral("<p>x</p>").repeated(P + 1), false) << 1 << 0 << 1;
+		QTest::newRow("table one over") << EditRow{QString(P - 5, u'\n'), 0, 0, pasted("a\tb\nc\td", table, false), 1, P - 5, P - 4};
+		QTest::newRow("table at the limit") << EditRow{QString(P - 6, u'\n'), 0, 0, pasted("a\tb\nc\td", table, true), 0, -1, P};
+		QTest::newRow("list in a paragraph, one over") << EditRow{noteOfLength(N - 1), 3, 3, pasted("a", list, false), 1, N - 1, -1};
+		QTest::newRow("list in a paragraph, at the limit") << EditRow{noteOfLength(N - 2), 3, 3, pasted("a", list, true), 0, -1, -1};
+		QTest::newRow("too many paragraphs by itself") << EditRow{QString(), 0, 0, pasted("x", QStringLiteral("<p>x</p>").repeated(P + 1), false), 1, 0, 1};
 		// Composing inserts nothing yet and is not checked; committing is, also where the commit
 		// replaces text before the cursor (the widget removes a selection first), as dead keys
 		// and correction do.
@@ -165,18 +161,18 @@ private Q_SLOTS:
 				}
 			});
 		};
-		QTest::newRow("input method in a full note") << full << 50 << 50 << Edit([](Editor &e) {
+		QTest::newRow("input method in a full note") << EditRow{full, 50, 50, Edit([](Editor &e) {
 			sendInputMethod(e, QStringLiteral("\u306b\u307b"), QString());
 			QCOMPARE(e.textCursor().block().layout()->preeditAreaText(), QStringLiteral("\u306b\u307b"));
 			QVERIFY(sendInputMethod(e, QString(), QStringLiteral("\u65e5\u672c")));
 			QVERIFY(e.textCursor().block().layout()->preeditAreaText().isEmpty());
-		}) << 1 << N << fullBlocks;
-		QTest::newRow("input method replacing before a selection") << full << 0 << 0 << commits(50, 51, -2, 2, "xyz", "wxyz") << 1 << N << fullBlocks;
-		QTest::newRow("input method replacing before the cursor") << full << 0 << 0 << commits(20, 20, -1, 1, "\u00e9", "\u00e9\u00e9") << 1 << N << fullBlocks;
+		}), 1, N, fullBlocks};
+		QTest::newRow("input method replacing before a selection") << EditRow{full, 0, 0, commits(50, 51, -2, 2, "xyz", "wxyz"), 1, N, fullBlocks};
+		QTest::newRow("input method replacing before the cursor") << EditRow{full, 0, 0, commits(20, 20, -1, 1, "\u00e9", "\u00e9\u00e9"), 1, N, fullBlocks};
 		// Starting to compose over a selection deletes it: here joining 6000 and 4001 characters.
 		const Edit compose = [](Editor &e) { sendInputMethod(e, QStringLiteral("\u304b"), QString()); };
-		QTest::newRow("composing would join too long") << paragraphs({6000, 4001}) << 6000 << 6001 << compose << 1 << 10002 << 2;
-		QTest::newRow("composing joins") << paragraphs({6000, 4001}) << 5999 << 6001 << compose << 0 << -1 << 1;
+		QTest::newRow("composing would join too long") << EditRow{paragraphs({6000, 4001}), 6000, 6001, compose, 1, 10002, 2};
+		QTest::newRow("composing joins") << EditRow{paragraphs({6000, 4001}), 5999, 6001, compose, 0, -1, 1};
 		// Removing the break between a 6000- and a 4000/4001-character paragraph joins them; a
 		// refused cut leaves the clipboard alone.
 		const auto cutBreak = [](bool checked, bool fits) {
@@ -191,23 +187,23 @@ private Q_SLOTS:
 			});
 		};
 		const QString fitting = paragraphs({6000, 4000}), over = paragraphs({6000, 4001});
-		QTest::newRow("Delete would join too long") << over << 6000 << 6000 << keys("Del") << 1 << 10002 << 2;
-		QTest::newRow("Backspace would join too long") << over << 6001 << 6001 << keys("Backspace") << 1 << 10002 << 2;
-		QTest::newRow("Ctrl+X joins") << fitting << 6000 << 6001 << cutBreak(false, true) << 0 << 10000 << 1;
-		QTest::newRow("Ctrl+X would join too long") << over << 6000 << 6001 << cutBreak(false, false) << 1 << 10002 << 2;
-		QTest::newRow("checked cut joins") << fitting << 6000 << 6001 << cutBreak(true, true) << 0 << 10000 << 1;
-		QTest::newRow("checked cut would join too long") << over << 6000 << 6001 << cutBreak(true, false) << 1 << 10002 << 2;
+		QTest::newRow("Delete would join too long") << EditRow{over, 6000, 6000, keys("Del"), 1, 10002, 2};
+		QTest::newRow("Backspace would join too long") << EditRow{over, 6001, 6001, keys("Backspace"), 1, 10002, 2};
+		QTest::newRow("Ctrl+X joins") << EditRow{fitting, 6000, 6001, cutBreak(false, true), 0, 10000, 1};
+		QTest::newRow("Ctrl+X would join too long") << EditRow{over, 6000, 6001, cutBreak(false, false), 1, 10002, 2};
+		QTest::newRow("checked cut joins") << EditRow{fitting, 6000, 6001, cutBreak(true, true), 0, 10000, 1};
+		QTest::newRow("checked cut would join too long") << EditRow{over, 6000, 6001, cutBreak(true, false), 1, 10002, 2};
 		// The plain alternative alone refuses a paste; its HTML is never read.
-		QTest::newRow("plain text refuses before HTML is read") << noteOfLength(N - 5) << 0 << 0 << Edit([](Editor &e) {
+		QTest::newRow("plain text refuses before HTML is read") << EditRow{noteOfLength(N - 5), 0, 0, Edit([](Editor &e) {
 			auto *data = new WatchedMimeData;
 			data->setText(QStringLiteral("123456"));
 			data->setHtml(QStringLiteral("<b>1</b>"));
 			paste(e, data);
 			QCOMPARE(data->htmlReads, 0);
-		}) << 1 << N - 5 << -1;
+		}), 1, N - 5, -1};
 		// Replacing a selection across table cells only empties the cells: it frees less room than
 		// it spans.
-		QTest::newRow("paste over table cells") << noteOfLength(N - 20) << 0 << 0 << Edit([](Editor &e) {
+		QTest::newRow("paste over table cells") << EditRow{noteOfLength(N - 20), 0, 0, Edit([](Editor &e) {
 			QTextCursor cursor(e.document());
 			cursor.movePosition(QTextCursor::End);
 			QTextTable *table = cursor.insertTable(2, 2);
@@ -221,17 +217,12 @@ private Q_SLOTS:
 			e.setTextCursor(cursor);
 			paste(e, mimeData(QStringLiteral("vwxyz")));
 			QVERIFY(!e.document()->isUndoAvailable());
-		}) << 1 << N << -1;
+		}), 1, N, -1};
 	}
 	void edits()
 	{
-		QFETCH(QString, note);
-		QFETCH(int, from);
-		QFETCH(int, to);
-		QFETCH(Edit, edit);
-		QFETCH(int, refusals);
-		QFETCH(int, chars);
-		QFETCH(int, blocks);
+		QFETCH(EditRow, row);
+		const auto &[note, from, to, edit, refusals, chars, blocks] = row;
 		load(note, from, to);
 		edit(*m_editor);
 		QCOMPARE(m_refusals, refusals);
@@ -274,36 +265,11 @@ private Q_SLOTS:
 		QVERIFY(!document->isUndoAvailable() && !document->isModified());
 	}
 
-	// 3 x 40 units make one notch; a wheel event without Control in between starts the count
-	// again; other modifiers do not zoom; several notches at once do, within the bounds.
-	void wheelZoom()
-	{
-		Editor &editor = *m_editor;
-		editor.setNoteHtml(QStringLiteral("<p><span style=\"font-size:12pt\">abc</span></p>").repeated(200));
-		show(m_window->palette());
-		const auto size = [&editor] { return pointSizeAt(editor.document(), 0); };
-		QVERIFY(wheel(editor, 40) && wheel(editor, 40));
-		QCOMPARE(size(), 12.0);
-		QVERIFY(wheel(editor, 40) && wheel(editor, 40) && wheel(editor, 40));
-		QCOMPARE(size(), 13.0);
-		wheel(editor, -240, Qt::NoModifier);
-		QVERIFY(editor.verticalScrollBar()->value() > 0);
-		QVERIFY(wheel(editor, 40) && wheel(editor, 40) && wheel(editor, 120, Qt::ControlModifier | Qt::ShiftModifier));
-		QCOMPARE(size(), 13.0);
-		wheel(editor, -360);
-		QCOMPARE(size(), 10.0);
-		wheel(editor, std::numeric_limits<int>::max());
-		QCOMPARE(size(), 144.0);
-		// A read-only note does not zoom, but the event is still taken.
-		editor.setReadOnly(true);
-		QVERIFY(wheel(editor, -120));
-		QCOMPARE(size(), 144.0);
-		QCOMPARE(editor.document()->defaultFont(), editor.font());
-	}
-
 	// Pixel sizes become points; unsized text starts from the document's font; one zoom is one
-	// undo step, and none when nothing changes.
-	void zoomSizes()
+	// undo step, and none when nothing changes. By the wheel, 3 x 40 units make one notch; a
+	// wheel event without Control in between starts the count again; other modifiers do not
+	// zoom; several notches at once do, within the bounds.
+	void zoom()
 	{
 		Editor &editor = *m_editor;
 		QTextDocument *document = editor.document();
@@ -330,6 +296,27 @@ private Q_SLOTS:
 		editor.zoomBy(3);
 		QTest::keyClick(&editor, Qt::Key_A);
 		QCOMPARE(pointSizeAt(document, 0), typing + 3);
+
+		editor.setNoteHtml(QStringLiteral("<p><span style=\"font-size:12pt\">abc</span></p>").repeated(200));
+		show(m_window->palette());
+		const auto size = [&editor] { return pointSizeAt(editor.document(), 0); };
+		QVERIFY(wheel(editor, 40) && wheel(editor, 40));
+		QCOMPARE(size(), 12.0);
+		QVERIFY(wheel(editor, 40) && wheel(editor, 40) && wheel(editor, 40));
+		QCOMPARE(size(), 13.0);
+		wheel(editor, -240, Qt::NoModifier);
+		QVERIFY(editor.verticalScrollBar()->value() > 0);
+		QVERIFY(wheel(editor, 40) && wheel(editor, 40) && wheel(editor, 120, Qt::ControlModifier | Qt::ShiftModifier));
+		QCOMPARE(size(), 13.0);
+		wheel(editor, -360);
+		QCOMPARE(size(), 10.0);
+		wheel(editor, std::numeric_limits<int>::max());
+		QCOMPARE(size(), 144.0);
+		// A read-only note does not zoom, but the event is still taken.
+		editor.setReadOnly(true);
+		QVERIFY(wheel(editor, -120));
+		QCOMPARE(size(), 144.0);
+		QCOMPARE(editor.document()->defaultFont(), editor.font());
 	}
 
 	// The gutter makes room for the widest number and gives it back; the QR margin keeps it.

@@ -7,6 +7,10 @@
 using namespace quillmar;
 using namespace quillmar::test;
 
+// A note, the range replaced, the text put there, and whether the note then fits.
+using InsertRow = std::tuple<QString, int, int, QString, bool>;
+Q_DECLARE_METATYPE(InsertRow)
+
 class NoteLimitsTest : public QObject {
 	Q_OBJECT
 
@@ -36,38 +40,22 @@ private Q_SLOTS:
 		QCOMPARE(fitsNoteLimits(document), fits);
 	}
 
-	// <br> is a line separator, <p> a paragraph; a table cell is a paragraph of its own.
-	void htmlForm()
-	{
-		const QString half(kParagraphCharLimit / 2, u'x'), cells = QStringLiteral("<table><tr><td>%1</td><td>%1</td></tr></table>");
-		QVERIFY(!fitsNoteLimits(QStringLiteral("<p>%1<br>%1!</p>").arg(half)) && fitsNoteLimits(QStringLiteral("<p>%1</p><p>%1!</p>").arg(half)));
-		QVERIFY(fitsNoteLimits(cells.arg(half)) && !fitsNoteLimits(cells.arg(half + half + u'x')));
-		QVERIFY(fitsNoteLimits(QStringLiteral("not <b>really</b> <i>html")));
-	}
-
 	// What the random edits below do not reach: odd ranges and frame boundaries (joins and
 	// CR LF pairs they do).
 	void insertions_data()
 	{
-		QTest::addColumn<QString>("note");
-		QTest::addColumn<int>("start");
-		QTest::addColumn<int>("end");
-		QTest::addColumn<QString>("text");
-		QTest::addColumn<bool>("fits");
-		QTest::newRow("reversed range") << paragraphs({6000, 4001}) << 6001 << 6000 << "" << false;
-		QTest::newRow("range past the end") << paragraphs({5}) << 3 << 99 << "x" << true;
-		QTest::newRow("inserted paragraph one over, then a break") << paragraphs({5}) << 0 << 0 << QString(kParagraphCharLimit + 1, u'x') + u'\n' << false;
+		QTest::addColumn<InsertRow>("row");
+		QTest::newRow("reversed range") << InsertRow{paragraphs({6000, 4001}), 6001, 6000, "", false};
+		QTest::newRow("range past the end") << InsertRow{paragraphs({5}), 3, 99, "x", true};
+		QTest::newRow("inserted paragraph one over, then a break") << InsertRow{paragraphs({5}), 0, 0, QString(kParagraphCharLimit + 1, u'x') + u'\n', false};
 		const QString almost = QString(kNoteParagraphLimit - 3, u'\n');
-		QTest::newRow("two frame boundaries") << almost << 0 << 0 << "a\ufdd0b\ufdd1" << true;
-		QTest::newRow("three frame boundaries") << almost << 0 << 0 << "a\ufdd0b\ufdd0c\ufdd1" << false;
+		QTest::newRow("two frame boundaries") << InsertRow{almost, 0, 0, "a\ufdd0b\ufdd1", true};
+		QTest::newRow("three frame boundaries") << InsertRow{almost, 0, 0, "a\ufdd0b\ufdd0c\ufdd1", false};
 	}
 	void insertions()
 	{
-		QFETCH(QString, note);
-		QFETCH(int, start);
-		QFETCH(int, end);
-		QFETCH(QString, text);
-		QFETCH(bool, fits);
+		QFETCH(InsertRow, row);
+		const auto &[note, start, end, text, fits] = row;
 		QTextDocument document;
 		document.setPlainText(note);
 		QCOMPARE(insertionFitsNoteLimits(document, start, end, text), fits);

@@ -35,7 +35,12 @@ std::pair<QRect, int> ink(const QImage &image)
 	return out;
 }
 
+// The text colour, the mode the icon is drawn in, and the alpha its ink must have.
+using ColourRow = std::tuple<QColor, QIcon::Mode, int>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(ColourRow)
 
 class MonoIconTest : public QObject {
 	Q_OBJECT
@@ -75,24 +80,21 @@ private Q_SLOTS:
 
 	void colours_data()
 	{
-		QTest::addColumn<QColor>("text");
-		QTest::addColumn<int>("mode");
-		QTest::addColumn<int>("alpha");
-		QTest::addRow("dark, active") << QColor(0xe6, 0xe7, 0xea) << int(QIcon::Active) << 255;
-		QTest::addRow("selected") << kLight << int(QIcon::Selected) << 255;
-		QTest::addRow("disabled") << QColor(0x30, 0x40, 0x50) << int(QIcon::Disabled) << 110;
-		QTest::addRow("disabled, already faint") << QColor(0x30, 0x40, 0x50, 80) << int(QIcon::Disabled) << 80;
+		QTest::addColumn<ColourRow>("row");
+		QTest::addRow("dark, active") << ColourRow{QColor(0xe6, 0xe7, 0xea), QIcon::Active, 255};
+		QTest::addRow("selected") << ColourRow{kLight, QIcon::Selected, 255};
+		QTest::addRow("disabled") << ColourRow{QColor(0x30, 0x40, 0x50), QIcon::Disabled, 110};
+		QTest::addRow("disabled, already faint") << ColourRow{QColor(0x30, 0x40, 0x50, 80), QIcon::Disabled, 80};
 	}
 
 	// Only the palette's active text colour paints, faded to at most alpha 110 when disabled;
 	// the shape never changes, and the filled play icon is no darker where outline and fill meet.
 	void colours()
 	{
-		QFETCH(QColor, text);
-		QFETCH(int, mode);
-		QFETCH(int, alpha);
+		QFETCH(ColourRow, row);
+		const auto &[text, mode, alpha] = row;
 		for (int kind : {IconBold, IconReadMode, IconScrollPlay, IconAlignJustify, IconRemoteQr}) {
-			const QImage shown = image(monoIcon(kind, makePalette(text)), 48, QIcon::Mode(mode)),
+			const QImage shown = image(monoIcon(kind, makePalette(text)), 48, mode),
 				     reference = image(monoIcon(kind, makePalette(kLight)));
 			QCOMPARE(ink(shown), std::make_pair(ink(reference).first, alpha));
 			// Premultiplied painting rounds faint colours by a step or two.

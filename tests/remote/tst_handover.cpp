@@ -26,16 +26,13 @@ struct Intercept : QObject {
 	}
 };
 
-bool waitFor(const std::function<bool()> &condition, int ms = 20000)
+// Waits without taking events, as a thread blocked in a call would.
+bool waitFor(const std::function<bool()> &condition)
 {
-	QElapsedTimer timer;
-	timer.start();
-	while (!condition()) {
-		if (timer.elapsed() > ms)
-			return false;
+	const QDeadlineTimer deadline(20000);
+	while (!condition() && !deadline.hasExpired())
 		QThread::yieldCurrentThread();
-	}
-	return true;
+	return condition();
 }
 
 } // namespace

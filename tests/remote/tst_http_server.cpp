@@ -4,10 +4,7 @@
 #include "remote_fixture.h"
 #include "test_util.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QJsonArray>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -98,7 +95,6 @@ struct UploadFields {
 			bytes += field.first + ": " + field.second + "\r\n";
 		return bytes + "\r\n";
 	}
-	QByteArray bytes() const { return head() + body; }
 };
 
 Reply exchange(const RemoteRig &rig, const QByteArray &bytes)
@@ -124,13 +120,6 @@ UploadFields leaseholderUpload(RemoteRig &rig, const QByteArray &body)
 
 const QByteArray Docx = fileBytes(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/docx/pandoc.docx"));
 
-void rows(const char *table)
-{
-	QTest::addColumn<QJsonObject>("row");
-	const QJsonDocument data = QJsonDocument::fromJson(fileBytes(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/remote/http_server.json")));
-	for (const QJsonValue &row : data[QLatin1String(table)].toArray())
-		QTest::newRow(qPrintable(row[QStringLiteral("name")].toString())) << row.toObject();
-}
 QByteArray field(const QJsonObject &row, const char *key) { return row.value(QLatin1String(key)).toString().toUtf8(); }
 
 qsizetype uploadDirectories()
@@ -159,7 +148,7 @@ private Q_SLOTS:
 	}
 
 	// Requests and uploads: tests/data/remote/http_server.json.
-	void requests_data() { rows("requests"); }
+	void requests_data() { jsonTable("remote/http_server.json", "requests"); }
 	void requests()
 	{
 		QFETCH(QJsonObject, row);
@@ -197,7 +186,7 @@ private Q_SLOTS:
 	// A refused upload loses nothing; an accepted one is the note. A head refused at once is
 	// answered while the client still sends, and the body is taken in full before the connection
 	// closes, so no reset swallows the reply.
-	void uploads_data() { rows("uploads"); }
+	void uploads_data() { jsonTable("remote/http_server.json", "uploads"); }
 	void uploads()
 	{
 		QFETCH(QJsonObject, row);
@@ -252,7 +241,7 @@ private Q_SLOTS:
 			QCOMPARE(::shutdown(int(client.socket.socketDescriptor()), SHUT_WR), 0);
 		} else {
 			QVERIFY(QTest::qWaitFor([&] { return rig.remote->uploading(); }, 20000));
-			QCOMPARE(exchange(rig, upload.bytes()).code(), QStringLiteral("busy"));
+			QCOMPARE(exchange(rig, upload.head() + upload.body).code(), QStringLiteral("busy"));
 			QCOMPARE(uploadDirectories(), 1);
 			by == QLatin1String("lock") ? rig.dock->setLocked(true) : rig.remote->stop();
 			QCOMPARE(uploadDirectories(), 0);

@@ -5,8 +5,6 @@
 #include "remote_fixture.h"
 #include "test_util.h"
 
-#include <QJsonArray>
-
 #include <functional>
 
 using namespace quillmar;
@@ -31,20 +29,14 @@ class TestRemoteProtocol : public QObject {
 	Q_OBJECT
 
 private Q_SLOTS:
-	void scenarios_data()
-	{
-		QTest::addColumn<QJsonArray>("steps");
-		const QByteArray data = fileBytes(QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/remote/protocol.json"));
-		for (const QJsonValue &scenario : QJsonDocument::fromJson(data).array())
-			QTest::newRow(qPrintable(scenario[QStringLiteral("name")].toString())) << scenario[QStringLiteral("steps")].toArray();
-	}
+	void scenarios_data() { jsonTable("remote/protocol.json"); }
 	void scenarios()
 	{
-		QFETCH(QJsonArray, steps);
+		QFETCH(QJsonObject, row);
 		RemoteRig rig;
 		const QByteArray firstEpoch = rig.remote->state().epoch().toUtf8();
 		QHash<QString, QString> sessions;
-		for (const QJsonValue &value : steps) {
+		for (const QJsonValue &value : row[QStringLiteral("steps")].toArray()) {
 			// Names for what only the run knows.
 			const QByteArray where = QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
 			const QJsonObject step = QJsonDocument::fromJson(QByteArray(where).replace("$scene0", rig.scene(0).toUtf8()).replace("$scene1", rig.scene(1).toUtf8())

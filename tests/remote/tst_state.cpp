@@ -1,9 +1,9 @@
 #include "module/clock.h"
 #include "remote/remote_state.h"
+#include "test_util.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
-#include <QTest>
 
 #include <atomic>
 #include <sys/syscall.h>
@@ -59,25 +59,11 @@ private Q_SLOTS:
 		QVERIFY(!state.sceneInUse(QStringLiteral("s")));
 	}
 
-	void deviceNames_data()
-	{
-		QTest::addColumn<QString>("raw");
-		QTest::addColumn<QString>("expected");
-		const QString forty(40, QLatin1Char('x'));
-		const QString pair = QString::fromUcs4(U"\U0001F4F1");
-		QTest::newRow("40 characters cut to 32") << forty << forty.left(32);
-		QTest::newRow("runs of white space collapse") << QStringLiteral("  my \t phone ") << QStringLiteral("my phone");
-		QTest::newRow("pair straddling the cut is left out") << QString(31, QLatin1Char('a')) + pair << QString(31, QLatin1Char('a'));
-		QTest::newRow("pair inside is kept") << QString(30, QLatin1Char('a')) + pair << QString(30, QLatin1Char('a')) + pair;
-		QTest::newRow("lone surrogate dropped") << QStringLiteral("a") + QChar(0xd800) + QStringLiteral("b") << QStringLiteral("ab");
-		QTest::newRow("nul and controls dropped") << QStringLiteral("a") + QChar(0) + QChar(0x1b) + QChar(0x9f) + QStringLiteral("b") << QStringLiteral("ab");
-		QTest::newRow("direction overrides dropped") << QChar(0x202e) + QStringLiteral("enohp") + QChar(0x2066) + QChar(0x200f) << QStringLiteral("enohp");
-		QTest::newRow("dropped characters do not use up the length") << QString(10, QChar(0x202e)) + forty << forty.left(32);
-	}
+	void deviceNames_data() { test::jsonTable("remote/device_names.json"); }
 	void deviceNames()
 	{
-		QFETCH(QString, raw); QFETCH(QString, expected);
-		QCOMPARE(RemoteState::cleanDeviceName(raw), expected);
+		QFETCH(QJsonObject, row);
+		QCOMPARE(RemoteState::cleanDeviceName(row[QStringLiteral("raw")].toString()), row[QStringLiteral("expected")].toString());
 	}
 
 	// Tokens are URL-safe and fresh and match only in full; nothing matches an empty token.

@@ -30,7 +30,12 @@ QByteArray note(const QString &sceneId, const QString &html = "<p>Welcome to the
 
 QString paragraph(int characters) { return "<p>" + QString(characters, 'a') + "</p>"; }
 
+// The notes of an archive, its restore's error, and the error restoring its last note alone.
+using RestoreRow = std::tuple<QList<QByteArray>, QString, QString>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(RestoreRow)
 
 class BackupTest : public QObject {
 	Q_OBJECT
@@ -134,22 +139,19 @@ private Q_SLOTS:
 
 	void restoreRefusals_data()
 	{
-		QTest::addColumn<QList<QByteArray>>("entries");
-		QTest::addColumn<QString>("error");
-		QTest::addColumn<QString>("lastAlone"); // the last entry restored alone, as a single-note backup
-		QTest::newRow("paragraph of 10000") << QList<QByteArray>{note(IdA, paragraph(10000))} << "" << "";
-		QTest::newRow("paragraph of 10001") << QList<QByteArray>{note(IdA), note(IdB, paragraph(10001))} << "TextLimit" << "TextLimit";
-		QTest::newRow("same scene without braces") << QList<QByteArray>{note(IdA), note(IdA.mid(1, 36))} << "BackupInvalid" << "";
-		QTest::newRow("not a note") << QList<QByteArray>{note(IdA), "{\"notes\":[]}"} << "BackupInvalid" << "BackupInvalid";
+		QTest::addColumn<RestoreRow>("row");
+		QTest::newRow("paragraph of 10000") << RestoreRow{{note(IdA, paragraph(10000))}, "", ""};
+		QTest::newRow("paragraph of 10001") << RestoreRow{{note(IdA), note(IdB, paragraph(10001))}, "TextLimit", "TextLimit"};
+		QTest::newRow("same scene without braces") << RestoreRow{{note(IdA), note(IdA.mid(1, 36))}, "BackupInvalid", ""};
+		QTest::newRow("not a note") << RestoreRow{{note(IdA), "{\"notes\":[]}"}, "BackupInvalid", "BackupInvalid"};
 	}
 
 	// Every entry is a valid note within the limits, for a scene of its own; else nothing is
 	// restored.
 	void restoreRefusals()
 	{
-		QFETCH(QList<QByteArray>, entries);
-		QFETCH(QString, error);
-		QFETCH(QString, lastAlone);
+		QFETCH(RestoreRow, row);
+		const auto &[entries, error, lastAlone] = row;
 		ZipFileList files;
 		for (int i = 0; i < entries.size(); ++i)
 			files.append({QStringLiteral("note %1.json").arg(i), entries[i]});

@@ -34,13 +34,7 @@ public:
 	bool ready() const { return m_ready; }
 	QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
 
-	// Row names; resolve() turns them into this fixture's paths.
-	static QStringList sources()
-	{
-		return {QStringLiteral("/dev/zero"), QStringLiteral("FIFO"), QStringLiteral("SPARSE"), QStringLiteral("real.png")};
-	}
-
-	// The src of a row with the placeholders replaced by this fixture's paths.
+	// The src of a row (a path, "FIFO" or "SPARSE") with the placeholders replaced by this fixture's paths.
 	QString resolve(const QString &src) const
 	{
 		return src == QLatin1String("FIFO") ? path("fifo") : src == QLatin1String("SPARSE") ? path("sparse.png") : src;

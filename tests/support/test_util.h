@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -54,6 +55,19 @@ inline bool writeBytes(const QString &path, const QByteArray &bytes)
 	QDir().mkpath(QFileInfo(path).absolutePath());
 	QFile f(path);
 	return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// One row of the column "row" for each object of a table in tests/data/: the file's top array,
+// or the array under key; each row is named by its "name", or by the field nameKey.
+inline void jsonTable(const char *file, const char *key = nullptr, const char *nameKey = "name")
+{
+	QTest::addColumn<QJsonObject>("row");
+	const QString path = QStringLiteral(QUILLMAR_SOURCE_DIR "/tests/data/") + QLatin1String(file);
+	const QJsonDocument data = QJsonDocument::fromJson(fileBytes(path));
+	const QJsonArray rows = key ? data[QLatin1String(key)].toArray() : data.array();
+	QVERIFY2(!rows.isEmpty(), file);
+	for (const QJsonValue &row : rows)
+		QTest::newRow(qPrintable(row[QLatin1String(nameKey)].toString())) << row.toObject();
 }
 
 // The scene's link to its note file, or an empty object without one.

@@ -55,12 +55,10 @@ function harness() {
   return { connection: new Connection({ url: 'ws://host:4455', WebSocket: FakeSocket, timers }), timers, socket: () => sockets.at(-1) };
 }
 
-const hello = (salt = 'salt', challenge = 'challenge') => ({ op: 0, d: { rpcVersion: 1, authentication: { salt, challenge } } });
-
 async function signedIn() {
   const h = harness();
   const opened = h.connection.open({ password: 'pw' });
-  h.socket().receive(hello());
+  h.socket().receive({ op: 0, d: { rpcVersion: 1, authentication: { salt: 'salt', challenge: 'challenge' } } });
   h.socket().receive({ op: 2, d: {} });
   await opened;
   h.socket().sent.length = 0;
