@@ -1,8 +1,8 @@
 #include "dock/dock_theme.h"
 #include "dock/marks.h"
 #include "dock/search_match.h"
-#include "json_rows.h"
 #include "note_dock.h"
+#include "test_util.h"
 
 using namespace quillmar;
 
@@ -31,7 +31,7 @@ class FormatTest : public QObject {
 	}
 
 private Q_SLOTS:
-	void markSpan_data() { test::jsonRows("dock/mark_spans"); }
+	void markSpan_data() { test::jsonTable("dock/mark_spans.json"); }
 	void markSpan()
 	{
 		QFETCH(QJsonObject, row);
@@ -170,7 +170,7 @@ private Q_SLOTS:
 	}
 
 	// A paragraph of "paragraph" characters, else a note "room" characters short of its limit.
-	void insertionsAtTheLimitsAreRefused_data() { test::jsonRows("dock/limit_insertions"); }
+	void insertionsAtTheLimitsAreRefused_data() { test::jsonTable("dock/limit_insertions.json"); }
 	void insertionsAtTheLimitsAreRefused()
 	{
 		QFETCH(QJsonObject, row);
@@ -195,7 +195,7 @@ private Q_SLOTS:
 		QVERIFY2(whole.match(note.plain()).hasMatch(), qPrintable(note.plain()));
 	}
 
-	void matching_data() { test::jsonRows("dock/search_matches"); }
+	void matching_data() { test::jsonTable("dock/search_matches.json"); }
 	void matching()
 	{
 		QFETCH(QJsonObject, row);
@@ -244,7 +244,7 @@ private Q_SLOTS:
 	}
 
 	// The go-to field's text among 200 paragraphs.
-	void goTo_data() { test::jsonRows("dock/go_to"); }
+	void goTo_data() { test::jsonTable("dock/go_to.json"); }
 	void goTo()
 	{
 		QFETCH(QJsonObject, row);

@@ -4,7 +4,7 @@
 #include "documents/note_document.h"
 #include "documents/zip.h"
 #include "hostile_images.h"
-#include "json_rows.h"
+#include "test_util.h"
 #include "module/hotkeys.h"
 #include "remote/remote.h"
 #include "storage/backup.h"
@@ -16,7 +16,7 @@ class NoteCommandsTest : public QObject {
 	Q_OBJECT
 
 private Q_SLOTS:
-	void import_data() { test::jsonRows("dock/imports"); }
+	void import_data() { test::jsonTable("dock/imports.json"); }
 	void import()
 	{
 		QFETCH(QJsonObject, row);
@@ -55,7 +55,7 @@ private Q_SLOTS:
 		}
 	}
 
-	void exportNote_data() { test::jsonRows("dock/export_names"); }
+	void exportNote_data() { test::jsonTable("dock/export_names.json"); }
 	void exportNote()
 	{
 		QFETCH(QJsonObject, row);
@@ -163,7 +163,7 @@ private Q_SLOTS:
 
 	// What each state lets a person do: the context menu (one mark per entry in menu order, '+'
 	// enabled), and the editing commands, which change nothing where they are refused.
-	void guardedStates_data() { test::jsonRows("dock/guarded_states"); }
+	void guardedStates_data() { test::jsonTable("dock/guarded_states.json"); }
 	void guardedStates()
 	{
 		QFETCH(QJsonObject, row);
@@ -215,7 +215,7 @@ private Q_SLOTS:
 	}
 
 	// Where the scene is while the pass runs, and whether its note goes.
-	void autoClear_data() { test::jsonRows("dock/auto_clear"); }
+	void autoClear_data() { test::jsonTable("dock/auto_clear.json"); }
 	void autoClear()
 	{
 		QFETCH(QJsonObject, row);

@@ -1,5 +1,5 @@
-#include "json_rows.h"
 #include "note_dock.h"
+#include "test_util.h"
 
 using namespace quillmar;
 using namespace Qt::StringLiterals;
@@ -138,7 +138,7 @@ private Q_SLOTS:
 	}
 
 	// An empty "content": a readable note too long to show.
-	void unreadableNotesAreLoadErrors_data() { test::jsonRows("dock/unreadable_notes"); }
+	void unreadableNotesAreLoadErrors_data() { test::jsonTable("dock/unreadable_notes.json"); }
 	void unreadableNotesAreLoadErrors()
 	{
 		QFETCH(QJsonObject, row);

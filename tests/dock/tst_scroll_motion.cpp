@@ -3,7 +3,7 @@
 #include "dock/scroll_motion.h"
 #include "dock/time_left.h"
 
-#include "json_rows.h"
+#include "test_util.h"
 
 #include <QTextCursor>
 #include <QTextDocument>
@@ -24,7 +24,7 @@ class ScrollMotionTest : public QObject {
 	}
 
 private Q_SLOTS:
-	void positionFollowsMeasuredTime_data() { test::jsonRows("dock/motion_ticks"); }
+	void positionFollowsMeasuredTime_data() { test::jsonTable("dock/motion_ticks.json"); }
 	void positionFollowsMeasuredTime()
 	{
 		QFETCH(QJsonObject, row);
@@ -42,7 +42,7 @@ private Q_SLOTS:
 	}
 
 	// Held time is not made up, time going back moves nothing, and the end is exact.
-	void heldAndLateTicks_data() { test::jsonRows("dock/scroll_steps"); }
+	void heldAndLateTicks_data() { test::jsonTable("dock/scroll_steps.json"); }
 	void heldAndLateTicks()
 	{
 		QFETCH(QJsonObject, row);
@@ -83,7 +83,7 @@ private Q_SLOTS:
 	}
 
 	// Rows shared with the browser app's tests, so both show the same time.
-	void timeLeft_data() { test::jsonRows("prompter/time_left"); }
+	void timeLeft_data() { test::jsonTable("prompter/time_left.json"); }
 	void timeLeft()
 	{
 		QFETCH(QJsonObject, row);
@@ -91,7 +91,7 @@ private Q_SLOTS:
 		QCOMPARE(formatTimeLeft(secondsLeft(remaining, row["speed"].toDouble())), row["shown"].toString());
 	}
 
-	void wordsAfter_data() { test::jsonRows("dock/words_after"); }
+	void wordsAfter_data() { test::jsonTable("dock/words_after.json"); }
 	void wordsAfter()
 	{
 		QFETCH(QJsonObject, row);

@@ -1,8 +1,8 @@
 #include "note_dock.h"
+#include "test_util.h"
 #include "dock/dock_theme.h"
 #include "dock/prompter_window.h"
 #include "dock/reading_band.h"
-#include "json_rows.h"
 #include "module/hotkeys.h"
 
 #include <thread>
@@ -125,7 +125,7 @@ private Q_SLOTS:
 	}
 
 	// The countdown's arithmetic is tested in dock_scroll_motion; here, what starts and stops it.
-	void countdown_data() { test::jsonRows("dock/countdown"); }
+	void countdown_data() { test::jsonTable("dock/countdown.json"); }
 	void countdown()
 	{
 		QFETCH(QJsonObject, row);
@@ -223,7 +223,7 @@ private Q_SLOTS:
 		QTRY_VERIFY(p.bar()->maximum() == 0 && label->isHidden());
 	}
 
-	void settingsReadBack_data() { test::jsonRows("dock/prompter_settings"); }
+	void settingsReadBack_data() { test::jsonTable("dock/prompter_settings.json"); }
 	void settingsReadBack()
 	{
 		QFETCH(QJsonObject, row);
@@ -246,7 +246,7 @@ private Q_SLOTS:
 		QVERIFY(back.screen == QStringLiteral("HDMI-1") && settings.value(QStringLiteral("locked")).toBool());
 	}
 
-	void textTop_data() { test::jsonRows("dock/prompter_text_top"); }
+	void textTop_data() { test::jsonTable("dock/prompter_text_top.json"); }
 	void textTop()
 	{
 		QFETCH(QJsonObject, row);
@@ -320,7 +320,7 @@ private Q_SLOTS:
 		QVERIFY(window.isNull());
 	}
 
-	void darknessFollowsLightness_data() { test::jsonRows("dock/dark_colours"); }
+	void darknessFollowsLightness_data() { test::jsonTable("dock/dark_colours.json"); }
 	void darknessFollowsLightness()
 	{
 		QFETCH(QJsonObject, row);
@@ -386,7 +386,7 @@ private Q_SLOTS:
 		}
 	}
 
-	void settingsAndDefaults_data() { test::jsonRows("dock/auto_clear_days"); }
+	void settingsAndDefaults_data() { test::jsonTable("dock/auto_clear_days.json"); }
 	void settingsAndDefaults()
 	{
 		QFETCH(QJsonObject, row);
